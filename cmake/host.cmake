@@ -1,0 +1,32 @@
+# The host target: the product sources over winsim, tested with GoogleTest.
+enable_testing()
+find_package(GTest REQUIRED)
+
+set(SANITIZE_FLAGS)
+if(INSTALL_SANITIZE)
+  set(SANITIZE_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+endif()
+
+file(GLOB_RECURSE WINSIM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/winsim/src/*.cpp)
+add_library(winsim STATIC ${WINSIM_SOURCES})
+target_include_directories(winsim PUBLIC ${CMAKE_SOURCE_DIR}/winsim/include)
+target_compile_options(winsim PRIVATE ${INSTALL_WARNINGS} ${SANITIZE_FLAGS})
+
+add_library(installcore STATIC ${PRODUCT_SOURCES})
+target_include_directories(installcore PUBLIC ${CMAKE_SOURCE_DIR}/src)
+target_link_libraries(installcore PUBLIC winsim)
+target_compile_options(installcore PRIVATE ${INSTALL_WARNINGS} ${SANITIZE_FLAGS})
+
+file(GLOB_RECURSE UNIT_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*.cpp)
+add_executable(unit_tests ${UNIT_TEST_SOURCES})
+target_include_directories(unit_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/unit)
+target_link_libraries(unit_tests PRIVATE installcore GTest::gtest GTest::gtest_main)
+target_compile_options(unit_tests PRIVATE ${INSTALL_WARNINGS} ${SANITIZE_FLAGS})
+target_link_options(unit_tests PRIVATE ${SANITIZE_FLAGS})
+target_compile_definitions(unit_tests PRIVATE INSTALL_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+include(GoogleTest)
+gtest_discover_tests(unit_tests DISCOVERY_TIMEOUT 60 PROPERTIES LABELS unit)
+
+if(INSTALL_FUZZ AND EXISTS ${CMAKE_SOURCE_DIR}/tests/fuzz/CMakeLists.txt)
+  add_subdirectory(tests/fuzz)
+endif()

@@ -1,0 +1,4 @@
+set(INSTALL_WARNINGS -Wall -Wextra)
+if(INSTALL_WERROR)
+  list(APPEND INSTALL_WARNINGS -Werror)
+endif()
