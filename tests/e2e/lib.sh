@@ -1,0 +1,268 @@
+# Harness of the end-to-end scenarios: Wine prefixes, running Windows programs,
+# inspecting the machine, and expectations. Sourced by run.sh.
+#
+# Environment:
+#   E2E_LAYOUT  folder of the per-build layouts (<build>/app/install.exe ...)
+#   E2E_TOOLS   folder of inspect.exe, setup.exe, logdialog.exe, shiftdown.exe, helpwindow.exe
+#   E2E_ROOT    scratch folder under /tmp: the template prefix and one prefix per scenario
+#   E2E_KEEP=1  keep a scenario's prefix after it ends
+
+E2E_WINE=${E2E_WINE:-/usr/lib/wine/wine64}
+E2E_WINESERVER=${E2E_WINESERVER:-/usr/lib/wine/wineserver}
+E2E_ROOT=${E2E_ROOT:-/tmp/e2e-$(id -u)}
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY
+
+# Where the product lands inside the prefix: a folder with a blank, as the setup program uses.
+E2E_PRODUCT_WIN='C:\Program Files\Marbleleaf'
+E2E_APP_WIN="$E2E_PRODUCT_WIN\\app"
+E2E_TOOLS_WIN='C:\e2e'
+E2E_SYSTEM32_WIN='C:\windows\system32'
+E2E_DRIVERS_WIN='C:\windows\system32\spool\drivers'
+E2E_JOBS_WIN='C:\marbleleaf-jobs'
+
+E2E_FAILURES=0
+E2E_OUT=""          # stdout of the last e2e_run
+RC=0                # its exit code, modulo 256
+
+e2e_log() { printf '[e2e] %s\n' "$*" >&2; }
+
+e2e_require_packages() {
+    local missing=()
+    [ -x "$E2E_WINE" ] || missing+=(wine64)
+    command -v cp >/dev/null || missing+=(coreutils)
+    [ ${#missing[@]} -eq 0 ] && return 0
+    e2e_log "installing ${missing[*]}"
+    local sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo -n"
+    $sudo apt-get update -qq && DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+# The template prefix: made once (per test run when CTest's e2e.template runs),
+# with the null display driver so that windows and dialogs work headless.
+e2e_make_template() {
+    local template="$E2E_ROOT/template"
+    rm -rf "$template"
+    mkdir -p "$E2E_ROOT"
+    local start=$SECONDS
+    WINEPREFIX="$template" "$E2E_WINE" wineboot -i >/dev/null 2>&1 || { e2e_log "wineboot failed"; return 1; }
+    WINEPREFIX="$template" "$E2E_WINE" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+    WINEPREFIX="$template" "$E2E_WINESERVER" -k 2>/dev/null
+    WINEPREFIX="$template" "$E2E_WINESERVER" -w 2>/dev/null
+    touch "$template/.e2e-ready"
+    e2e_log "template prefix ready in $((SECONDS - start)) s"
+}
+
+e2e_ensure_template() {
+    [ -f "$E2E_ROOT/template/.e2e-ready" ] && return 0
+    ( flock 9; [ -f "$E2E_ROOT/template/.e2e-ready" ] || e2e_make_template ) 9>"$E2E_ROOT.lock"
+}
+
+# Starts a scenario: its own copy of the template, a persistent wineserver,
+# the tools in C:\e2e and the layout of build $2 (default 2093) in the product folder.
+e2e_begin() {
+    E2E_NAME=$1
+    local build=${2:-2093}
+    e2e_require_packages || return 1
+    mkdir -p "$E2E_ROOT"
+    e2e_ensure_template || return 1
+    export WINEPREFIX="$E2E_ROOT/run/$E2E_NAME"
+    E2E_SPAWNED="$WINEPREFIX/.e2e"
+    rm -rf "$WINEPREFIX"
+    mkdir -p "$E2E_ROOT/run"
+    cp -a "$E2E_ROOT/template" "$WINEPREFIX"
+    mkdir -p "$E2E_SPAWNED"
+    trap e2e_end EXIT
+    # Started with stdio on /dev/null: it would otherwise hold our pipes open.
+    "$E2E_WINESERVER" -p </dev/null >/dev/null 2>&1
+    cp -a "$E2E_TOOLS"/*.exe "$(e2e_unix "$E2E_TOOLS_WIN")/" 2>/dev/null ||
+        { mkdir -p "$(e2e_unix "$E2E_TOOLS_WIN")" && cp -a "$E2E_TOOLS"/*.exe "$(e2e_unix "$E2E_TOOLS_WIN")/"; }
+    e2e_lay_out "$build"
+    e2e_log "scenario $E2E_NAME in $WINEPREFIX"
+}
+
+# Puts the layout of a build into the product folder, replacing what was there.
+e2e_lay_out() {
+    local build=$1 product
+    product=$(e2e_unix "$E2E_PRODUCT_WIN")
+    [ -d "$E2E_LAYOUT/$build/app" ] || { e2e_log "no layout for build $build in $E2E_LAYOUT"; return 1; }
+    rm -rf "$product"
+    mkdir -p "$product"
+    cp -a "$E2E_LAYOUT/$build/." "$product/"
+}
+
+e2e_end() {
+    local status=$?
+    trap - EXIT
+    if [ -n "${WINEPREFIX:-}" ]; then
+        for pid in $(cat "$E2E_SPAWNED"/*.pid 2>/dev/null); do kill "$pid" 2>/dev/null; done
+        "$E2E_WINESERVER" -k 2>/dev/null
+        "$E2E_WINESERVER" -w 2>/dev/null
+        [ "${E2E_KEEP:-0}" = 1 ] || rm -rf "$WINEPREFIX"
+    fi
+    if [ "$status" -eq 0 ] && [ "$E2E_FAILURES" -gt 0 ]; then status=1; fi
+    if [ "$status" -eq 0 ]; then e2e_log "PASS $E2E_NAME"; else e2e_log "FAIL $E2E_NAME"; fi
+    exit "$status"
+}
+
+# C:\x\y -> the prefix's Unix path.
+e2e_unix() {
+    local path=$1 drive rest
+    drive=$(printf '%s' "${path:0:1}" | tr 'A-Z' 'a-z')
+    rest=${path:2}
+    rest=${rest//\\//}
+    [ "$drive" = c ] || { e2e_log "only drive C: is mapped: $path"; return 1; }
+    printf '%s/drive_c%s' "$WINEPREFIX" "$rest"
+}
+
+# Runs a Windows program to its end. Sets RC (exit code modulo 256) and E2E_OUT.
+e2e_run() {
+    local start end
+    start=$(date +%s%N)
+    "$E2E_WINE" "$@" >"$E2E_SPAWNED/last.out" 2>/dev/null </dev/null
+    RC=$(($? % 256))
+    E2E_OUT=$(tr -d '\r' <"$E2E_SPAWNED/last.out")
+    end=$(date +%s%N)
+    E2E_LAST_MS=$(((end - start) / 1000000))
+}
+
+e2e_tool() { local tool=$1; shift; e2e_run "$E2E_TOOLS_WIN\\$tool.exe" "$@"; }
+
+# The installer with one verb, from its own folder.
+e2e_install() {
+    e2e_run "$E2E_APP_WIN\\install.exe" "$@"
+    e2e_log "install.exe $* -> $RC (${E2E_LAST_MS} ms)"
+}
+
+# Machine state as text: e2e_inspect printers | drivers | ... (inspect.exe's sections).
+e2e_inspect() { e2e_tool inspect "$@"; printf '%s\n' "$E2E_OUT"; }
+
+# Runs the setup tool and fails the scenario when it does not print "ok".
+e2e_setup() {
+    e2e_tool setup "$@"
+    if [ "$RC" -ne 0 ]; then
+        e2e_fail "setup $*: $E2E_OUT"
+        return 1
+    fi
+}
+
+# Starts a Windows program in the background under a name; its output goes to
+# $E2E_SPAWNED/<name>.out. With a pattern, waits (up to 20 s) for it in the output.
+e2e_spawn() {
+    local name=$1 pattern=$2
+    shift 2
+    "$E2E_WINE" "$@" >"$E2E_SPAWNED/$name.out" 2>/dev/null </dev/null &
+    echo $! >"$E2E_SPAWNED/$name.pid"
+    [ -z "$pattern" ] || e2e_wait_output "$name" "$pattern" 20
+}
+
+e2e_wait_output() {
+    local name=$1 pattern=$2 seconds=${3:-20} i
+    for ((i = 0; i < seconds * 20; i++)); do
+        grep -q -- "$pattern" "$E2E_SPAWNED/$name.out" 2>/dev/null && return 0
+        sleep 0.05
+    done
+    e2e_fail "$name did not print '$pattern' within $seconds s: $(cat "$E2E_SPAWNED/$name.out" 2>/dev/null)"
+    return 1
+}
+
+# Waits for a background program to end; sets RC. Fails after the time-out.
+e2e_wait() {
+    local name=$1 seconds=${2:-60} pid i
+    pid=$(cat "$E2E_SPAWNED/$name.pid")
+    for ((i = 0; i < seconds * 20; i++)); do
+        if ! kill -0 "$pid" 2>/dev/null; then
+            wait "$pid"
+            RC=$(($? % 256))
+            rm -f "$E2E_SPAWNED/$name.pid"
+            return 0
+        fi
+        sleep 0.05
+    done
+    e2e_fail "$name still runs after $seconds s"
+    return 1
+}
+
+e2e_output() { tr -d '\r' <"$E2E_SPAWNED/$1.out"; }
+
+# Ends a background Windows program for good.
+e2e_kill() {
+    local name=$1 pid
+    pid=$(cat "$E2E_SPAWNED/$name.pid" 2>/dev/null) || return 0
+    kill "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
+    rm -f "$E2E_SPAWNED/$name.pid"
+}
+
+# Every Windows process ends and the next start runs wineboot again, which
+# carries out PendingFileRenameOperations: a reboot.
+e2e_reboot() {
+    for pid in $(cat "$E2E_SPAWNED"/*.pid 2>/dev/null); do kill "$pid" 2>/dev/null; done
+    rm -f "$E2E_SPAWNED"/*.pid
+    "$E2E_WINESERVER" -k 2>/dev/null
+    "$E2E_WINESERVER" -w 2>/dev/null
+    "$E2E_WINESERVER" -p </dev/null >/dev/null 2>&1
+    e2e_run wineboot -r >/dev/null 2>&1
+    e2e_log "rebooted"
+}
+
+# Registers the monitor's port where Wine's spooler looks for it before it
+# hands a job to the monitor (Windows keeps its own record).
+e2e_register_port() {
+    e2e_run reg add 'HKLM\System\CurrentControlSet\Control\Print\Monitors\MarbleleafServer:\Ports\MarbleleafServer:' /f
+}
+
+# ---- expectations -----------------------------------------------------------
+
+e2e_fail() {
+    E2E_FAILURES=$((E2E_FAILURES + 1))
+    e2e_log "FAILED: $*"
+}
+
+e2e_expect_rc() {
+    local expected=$1 what=${2:-last command}
+    [ "$RC" -eq "$expected" ] || e2e_fail "$what: exit code $RC, expected $expected"
+}
+
+# e2e_expect_line <text> <fixed line>: the text holds this exact line.
+e2e_expect_line() {
+    grep -qxF -- "$2" <<<"$1" || e2e_fail "missing line '$2' in:"$'\n'"$1"
+}
+
+e2e_expect_no_line() {
+    ! grep -qxF -- "$2" <<<"$1" || e2e_fail "unexpected line '$2' in:"$'\n'"$1"
+}
+
+# e2e_expect_match <text> <extended regexp>
+e2e_expect_match() {
+    grep -qE -- "$2" <<<"$1" || e2e_fail "nothing matches /$2/ in:"$'\n'"$1"
+}
+
+e2e_expect_no_match() {
+    ! grep -qE -- "$2" <<<"$1" || e2e_fail "unexpected match of /$2/ in:"$'\n'"$1"
+}
+
+e2e_expect_file() {
+    [ -f "$(e2e_unix "$1")" ] || e2e_fail "file $1 is missing"
+}
+
+e2e_expect_no_file() {
+    [ ! -e "$(e2e_unix "$1")" ] || e2e_fail "file $1 exists"
+}
+
+# The printer block of one printer from "inspect printers".
+e2e_printer_block() {
+    awk -v name="printer $2" '$0 == name { on = 1; print; next } /^printer / { on = 0 } on' <<<"$1"
+}
+
+# Polls a condition (a shell command) for up to $1 seconds.
+e2e_eventually() {
+    local seconds=$1 i
+    shift
+    for ((i = 0; i < seconds * 10; i++)); do
+        "$@" && return 0
+        sleep 0.1
+    done
+    return 1
+}
