@@ -1,0 +1,53 @@
+// The per-run state of an install or uninstall run, and its log.
+#pragma once
+#include "platform/win32.h"
+#include "printers/printer_inventory.h"
+#include "support/counted_string.h"
+#include "system/pending_files.h"
+
+struct InstallerState {
+  CountedString installerDir;
+  CountedString systemDir;
+  CountedString logText;
+  CountedString driverDir;
+  LPCWSTR environment;
+  LPCWSTR monitorFile;
+  LPCWSTR driverFile;
+  LPCWSTR helpFile;
+  LPCWSTR uiFile;
+  bool isX64;
+  bool checkMonitorVersion;
+  bool installMonitor;
+  bool copyMonitor;
+  int errorCount;
+  int depth;
+  bool serverMode;
+  DeferredDelete* deferredDeletes;
+  SavedPrinter* savedPrinters;
+  PrinterInventory printers;
+  PRINTER_INFO_2W** repointedPrinters;  // null-terminated; points into printers.entries
+};
+
+// The module instance of the program, stored first thing by the entry point.
+extern HINSTANCE programInstance;
+
+InstallerState* InitInstallerState(InstallerState* state);
+void FreeInstallerState(InstallerState* state);
+
+void LogAppend(InstallerState* state, LPCWSTR text);
+void LogLine(InstallerState* state, LPCWSTR format, ...);
+void LogError(InstallerState* state, DWORD errorNumber, LPCWSTR format, ...);
+
+// A log section: the head line is logged by the caller; the depth is raised for the guard's
+// lifetime and lowered again on every way out.
+class LogSection {
+ public:
+  LogSection(InstallerState* state, int levels = 1) : state_(state), levels_(levels) { state_->depth += levels_; }
+  ~LogSection() { state_->depth -= levels_; }
+  LogSection(const LogSection&) = delete;
+  LogSection& operator=(const LogSection&) = delete;
+
+ private:
+  InstallerState* state_;
+  int levels_;
+};

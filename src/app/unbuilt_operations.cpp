@@ -1,0 +1,20 @@
+// Operations whose subsystems are still being built. Each definition here is removed when its
+// real implementation lands; nothing in this file is meant to stay.
+#include "app/procedures.h"
+#include "probes/probes.h"
+#include "tray/tray.h"
+
+bool ProbeDriverCurrent() { return false; }
+bool ProbePendingProductFiles() { return false; }
+bool ProbeDefaultPrinterIsOther() { return true; }
+void CloseHelpWindows() {}
+void SetDefaultToProductPrinter() {}
+void StopTray() {}
+bool RunUninstall(HWND, DWORD* rebootDeletes) {
+  *rebootDeletes = 0;
+  return false;
+}
+bool RunReinstall(HWND, DWORD* rebootDeletes) {
+  *rebootDeletes = 0;
+  return false;
+}

@@ -1,0 +1,16 @@
+// The port monitors the spooler knows; registering the product's monitor.
+#pragma once
+#include "platform/win32.h"
+
+struct InstallerState;
+
+struct MonitorInventory {
+  LPBYTE buffer;  // MONITOR_INFO_2W records followed by their strings, or null
+  DWORD level;
+  DWORD count;
+};
+
+void EnumerateMonitors(MonitorInventory* inventory, InstallerState* state);
+int FindProductMonitor(const MonitorInventory* inventory);
+void ListMonitors(InstallerState* state, const MonitorInventory* inventory);
+void InstallMonitor(InstallerState* state);

@@ -1,0 +1,8 @@
+#pragma once
+#include "platform/win32.h"
+
+struct InstallerState;
+
+void DeleteAllProductPrinters(InstallerState* state);
+void DeletePrinterByName(InstallerState* state, LPCWSTR name);
+BOOL ClosePrinterHandle(HANDLE printer);

@@ -1,0 +1,25 @@
+// The size-then-fill protocol of the spooler's query calls, written once: ask with no buffer,
+// expect ERROR_INSUFFICIENT_BUFFER, take a zero-filled fixed global block of the reported size
+// (plus any extra room), ask again. On any failure the block is released and null returned; a
+// failed allocation leaves E_OUTOFMEMORY as the last error.
+#pragma once
+#include <cstring>
+#include "platform/win32.h"
+
+template <typename Call>
+LPBYTE FetchSpoolerBlock(Call call, DWORD extraBytes = 0, DWORD* neededOut = nullptr) {
+  DWORD needed = 0;
+  if (call(nullptr, 0, &needed) || GetLastError() != ERROR_INSUFFICIENT_BUFFER) return nullptr;
+  LPBYTE block = static_cast<LPBYTE>(GlobalAlloc(GMEM_FIXED, needed + extraBytes));
+  if (!block) {
+    SetLastError(static_cast<DWORD>(E_OUTOFMEMORY));
+    return nullptr;
+  }
+  std::memset(block, 0, needed + extraBytes);
+  if (neededOut) *neededOut = needed;
+  if (!call(block, needed, &needed)) {
+    GlobalFree(block);
+    return nullptr;
+  }
+  return block;
+}

@@ -1,0 +1,121 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "support/counted_string.h"
+#include "winsim_fixture.h"
+
+namespace {
+// Block size as the C heap holds it: the capacity rule is what the string relies on.
+uint64_t Bytes(const CountedString& s) { return CountedStringBlockBytes(Length(s)); }
+
+CountedString Make(const char16_t* text) {
+  CountedString s = nullptr;
+  Assign(s, text);
+  return s;
+}
+}  // namespace
+
+using CountedStringTest = MachineTest;
+
+TEST_F(CountedStringTest, GrowsInStepsOf32AndReallocatesOnlyWhenTheStepChanges) {
+  CountedString s = Make(u"0123456789");
+  const void* block = s;
+  EXPECT_EQ(72u, Bytes(s));
+  Append(s, u"012345678901234567890");  // length 31: the terminator is the 32nd unit
+  EXPECT_EQ(31u, Length(s));
+  EXPECT_EQ(block, static_cast<const void*>(s));
+  EXPECT_EQ(72u, Bytes(s));
+  Append(s, u"x");  // length 32 needs the next step
+  EXPECT_EQ(136u, Bytes(s));
+  EXPECT_EQ(u'\0', Text(s)[32]);
+  Resize(s, 40);  // shrinking or growing within the step keeps the block
+  const void* block64 = s;
+  Resize(s, 33);
+  EXPECT_EQ(block64, static_cast<const void*>(s));
+  Release(s);
+}
+
+TEST_F(CountedStringTest, NullIsTheOnlyEmptyString) {
+  CountedString s = Make(u"abc");
+  Resize(s, 0);
+  EXPECT_EQ(nullptr, s);
+  EXPECT_EQ(0u, Length(s));
+  EXPECT_STREQ("", Narrow(Text(s)).c_str());
+  s = Make(u"abc");
+  Assign(s, static_cast<LPCWSTR>(nullptr));
+  EXPECT_EQ(nullptr, s);
+  s = Make(u"abc");
+  Assign(s, u"");
+  EXPECT_EQ(nullptr, s);
+  Append(s, u"");
+  EXPECT_EQ(nullptr, s);
+  Append(s, u"tail");
+  EXPECT_EQ("tail", Narrow(Text(s)));
+  Release(s);
+  EXPECT_EQ(nullptr, FromAnsi(""));
+}
+
+TEST_F(CountedStringTest, FromAnsiUsesTheSystemCodePage) {
+  CountedString s = FromAnsi("mbltray.exe");
+  EXPECT_EQ("mbltray.exe", Narrow(Text(s)));
+  Release(s);
+  s = FromAnsi("\x80");  // the euro sign in code page 1252
+  ASSERT_EQ(1u, Length(s));
+  EXPECT_EQ(0x20AC, Text(s)[0]);
+  Release(s);
+}
+
+TEST_F(CountedStringTest, ParentFolderPrefersAnyBackslash) {
+  struct Case {
+    const char16_t* path;
+    const char* parent;  // null: no parent
+  } cases[] = {
+      {u"C:\\dir\\file.exe", "C:\\dir"}, {u"C:\\dir\\", "C:\\dir"}, {u"a/b\\c", "a/b"}, {u"a\\b/c", "a"},
+      {u"\\file", nullptr},              {u"file.exe", nullptr},    {u"C:", nullptr},   {u"a/b/c", "a/b"},
+  };
+  for (const Case& c : cases) {
+    CountedString s = Make(c.path);
+    CountedString parent = ParentFolder(s);
+    if (c.parent) {
+      EXPECT_EQ(c.parent, Narrow(Text(parent))) << Narrow(c.path);
+    } else {
+      EXPECT_EQ(nullptr, parent) << Narrow(c.path);
+    }
+    Release(parent);
+    Release(s);
+  }
+}
+
+TEST_F(CountedStringTest, TrailingSeparators) {
+  CountedString s = Make(u"C:\\dir\\");
+  DropTrailingSeparator(s);
+  EXPECT_EQ("C:\\dir", Narrow(Text(s)));
+  AddTrailingSeparator(s);
+  EXPECT_EQ("C:\\dir\\", Narrow(Text(s)));
+  AddTrailingSeparator(s);
+  EXPECT_EQ("C:\\dir\\", Narrow(Text(s)));
+  Assign(s, u"C:\\dir/");
+  AddTrailingSeparator(s);
+  EXPECT_EQ("C:\\dir/", Narrow(Text(s)));
+  Assign(s, u"\\");
+  DropTrailingSeparator(s);
+  EXPECT_EQ(nullptr, s);
+  AddTrailingSeparator(s);
+  EXPECT_EQ(nullptr, s);
+}
+
+TEST_F(CountedStringTest, CopyIsIndependentAndSelfAppendIsSafe) {
+  CountedString s = Make(u"0123456789012345678901234567890123456789");
+  CountedString copy = Copy(s);
+  EXPECT_EQ(136u, Bytes(copy));
+  Append(s, u"!");
+  EXPECT_EQ(40u, Length(copy));
+  EXPECT_EQ(41u, Length(s));
+  Append(copy, copy);
+  EXPECT_EQ(80u, Length(copy));
+  Assign(s, s);
+  EXPECT_EQ(41u, Length(s));
+  Release(s);
+  Release(copy);
+}

@@ -1,0 +1,82 @@
+// The simulated machine that a test sets up, drives and inspects. One per test: Reset() makes a
+// fresh one. Each area of Windows keeps its state in its own record (state_*.h).
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "winsim/api.h"
+#include "winsim/state_desktop.h"
+#include "winsim/state_files.h"
+#include "winsim/state_registry.h"
+#include "winsim/state_services.h"
+#include "winsim/state_spooler.h"
+
+namespace winsim {
+
+// A scripted failure of one Windows function, named as Windows names it ("CreateFileW").
+struct Fault {
+  std::string function;
+  int fromCall = 1;      // first call (1-based, counted per function) that fails
+  int times = 1;         // how many calls fail from there; -1 for every later call
+  DWORD error = 0;       // thread last-error code the failing call leaves
+  DWORD delayMs = 0;     // virtual time a failing call takes (a slow failure)
+};
+
+// Virtual time: Sleep and the waits advance it instantly; scheduled events (other processes,
+// service transitions) run when the clock passes their time.
+struct Clock {
+  uint64_t now = 0;          // milliseconds since the machine started
+  DWORD tickBase = 1000000;  // GetTickCount() = tickBase + now, modulo 2^32
+  uint64_t slept = 0;        // total milliseconds spent in Sleep and waits
+  std::multimap<uint64_t, std::function<void()>> events;
+};
+
+struct Machine {
+  // The process itself
+  std::u16string commandLine = u"\"C:\\Program Files\\Marbleleaf\\Setup\\install.exe\"";
+  std::u16string modulePath = u"C:\\Program Files\\Marbleleaf\\Setup\\install.exe";
+  std::u16string systemDir = u"C:\\Windows\\system32";
+  std::string ansiCodePage = "1252";
+  DWORD lastError = 0;
+  int64_t globalBlocks = 0;  // GlobalAlloc blocks not yet freed
+  int64_t localBlocks = 0;   // FormatMessage/CommandLineToArgvW blocks not yet freed
+
+  Clock clock;
+  std::vector<Fault> faults;
+  std::map<std::string, int> calls;  // how many times each Windows function was called
+
+  RegistryState registry;
+  FileSystemState files;
+  ServicesState services;
+  SpoolerState spooler;
+  DesktopState desktop;
+};
+
+Machine& M();
+void Reset();
+
+// Fault injection
+void FailCall(const std::string& function, DWORD error, int times = 1, int fromCall = 1, DWORD delayMs = 0);
+int CallCount(const std::string& function);
+
+// Time
+void Advance(uint64_t milliseconds);
+void At(uint64_t when, std::function<void()> action);
+void After(uint64_t delay, std::function<void()> action);
+
+namespace detail {
+// Counts the call and decides whether an injected fault fires; when it does, the last error is set.
+bool Enter(const char* function);
+}  // namespace detail
+
+}  // namespace winsim
+
+// Used at the top of every simulated function: counts the call and fails it on demand.
+#define WINSIM_ENTER(name, failResult)                  \
+  do {                                                  \
+    if (::winsim::detail::Enter(name)) return failResult; \
+  } while (0)

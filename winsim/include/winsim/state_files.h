@@ -1,0 +1,48 @@
+// The file system: case-insensitive paths, content, attributes, version resources and locks.
+#pragma once
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+#include "winsim/types.h"
+
+namespace winsim {
+
+// The product version of a file's version resource (VS_FIXEDFILEINFO dwProductVersionMS/LS).
+struct VersionResource {
+  WORD major = 1, minor = 0, patch = 0, build = 0;
+};
+
+struct FileEntry {
+  std::u16string path;                    // as created, original letter case
+  bool isDirectory = false;
+  DWORD attributes = FILE_ATTRIBUTE_NORMAL;
+  std::vector<uint8_t> content;
+  std::optional<VersionResource> version;  // none: the file has no version resource
+  bool loadedBySpooler = false;           // a module the running spooler has loaded: locked until it stops
+  uint64_t lockedUntil = 0;               // held open by another process until this virtual time
+  int openHandles = 0;                    // handles of ours open on it
+};
+
+struct FileSystemState {
+  std::map<std::u16string, FileEntry> entries;  // key: upper-cased full path
+  std::map<uintptr_t, struct OpenFile*> handles;
+  uintptr_t nextHandle = 0x4000;
+  int shortWrites = 0;                    // the next N WriteFile calls write one byte less than asked
+};
+
+// Test-side helpers (they model the machine; none of them counts as a Windows call).
+std::u16string PathKey(const std::u16string& path);
+FileEntry* FindFile(const std::u16string& path);
+FileEntry& PutFile(const std::u16string& path, const std::string& content = "",
+                   std::optional<VersionResource> version = std::nullopt);
+FileEntry& PutFolder(const std::u16string& path);
+bool FileExists(const std::u16string& path);
+void RemoveFile(const std::u16string& path);
+// Another process holds the file open (no sharing) until the given virtual time; UINT64_MAX: for ever.
+void LockFile(const std::u16string& path, uint64_t until = UINT64_MAX);
+// Carries out PendingFileRenameOperations as Windows does at boot, then clears the value.
+void Reboot();
+
+}  // namespace winsim

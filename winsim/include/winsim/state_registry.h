@@ -1,0 +1,43 @@
+// The registry: HKLM and HKCU, keys and typed values.
+#pragma once
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+#include "winsim/types.h"
+
+namespace winsim {
+
+struct RegValue {
+  std::u16string name;  // original letter case
+  DWORD type = REG_NONE;
+  std::vector<uint8_t> data;
+};
+
+struct RegKey {
+  std::map<std::u16string, RegValue> values;  // key: upper-cased value name
+};
+
+struct RegistryState {
+  std::map<std::u16string, RegKey> keys;  // key: "HKLM\\PATH" or "HKCU\\PATH", upper-cased
+  std::map<uintptr_t, std::u16string> handles;
+  uintptr_t nextHandle = 0x8000;
+};
+
+// Test-side helpers. Paths are relative to the root ("SOFTWARE\\Microsoft\\...").
+void CreateRegKey(HKEY root, const std::string& path);
+bool RegKeyExists(HKEY root, const std::string& path);
+void SetRegValue(HKEY root, const std::string& path, const std::u16string& name, DWORD type,
+                 const std::vector<uint8_t>& data);
+void SetRegString(HKEY root, const std::string& path, const std::u16string& name, const std::u16string& text);
+void SetRegMultiString(HKEY root, const std::string& path, const std::u16string& name,
+                       const std::vector<std::u16string>& strings);
+const RegValue* GetRegValue(HKEY root, const std::string& path, const std::u16string& name);
+void DeleteRegValue(HKEY root, const std::string& path, const std::u16string& name);
+std::u16string RegKeyName(HKEY root, const std::string& path);
+
+// The value and key that Windows reads at boot.
+extern const char* const kSessionManagerKey;       // "SYSTEM\\CurrentControlSet\\Control\\Session Manager"
+extern const char16_t* const kPendingRenamesValue;  // u"PendingFileRenameOperations"
+
+}  // namespace winsim

@@ -1,0 +1,254 @@
+// Test-side access to the machine's files, registry, services and spooler data. These model the
+// machine directly; none of them is a Windows call, so none counts or fails.
+#include "winsim/machine.h"
+
+namespace winsim {
+
+namespace {
+char16_t Upper(char16_t c) { return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c; }
+std::u16string UpperCopy(const std::u16string& text) {
+  std::u16string out = text;
+  for (auto& c : out) c = Upper(c);
+  return out;
+}
+std::u16string Widen(const std::string& text) { return std::u16string(text.begin(), text.end()); }
+}  // namespace
+
+// ---- files
+std::u16string PathKey(const std::u16string& path) {
+  std::u16string key = UpperCopy(path);
+  for (auto& c : key)
+    if (c == u'/') c = u'\\';
+  while (key.size() > 3 && key.back() == u'\\') key.pop_back();
+  return key;
+}
+
+FileEntry* FindFile(const std::u16string& path) {
+  auto it = M().files.entries.find(PathKey(path));
+  return it == M().files.entries.end() ? nullptr : &it->second;
+}
+
+static void PutParents(const std::u16string& path) {
+  const size_t slash = path.find_last_of(u"\\/");
+  if (slash == std::u16string::npos || slash < 3) return;
+  const std::u16string parent = path.substr(0, slash);
+  if (!FindFile(parent)) PutFolder(parent);
+}
+
+FileEntry& PutFile(const std::u16string& path, const std::string& content, std::optional<VersionResource> version) {
+  PutParents(path);
+  FileEntry& entry = M().files.entries[PathKey(path)];
+  entry = FileEntry{};
+  entry.path = path;
+  entry.content.assign(content.begin(), content.end());
+  entry.version = version;
+  return entry;
+}
+
+FileEntry& PutFolder(const std::u16string& path) {
+  PutParents(path);
+  FileEntry& entry = M().files.entries[PathKey(path)];
+  entry = FileEntry{};
+  entry.path = path;
+  entry.isDirectory = true;
+  entry.attributes = FILE_ATTRIBUTE_DIRECTORY;
+  return entry;
+}
+
+bool FileExists(const std::u16string& path) {
+  const FileEntry* entry = FindFile(path);
+  return entry && !entry->isDirectory;
+}
+
+void RemoveFile(const std::u16string& path) { M().files.entries.erase(PathKey(path)); }
+
+void LockFile(const std::u16string& path, uint64_t until) {
+  if (FileEntry* entry = FindFile(path)) entry->lockedUntil = until;
+}
+
+void Reboot() {
+  const RegValue* value = GetRegValue(HKEY_LOCAL_MACHINE, kSessionManagerKey, kPendingRenamesValue);
+  if (value) {
+    std::vector<std::u16string> strings;
+    std::u16string current;
+    for (size_t i = 0; i + 1 < value->data.size(); i += 2) {
+      const char16_t c = static_cast<char16_t>(value->data[i] | (value->data[i + 1] << 8));
+      if (c) {
+        current += c;
+      } else {
+        strings.push_back(current);
+        current.clear();
+      }
+    }
+    auto strip = [](std::u16string p) { return p.rfind(u"\\??\\", 0) == 0 ? p.substr(4) : p; };
+    for (size_t i = 0; i + 1 < strings.size(); i += 2) {
+      if (strings[i].empty()) break;
+      const std::u16string source = strip(strings[i]);
+      if (strings[i + 1].empty()) {
+        RemoveFile(source);
+      } else if (FileEntry* entry = FindFile(source)) {
+        FileEntry moved = *entry;
+        const std::u16string target = strip(strings[i + 1][0] == u'!' ? strings[i + 1].substr(1) : strings[i + 1]);
+        moved.path = target;
+        RemoveFile(source);
+        M().files.entries[PathKey(target)] = moved;
+      }
+    }
+    DeleteRegValue(HKEY_LOCAL_MACHINE, kSessionManagerKey, kPendingRenamesValue);
+  }
+  // Nothing stays open or loaded across a reboot; the clock goes on.
+  for (auto& item : M().files.entries) {
+    item.second.lockedUntil = 0;
+    item.second.openHandles = 0;
+  }
+}
+
+// ---- registry
+const char* const kSessionManagerKey = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+const char16_t* const kPendingRenamesValue = u"PendingFileRenameOperations";
+
+std::u16string RegKeyName(HKEY root, const std::string& path) {
+  std::u16string name = root == HKEY_CURRENT_USER ? u"HKCU" : u"HKLM";
+  std::u16string rest = UpperCopy(Widen(path));
+  while (!rest.empty() && rest.back() == u'\\') rest.pop_back();
+  if (!rest.empty()) name += u"\\" + rest;
+  return name;
+}
+
+void CreateRegKey(HKEY root, const std::string& path) {
+  // Parents exist whenever a child does, as in the real registry.
+  std::u16string name = RegKeyName(root, path);
+  for (size_t pos = name.find(u'\\'); pos != std::u16string::npos; pos = name.find(u'\\', pos + 1))
+    M().registry.keys[name.substr(0, pos)];
+  M().registry.keys[name];
+}
+
+bool RegKeyExists(HKEY root, const std::string& path) {
+  return M().registry.keys.count(RegKeyName(root, path)) != 0;
+}
+
+void SetRegValue(HKEY root, const std::string& path, const std::u16string& name, DWORD type,
+                 const std::vector<uint8_t>& data) {
+  CreateRegKey(root, path);
+  RegValue& value = M().registry.keys[RegKeyName(root, path)].values[UpperCopy(name)];
+  value.name = name;
+  value.type = type;
+  value.data = data;
+}
+
+static std::vector<uint8_t> Utf16Bytes(const std::u16string& text) {
+  std::vector<uint8_t> bytes;
+  for (char16_t c : text) {
+    bytes.push_back(static_cast<uint8_t>(c & 0xFF));
+    bytes.push_back(static_cast<uint8_t>(c >> 8));
+  }
+  return bytes;
+}
+
+void SetRegString(HKEY root, const std::string& path, const std::u16string& name, const std::u16string& text) {
+  SetRegValue(root, path, name, REG_SZ, Utf16Bytes(text + u'\0'));
+}
+
+void SetRegMultiString(HKEY root, const std::string& path, const std::u16string& name,
+                       const std::vector<std::u16string>& strings) {
+  std::u16string all;
+  for (const auto& s : strings) all += s + u'\0';
+  all += u'\0';
+  SetRegValue(root, path, name, REG_MULTI_SZ, Utf16Bytes(all));
+}
+
+const RegValue* GetRegValue(HKEY root, const std::string& path, const std::u16string& name) {
+  auto key = M().registry.keys.find(RegKeyName(root, path));
+  if (key == M().registry.keys.end()) return nullptr;
+  auto value = key->second.values.find(UpperCopy(name));
+  return value == key->second.values.end() ? nullptr : &value->second;
+}
+
+void DeleteRegValue(HKEY root, const std::string& path, const std::u16string& name) {
+  auto key = M().registry.keys.find(RegKeyName(root, path));
+  if (key != M().registry.keys.end()) key->second.values.erase(UpperCopy(name));
+}
+
+// ---- services
+ServicesState::ServicesState() {
+  Service spooler;
+  spooler.name = u"Spooler";
+  services[u"SPOOLER"] = spooler;
+}
+
+Service& Spooler() { return M().services.services[u"SPOOLER"]; }
+
+void UpdateService(Service& service) {
+  const uint64_t now = M().clock.now;
+  if (service.state == SERVICE_START_PENDING && !service.neverStarts && now >= service.transitionAt)
+    service.state = SERVICE_RUNNING;
+  if (service.state == SERVICE_STOP_PENDING && !service.neverStops && now >= service.transitionAt)
+    service.state = SERVICE_STOPPED;
+}
+
+bool SpoolerRunning() {
+  Service& spooler = Spooler();
+  UpdateService(spooler);
+  return spooler.state == SERVICE_RUNNING;
+}
+
+// ---- spooler
+SpoolerState::SpoolerState() {
+  environments.push_back({u"Windows x64", u"C:\\Windows\\system32\\spool\\DRIVERS\\x64"});
+  environments.push_back({u"Windows NT x86", u"C:\\Windows\\system32\\spool\\DRIVERS\\W32X86"});
+  monitors.push_back({u"Local Port", u"Windows x64", u"localspl.dll", {u"LPT1:", u"COM1:", u"FILE:", u"PORTPROMPT:"}});
+  monitors.push_back({u"Standard TCP/IP Port", u"Windows x64", u"tcpmon.dll", {}});
+}
+
+PrinterEntry* FindPrinter(const std::u16string& name) {
+  for (PrinterEntry& p : M().spooler.printers)
+    if (UpperCopy(p.name) == UpperCopy(name)) return &p;
+  return nullptr;
+}
+
+PrinterEntry& PutPrinter(const std::u16string& name, const std::u16string& driver, const std::u16string& port) {
+  PrinterEntry printer;
+  printer.name = name;
+  printer.driverName = driver;
+  printer.portName = port;
+  M().spooler.printers.push_back(printer);
+  return M().spooler.printers.back();
+}
+
+MonitorEntry* FindMonitor(const std::u16string& name) {
+  for (MonitorEntry& m : M().spooler.monitors)
+    if (UpperCopy(m.name) == UpperCopy(name)) return &m;
+  return nullptr;
+}
+
+DriverEntry* FindDriver(const std::u16string& name, const std::u16string& environment) {
+  for (DriverEntry& d : M().spooler.drivers)
+    if (UpperCopy(d.name) == UpperCopy(name) && UpperCopy(d.environment) == UpperCopy(environment)) return &d;
+  return nullptr;
+}
+
+EnvironmentEntry* FindEnvironment(const std::u16string& name) {
+  for (EnvironmentEntry& e : M().spooler.environments)
+    if (UpperCopy(e.name) == UpperCopy(name)) return &e;
+  return nullptr;
+}
+
+void SetPrinterDataString(PrinterEntry& printer, const std::string& key, const std::string& value,
+                          const std::string& text, DWORD type) {
+  PrinterDataValue data;
+  data.type = type;
+  data.data.assign(text.begin(), text.end());
+  data.data.push_back(0);
+  printer.data[key][value] = data;
+}
+
+bool PortExists(const std::u16string& port) {
+  for (const auto& p : M().spooler.builtinPorts)
+    if (UpperCopy(p) == UpperCopy(port)) return true;
+  for (const MonitorEntry& m : M().spooler.monitors)
+    for (const auto& p : m.ports)
+      if (UpperCopy(p) == UpperCopy(port)) return true;
+  return false;
+}
+
+}  // namespace winsim

@@ -1,0 +1,107 @@
+// user32: windows of other processes, the Shift key, the window station and the modal dialog.
+#include "winsim/machine.h"
+
+using winsim::M;
+
+namespace winsim {
+HWND AddWindow(const std::u16string& className, const std::u16string& title) {
+  DesktopState& desktop = M().desktop;
+  HWND handle = reinterpret_cast<HWND>(desktop.nextHandle);
+  desktop.nextHandle += 0x10;
+  desktop.windows.push_back(Window{handle, className, title, true});
+  return handle;
+}
+
+namespace {
+Window* FindWindowByHandle(HWND handle) {
+  for (Window& w : M().desktop.windows)
+    if (w.handle == handle && w.alive) return &w;
+  return nullptr;
+}
+const HWND kDialogHandle = reinterpret_cast<HWND>(static_cast<uintptr_t>(0xD1A0));
+}  // namespace
+}  // namespace winsim
+
+BOOL WINAPI IsWindow(HWND window) {
+  WINSIM_ENTER("IsWindow", FALSE);
+  return winsim::FindWindowByHandle(window) != nullptr || window == winsim::kDialogHandle;
+}
+
+SHORT WINAPI GetAsyncKeyState(int key) {
+  WINSIM_ENTER("GetAsyncKeyState", 0);
+  return (key == VK_SHIFT && M().desktop.shiftDown) ? static_cast<SHORT>(0x8000) : 0;
+}
+
+HWINSTA WINAPI GetProcessWindowStation() {
+  WINSIM_ENTER("GetProcessWindowStation", nullptr);
+  return reinterpret_cast<HWINSTA>(static_cast<uintptr_t>(0x57A0));
+}
+
+BOOL WINAPI GetUserObjectInformationW(HANDLE object, int index, LPVOID info, DWORD length, LPDWORD needed) {
+  WINSIM_ENTER("GetUserObjectInformationW", FALSE);
+  if (object != reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x57A0)) || index != UOI_FLAGS) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if (needed) *needed = sizeof(USEROBJECTFLAGS);
+  if (length < sizeof(USEROBJECTFLAGS)) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return FALSE;
+  }
+  auto* flags = static_cast<USEROBJECTFLAGS*>(info);
+  flags->fInherit = FALSE;
+  flags->fReserved = FALSE;
+  flags->dwFlags = M().desktop.interactiveStation ? WSF_VISIBLE : 0;
+  return TRUE;
+}
+
+// Runs the dialog procedure as the dialog manager would: WM_INITDIALOG with the caller's parameter,
+// then the button press the test scripted. Title and edit text are recorded.
+INT_PTR WINAPI DialogBoxParamW(HINSTANCE, LPCWSTR templateName, HWND parent, DLGPROC proc, LPARAM param) {
+  WINSIM_ENTER("DialogBoxParamW", -1);
+  winsim::DialogState& dialog = M().desktop.dialog;
+  dialog.shown++;
+  dialog.templateId = static_cast<int>(reinterpret_cast<uintptr_t>(templateName));
+  dialog.parent = parent;
+  dialog.title.clear();
+  dialog.text.clear();
+  dialog.result = -1;
+  dialog.shownAt = M().clock.now;
+  proc(winsim::kDialogHandle, WM_INITDIALOG, 0, param);
+  proc(winsim::kDialogHandle, WM_COMMAND, static_cast<WPARAM>(dialog.scriptedCommand), 0);
+  return dialog.result;
+}
+
+BOOL WINAPI EndDialog(HWND dialog, INT_PTR result) {
+  WINSIM_ENTER("EndDialog", FALSE);
+  if (dialog != winsim::kDialogHandle) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return FALSE;
+  }
+  M().desktop.dialog.result = result;
+  return TRUE;
+}
+
+BOOL WINAPI SetDlgItemTextW(HWND dialog, int id, LPCWSTR text) {
+  WINSIM_ENTER("SetDlgItemTextW", FALSE);
+  if (dialog != winsim::kDialogHandle || id != 1001) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return FALSE;
+  }
+  M().desktop.dialog.text = text ? text : u"";
+  return TRUE;
+}
+
+BOOL WINAPI SetWindowTextW(HWND window, LPCWSTR text) {
+  WINSIM_ENTER("SetWindowTextW", FALSE);
+  if (window == winsim::kDialogHandle) {
+    M().desktop.dialog.title = text ? text : u"";
+    return TRUE;
+  }
+  if (winsim::Window* w = winsim::FindWindowByHandle(window)) {
+    w->title = text ? text : u"";
+    return TRUE;
+  }
+  SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+  return FALSE;
+}
