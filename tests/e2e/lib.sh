@@ -256,6 +256,17 @@ e2e_printer_block() {
     awk -v name="printer $2" '$0 == name { on = 1; print; next } /^printer / { on = 0 } on' <<<"$1"
 }
 
+# Waits up to 10 s for "inspect tray" to print this state.
+e2e_wait_tray() {
+    local state i
+    for ((i = 0; i < 100; i++)); do
+        state=$(e2e_inspect tray)
+        [ "$state" = "$1" ] && return 0
+        sleep 0.1
+    done
+    e2e_fail "companion: '$state', expected '$1'"
+}
+
 # Polls a condition (a shell command) for up to $1 seconds.
 e2e_eventually() {
     local seconds=$1 i

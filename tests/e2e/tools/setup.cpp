@@ -3,13 +3,14 @@
 //   addmonitor <dll>                       registers "MarbleleafServer:"
 //   adddriver <folder> <x64|x86>           "Marbleleaf Server" from a layout's app folder
 //   addprinter <name> [--driver D] [--port P] [--comment C] [--location L]
-//              [--share S] [--subkey K] [--dsuser K] [--default]
+//              [--share S] [--subkey K] [--dsuser K] [--datatype T|-] [--default]
 //   setdefault <name>
 //   pending <source> [target]              MoveFileEx at reboot; no target deletes
 //   hold <path>                            opens without FILE_SHARE_DELETE, stays alive
 //   load <dll>                             loads a module, stays alive
 //   print <printer> <text>                 sends a RAW job
 //   trayexit                               posts the exit message to the companion
+//   datatypeguard                          gives new printers the datatype RAW, stays alive
 #include "common.h"
 #include <map>
 
@@ -82,8 +83,10 @@ int CmdAddPrinter(int argc, wchar_t** argv) {
     info.pLocation = text(L"--location");
     info.pShareName = text(L"--share");
     info.pPrintProcessor = const_cast<WCHAR*>(L"WinPrint");
-    // Wine's AddPrinterW fails without a datatype (see WINE-NOTES.md).
-    info.pDatatype = const_cast<WCHAR*>(L"RAW");
+    // RAW unless told otherwise ("--datatype -" passes none, as the installer
+    // does); Wine's AddPrinterW fails without one (see WINE-NOTES.md).
+    std::wstring datatype = options.count(L"--datatype") ? options[L"--datatype"] : L"RAW";
+    info.pDatatype = datatype == L"-" ? nullptr : &datatype[0];
     if (info.pShareName) info.Attributes |= PRINTER_ATTRIBUTE_SHARED;
     HANDLE printer = AddPrinterW(nullptr, 2, reinterpret_cast<BYTE*>(&info));
     if (printer == nullptr) return Report(FALSE);
@@ -157,6 +160,39 @@ int CmdTrayExit() {
     return Report(PostMessageW(window, WM_USER + 2, 0, 0));
 }
 
+// Wine's spooler cannot open a printer whose registry key lacks "Datatype",
+// and its AddPrinterW writes none when pDatatype is null (Windows takes the
+// print processor's default). Filling the value in as soon as the key appears
+// lets such a printer be created as on Windows; see WINE-NOTES.md.
+void RepairDatatypes(HKEY printers) {
+    WCHAR name[512];
+    for (DWORD index = 0;; ++index) {
+        DWORD length = 512;
+        if (RegEnumKeyExW(printers, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        HKEY printer;
+        if (RegOpenKeyExW(printers, name, 0, KEY_READ | KEY_SET_VALUE, &printer) != ERROR_SUCCESS) continue;
+        if (RegQueryValueExW(printer, L"Datatype", nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+            static const WCHAR raw[] = L"RAW";
+            RegSetValueExW(printer, L"Datatype", 0, REG_SZ, reinterpret_cast<const BYTE*>(raw), sizeof(raw));
+        }
+        RegCloseKey(printer);
+    }
+}
+
+int CmdDatatypeGuard() {
+    HKEY printers;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\Print\\Printers", 0, nullptr, 0,
+                        KEY_ALL_ACCESS, nullptr, &printers, nullptr) != ERROR_SUCCESS)
+        return Report(FALSE);
+    HANDLE changed = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    Line("guarding");
+    for (;;) {
+        RegNotifyChangeKeyValue(printers, TRUE, REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET, changed, TRUE);
+        RepairDatatypes(printers);
+        WaitForSingleObject(changed, 100);
+    }
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -170,6 +206,7 @@ int wmain(int argc, wchar_t** argv) {
     if (command == L"load" && argc == 3) return CmdLoad(argv[2]);
     if (command == L"print" && argc == 4) return CmdPrint(argv[2], argv[3]);
     if (command == L"trayexit" && argc == 2) return CmdTrayExit();
+    if (command == L"datatypeguard" && argc == 2) return CmdDatatypeGuard();
     Line("usage: setup addmonitor|adddriver|addprinter|setdefault|pending|hold|load|print|trayexit ...");
     return 2;
 }
