@@ -34,6 +34,9 @@ struct DesktopState {
   DialogState dialog;
 };
 
+// Closes a kernel object that is not a file (mutex, process, thread); false when the handle is unknown.
+bool CloseDesktopObject(HANDLE handle);
+
 // Adds a window that belongs to another process; returns its handle.
 HWND AddWindow(const std::u16string& className, const std::u16string& title);
 

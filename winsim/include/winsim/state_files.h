@@ -12,7 +12,9 @@ namespace winsim {
 // The product version of a file's version resource (VS_FIXEDFILEINFO dwProductVersionMS/LS).
 struct VersionResource {
   WORD major = 1, minor = 0, patch = 0, build = 0;
+  DWORD fixedInfoLength = sizeof(VS_FIXEDFILEINFO);  // shorter: a malformed resource
 };
+inline VersionResource Build(WORD build) { return VersionResource{1, 0, 0, build}; }
 
 struct FileEntry {
   std::u16string path;                    // as created, original letter case
@@ -25,11 +27,19 @@ struct FileEntry {
   int openHandles = 0;                    // handles of ours open on it
 };
 
+struct OpenFile {
+  std::u16string key;  // PathKey of the file
+  DWORD access = 0;
+  DWORD share = 0;
+  size_t position = 0;
+};
+
 struct FileSystemState {
   std::map<std::u16string, FileEntry> entries;  // key: upper-cased full path
-  std::map<uintptr_t, struct OpenFile*> handles;
+  std::map<uintptr_t, struct OpenFile> handles;
   uintptr_t nextHandle = 0x4000;
   int shortWrites = 0;                    // the next N WriteFile calls write one byte less than asked
+  bool rebootOperationsAllowed = true;    // MoveFileExW may write PendingFileRenameOperations
 };
 
 // Test-side helpers (they model the machine; none of them counts as a Windows call).

@@ -18,9 +18,14 @@ struct RegKey {
   std::map<std::u16string, RegValue> values;  // key: upper-cased value name
 };
 
+struct RegHandle {
+  std::u16string key;  // the key's name in RegistryState::keys
+  REGSAM access = 0;
+};
+
 struct RegistryState {
   std::map<std::u16string, RegKey> keys;  // key: "HKLM\\PATH" or "HKCU\\PATH", upper-cased
-  std::map<uintptr_t, std::u16string> handles;
+  std::map<uintptr_t, RegHandle> handles;
   uintptr_t nextHandle = 0x8000;
 };
 

@@ -18,9 +18,14 @@ struct Service {
   int starts = 0, stops = 0;       // how often it was started and stopped
 };
 
+struct ServiceHandle {
+  std::u16string key;  // the service's key in ServicesState::services; empty for the manager
+  DWORD access = 0;
+};
+
 struct ServicesState {
   std::map<std::u16string, Service> services;  // key: upper-cased name
-  std::map<uintptr_t, std::u16string> handles; // service handles -> service key ("" for the manager)
+  std::map<uintptr_t, ServiceHandle> handles;
   uintptr_t nextHandle = 0x2000;
   ServicesState();
 };

@@ -1,0 +1,132 @@
+// Pins the Windows behaviour of winsim's files, registry, services and version resources that the
+// installer depends on.
+#include <gtest/gtest.h>
+
+#include "winsim_fixture.h"
+
+using WinsimSystemTest = MachineTest;
+
+TEST_F(WinsimSystemTest, FilesShareAndLockAsOnWindows) {
+  winsim::PutFile(u"C:\\Dir\\a.dll", "abc");
+  HANDLE reader = CreateFileW(u"c:\\dir\\A.DLL", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, reader);
+  EXPECT_EQ(INVALID_HANDLE_VALUE,
+            CreateFileW(u"C:\\Dir\\a.dll", GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr));
+  EXPECT_EQ(32u, GetLastError());
+  EXPECT_FALSE(DeleteFileW(u"C:\\Dir\\a.dll"));
+  EXPECT_EQ(32u, GetLastError());
+  char buffer[8] = {};
+  DWORD read = 0;
+  EXPECT_TRUE(ReadFile(reader, buffer, 8, &read, nullptr));
+  EXPECT_EQ(3u, read);
+  EXPECT_TRUE(CloseHandle(reader));
+
+  winsim::FindFile(u"C:\\Dir\\a.dll")->loadedBySpooler = true;
+  EXPECT_FALSE(DeleteFileW(u"C:\\Dir\\a.dll"));
+  EXPECT_EQ(5u, GetLastError());
+  winsim::Spooler().state = SERVICE_STOPPED;
+  EXPECT_TRUE(DeleteFileW(u"C:\\Dir\\a.dll"));
+
+  EXPECT_FALSE(DeleteFileW(u"C:\\Dir\\a.dll"));
+  EXPECT_EQ(2u, GetLastError());
+  EXPECT_FALSE(DeleteFileW(u"C:\\Gone\\a.dll"));
+  EXPECT_EQ(3u, GetLastError());
+  EXPECT_FALSE(DeleteFileW(u"C:\\Dir"));
+  EXPECT_EQ(5u, GetLastError());
+  EXPECT_EQ(FILE_ATTRIBUTE_DIRECTORY, GetFileAttributesW(u"C:\\Dir\\"));
+
+  winsim::PutFile(u"C:\\Dir\\b.dll", "x");
+  winsim::LockFile(u"C:\\Dir\\b.dll", 500);
+  EXPECT_FALSE(DeleteFileW(u"C:\\Dir\\b.dll"));
+  Sleep(500);
+  EXPECT_TRUE(DeleteFileW(u"C:\\Dir\\b.dll"));
+}
+
+TEST_F(WinsimSystemTest, DeleteAtRebootAppendsToPendingRenamesAndRebootCarriesItOut) {
+  winsim::PutFile(u"C:\\Windows\\system32\\mlxmon64.dll", "m");
+  winsim::SetRegMultiString(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenamesValue,
+                            {u"\\??\\C:\\old.tmp", u"\\??\\C:\\new.tmp"});
+  EXPECT_TRUE(MoveFileExW(u"C:\\Windows\\system32\\mlxmon64.dll", nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+  const winsim::RegValue* value =
+      winsim::GetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenamesValue);
+  ASSERT_NE(nullptr, value);
+  const std::u16string expected =
+      std::u16string(u"\\??\\C:\\old.tmp\0\\??\\C:\\new.tmp\0\\??\\C:\\Windows\\system32\\mlxmon64.dll\0\0\0", 69);
+  ASSERT_EQ(expected.size() * 2, value->data.size());
+  EXPECT_EQ(0, std::memcmp(expected.data(), value->data.data(), value->data.size()));
+  EXPECT_TRUE(winsim::FileExists(u"C:\\Windows\\system32\\mlxmon64.dll"));
+  winsim::Reboot();
+  EXPECT_FALSE(winsim::FileExists(u"C:\\Windows\\system32\\mlxmon64.dll"));
+  EXPECT_EQ(nullptr, winsim::GetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenamesValue));
+}
+
+TEST_F(WinsimSystemTest, RegistryQueryFollowsTheSizeProtocol) {
+  winsim::SetRegValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", u"MarbleleafTray",
+                      REG_SZ, {'a', 0, 'b', 0});  // stored without a terminator
+  HKEY key = nullptr;
+  ASSERT_EQ(0, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Run", 0,
+                             KEY_ALL_ACCESS, &key));
+  DWORD size = 0, type = 0;
+  EXPECT_EQ(0, RegQueryValueExW(key, u"marbleleaftray", nullptr, &type, nullptr, &size));
+  EXPECT_EQ(4u, size);
+  BYTE small[2];
+  size = 2;
+  EXPECT_EQ(ERROR_MORE_DATA, RegQueryValueExW(key, u"MarbleleafTray", nullptr, nullptr, small, &size));
+  WCHAR text[4] = {u'x', u'x', u'x', u'x'};
+  size = sizeof(text);
+  EXPECT_EQ(0, RegQueryValueExW(key, u"MarbleleafTray", nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size));
+  EXPECT_EQ(u'x', text[2]);  // not terminated by Windows
+  EXPECT_EQ(0, RegDeleteValueA(key, "MarbleleafTray"));
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegDeleteValueA(key, "MarbleleafTray"));
+  EXPECT_EQ(0, RegCloseKey(key));
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Nope", 0, KEY_READ, &key));
+  ASSERT_EQ(0, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_READ, &key));
+  EXPECT_EQ(ERROR_ACCESS_DENIED, RegSetValueExW(key, u"v", 0, REG_SZ, small, 2));
+  RegCloseKey(key);
+}
+
+TEST_F(WinsimSystemTest, SpoolerServiceStopsAndStartsInVirtualTime) {
+  SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, 0xF0001);
+  SC_HANDLE service = OpenServiceW(manager, u"spooler", 0x34);
+  ASSERT_NE(nullptr, service);
+  SERVICE_STATUS status = {};
+  EXPECT_TRUE(ControlService(service, SERVICE_CONTROL_STOP, &status));
+  EXPECT_EQ(static_cast<DWORD>(SERVICE_STOP_PENDING), status.dwCurrentState);
+  EXPECT_FALSE(winsim::SpoolerRunning());
+  Sleep(200);
+  QueryServiceStatus(service, &status);
+  EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), status.dwCurrentState);
+  EXPECT_FALSE(ControlService(service, SERVICE_CONTROL_STOP, &status));
+  EXPECT_EQ(1062u, GetLastError());
+  EXPECT_TRUE(StartServiceW(service, 0, nullptr));
+  EXPECT_FALSE(StartServiceW(service, 0, nullptr));
+  EXPECT_EQ(1056u, GetLastError());
+  Sleep(200);
+  EXPECT_TRUE(winsim::SpoolerRunning());
+  SC_HANDLE queryOnly = OpenServiceW(manager, u"Spooler", 0x14);
+  EXPECT_FALSE(ControlService(queryOnly, SERVICE_CONTROL_STOP, &status));
+  EXPECT_EQ(5u, GetLastError());
+  EXPECT_EQ(nullptr, OpenServiceW(manager, u"nosuch", 0x14));
+  EXPECT_EQ(1060u, GetLastError());
+  CloseServiceHandle(queryOnly);
+  CloseServiceHandle(service);
+  CloseServiceHandle(manager);
+}
+
+TEST_F(WinsimSystemTest, VersionResourceGivesTheProductVersion) {
+  winsim::PutFile(u"C:\\m.dll", "m", winsim::VersionResource{1, 2, 3, 4});
+  winsim::PutFile(u"C:\\plain.dll", "p");
+  DWORD handle = 0;
+  const DWORD size = GetFileVersionInfoSizeW(u"C:\\m.dll", &handle);
+  ASSERT_GT(size, 0u);
+  std::vector<BYTE> block(size);
+  ASSERT_TRUE(GetFileVersionInfoW(u"C:\\m.dll", handle, size, block.data()));
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueW(block.data(), u"\\", reinterpret_cast<LPVOID*>(&fixed), &length));
+  EXPECT_EQ(sizeof(VS_FIXEDFILEINFO), length);
+  EXPECT_EQ(0x00010002u, fixed->dwProductVersionMS);
+  EXPECT_EQ(0x00030004u, fixed->dwProductVersionLS);
+  EXPECT_EQ(0u, GetFileVersionInfoSizeW(u"C:\\plain.dll", &handle));
+  EXPECT_EQ(1812u, GetLastError());
+}

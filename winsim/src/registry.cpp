@@ -1,0 +1,109 @@
+// advapi32 registry: keys opened by path under HKLM and HKCU, typed values with the size protocol
+// of RegQueryValueExW. As on Windows, string data is returned as stored: a value written without
+// a terminator comes back without one.
+#include <cstring>
+
+#include "winsim/machine.h"
+
+using winsim::M;
+
+namespace {
+const winsim::RegHandle* FindKey(HKEY key) {
+  auto it = M().registry.handles.find(reinterpret_cast<uintptr_t>(key));
+  return it == M().registry.handles.end() ? nullptr : &it->second;
+}
+
+std::u16string Upper(std::u16string text) {
+  for (auto& c : text)
+    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - 32);
+  return text;
+}
+
+std::u16string WidenAnsi(LPCSTR text) {
+  std::u16string out;
+  for (; text && *text; ++text) out += static_cast<char16_t>(static_cast<unsigned char>(*text));
+  return out;
+}
+
+winsim::RegKey* KeyRecord(const std::u16string& name) {
+  auto it = M().registry.keys.find(name);
+  return it == M().registry.keys.end() ? nullptr : &it->second;
+}
+}  // namespace
+
+LSTATUS WINAPI RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD, REGSAM access, PHKEY result) {
+  if (::winsim::detail::Enter("RegOpenKeyExA")) return static_cast<LSTATUS>(GetLastError());
+  if (!result) return ERROR_INVALID_PARAMETER;
+  *result = nullptr;
+  std::u16string name;
+  if (root == HKEY_LOCAL_MACHINE || root == HKEY_CURRENT_USER) {
+    name = winsim::RegKeyName(root, subKey ? subKey : "");
+  } else {
+    const winsim::RegHandle* parent = FindKey(root);
+    if (!parent) return ERROR_INVALID_HANDLE;
+    name = parent->key;
+    const std::u16string rest = Upper(WidenAnsi(subKey));
+    if (!rest.empty()) name += u"\\" + rest;
+  }
+  while (!name.empty() && name.back() == u'\\') name.pop_back();
+  if (name != u"HKLM" && name != u"HKCU" && !KeyRecord(name)) return ERROR_FILE_NOT_FOUND;
+  const uintptr_t handle = M().registry.nextHandle;
+  M().registry.nextHandle += 4;
+  M().registry.handles[handle] = winsim::RegHandle{name, access};
+  *result = reinterpret_cast<HKEY>(handle);
+  return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD, LPDWORD type, LPBYTE data, LPDWORD size) {
+  if (::winsim::detail::Enter("RegQueryValueExW")) return static_cast<LSTATUS>(GetLastError());
+  const winsim::RegHandle* open = FindKey(key);
+  if (!open) return ERROR_INVALID_HANDLE;
+  if (!(open->access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
+  winsim::RegKey* record = KeyRecord(open->key);
+  auto it = record ? record->values.find(Upper(name ? name : u"")) : decltype(record->values.end()){};
+  if (!record || it == record->values.end()) return ERROR_FILE_NOT_FOUND;
+  const winsim::RegValue& value = it->second;
+  if (type) *type = value.type;
+  const DWORD bytes = static_cast<DWORD>(value.data.size());
+  if (data) {
+    if (!size) return ERROR_INVALID_PARAMETER;
+    if (*size < bytes) {
+      *size = bytes;
+      return ERROR_MORE_DATA;
+    }
+    if (bytes) std::memcpy(data, value.data.data(), bytes);
+  }
+  if (size) *size = bytes;
+  return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegSetValueExW(HKEY key, LPCWSTR name, DWORD, DWORD type, const BYTE* data, DWORD size) {
+  if (::winsim::detail::Enter("RegSetValueExW")) return static_cast<LSTATUS>(GetLastError());
+  const winsim::RegHandle* open = FindKey(key);
+  if (!open) return ERROR_INVALID_HANDLE;
+  if (!(open->access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
+  winsim::RegKey* record = KeyRecord(open->key);
+  if (!record) return ERROR_FILE_NOT_FOUND;
+  winsim::RegValue& value = record->values[Upper(name ? name : u"")];
+  value.name = name ? name : u"";
+  value.type = type;
+  value.data.assign(data, data + size);
+  return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegDeleteValueA(HKEY key, LPCSTR name) {
+  if (::winsim::detail::Enter("RegDeleteValueA")) return static_cast<LSTATUS>(GetLastError());
+  const winsim::RegHandle* open = FindKey(key);
+  if (!open) return ERROR_INVALID_HANDLE;
+  if (!(open->access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
+  winsim::RegKey* record = KeyRecord(open->key);
+  if (!record || record->values.erase(Upper(WidenAnsi(name))) == 0) return ERROR_FILE_NOT_FOUND;
+  return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegCloseKey(HKEY key) {
+  if (::winsim::detail::Enter("RegCloseKey")) return static_cast<LSTATUS>(GetLastError());
+  const uintptr_t handle = reinterpret_cast<uintptr_t>(key);
+  if (M().registry.handles.erase(handle) == 0) return ERROR_INVALID_HANDLE;
+  return ERROR_SUCCESS;
+}
