@@ -10,6 +10,7 @@ endif()
 file(GLOB_RECURSE WINSIM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/winsim/src/*.cpp)
 add_library(winsim STATIC ${WINSIM_SOURCES})
 target_include_directories(winsim PUBLIC ${CMAKE_SOURCE_DIR}/winsim/include)
+target_link_libraries(winsim PUBLIC ${CMAKE_DL_LIBS})
 target_compile_options(winsim PRIVATE ${INSTALL_WARNINGS} ${SANITIZE_FLAGS})
 
 add_library(installcore STATIC ${PRODUCT_SOURCES})

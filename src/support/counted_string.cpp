@@ -47,7 +47,8 @@ CountedString FromAnsi(LPCSTR text) {
   if (units <= 1) return nullptr;
   CountedString s = nullptr;
   Resize(s, static_cast<uint64_t>(units - 1));
-  MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, text, -1, s->text, units);
+  // A failed conversion would leave the block's text undefined: the result is then empty.
+  if (MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, text, -1, s->text, units) != units) Release(s);
   return s;
 }
 

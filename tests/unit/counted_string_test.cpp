@@ -119,3 +119,10 @@ TEST_F(CountedStringTest, CopyIsIndependentAndSelfAppendIsSafe) {
   Release(s);
   Release(copy);
 }
+
+TEST_F(CountedStringTest, FailedAnsiConversionGivesTheEmptyString) {
+  winsim::FailCall("MultiByteToWideChar", 87);
+  EXPECT_EQ(nullptr, FromAnsi("mbltray.exe"));
+  winsim::FailCall("MultiByteToWideChar", 87, 1, 3);  // the size query works, the conversion fails
+  EXPECT_EQ(nullptr, FromAnsi("mbltray.exe"));
+}

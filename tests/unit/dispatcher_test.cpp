@@ -71,3 +71,14 @@ TEST_F(DispatcherTest, ExitCodesForRuns) {
   EXPECT_EQ(1, ExitCodeForRun(false, 0, 1));
   EXPECT_EQ(2, ExitCodeForRun(false, 0, 2));
 }
+
+TEST_F(DispatcherTest, FailedSplitOrWindowCheckAreNotFatal) {
+  winsim::FailCall("CommandLineToArgvW", 8);
+  EXPECT_EQ(6, RunWith(u" removetray"));
+  HWND window = winsim::AddWindow(u"SetupFrame", u"Setup");
+  std::u16string number;
+  for (char c : std::to_string(reinterpret_cast<intptr_t>(window))) number += static_cast<char16_t>(c);
+  LPWSTR three[] = {const_cast<LPWSTR>(u"x"), const_cast<LPWSTR>(u"in"), const_cast<LPWSTR>(number.c_str())};
+  winsim::FailCall("IsWindow", 1400);
+  EXPECT_EQ(nullptr, ParentWindowFromArguments(3, three));
+}

@@ -46,3 +46,13 @@ TEST_F(InstallerStateTest, SystemFolderUnknownIsErrorSeven) {
   EXPECT_EQ(1, state.errorCount);
   EXPECT_EQ(nullptr, state.systemDir);
 }
+
+TEST_F(InstallerStateTest, UnknownExecutablePathOrMessageTextAreNotFatal) {
+  winsim::FailCall("GetModuleFileNameW", 5);
+  winsim::FailCall("FormatMessageW", 317);
+  winsim::FailCall("GetSystemDirectoryW", 5);
+  InitInstallerState(&state);
+  EXPECT_EQ(nullptr, state.installerDir);
+  EXPECT_NE(std::string::npos, Narrow(Text(state.logText))
+                                   .find("Error(7): Can`t retrieve system directory. - ( No Description )\r\n"));
+}

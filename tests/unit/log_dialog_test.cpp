@@ -49,8 +49,28 @@ TEST_F(LogDialogTest, NotShownWithoutAVisibleWindowStation) {
   state.errorCount = 1;
   ShowLogDialog(&state, nullptr);
   EXPECT_EQ(0, winsim::M().desktop.dialog.shown);
-  winsim::FailCall("GetUserObjectInformationW", 6, 1, winsim::CallCount("GetUserObjectInformationW") + 1);
+  winsim::FailNext("GetUserObjectInformationW", 6);
   // Windows can't tell: behave as on a desktop.
   ShowLogDialog(&state, nullptr);
   EXPECT_EQ(1, winsim::M().desktop.dialog.shown);
+}
+
+TEST_F(LogDialogTest, FailuresOfTheDialogCallsOnlyLeaveItUnfinished) {
+  state.errorCount = 1;
+  winsim::FailCall("SetDlgItemTextW", 1400);
+  winsim::FailCall("SetWindowTextW", 1400);
+  ShowLogDialog(&state, nullptr);
+  EXPECT_EQ("", Narrow(winsim::M().desktop.dialog.title));
+  EXPECT_EQ(1, winsim::M().desktop.dialog.result);
+
+  winsim::FailNext("EndDialog", 1400, 2);
+  ShowLogDialog(&state, nullptr);
+  winsim::M().desktop.dialog.scriptedCommand = IDCANCEL;
+  ShowLogDialog(&state, nullptr);
+  EXPECT_EQ(-1, winsim::M().desktop.dialog.result);
+
+  winsim::FailNext("GetProcessWindowStation", 5);  // unknown station: shown as on a desktop
+  winsim::FailNext("DialogBoxParamW", 1813);       // no template: returns at once
+  ShowLogDialog(&state, nullptr);
+  EXPECT_EQ(4, winsim::CallCount("DialogBoxParamW"));
 }

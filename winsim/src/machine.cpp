@@ -1,6 +1,12 @@
 // The current simulated machine, fault injection and the virtual clock.
 #include "winsim/machine.h"
 
+#include <dlfcn.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <set>
+
 namespace winsim {
 namespace {
 std::unique_ptr<Machine>& Current() {
@@ -19,6 +25,10 @@ void Reset() { Current() = std::make_unique<Machine>(); }
 
 void FailCall(const std::string& function, DWORD error, int times, int fromCall, DWORD delayMs) {
   M().faults.push_back(Fault{function, fromCall, times, error, delayMs});
+}
+
+void FailNext(const std::string& function, DWORD error, int times, DWORD delayMs) {
+  FailCall(function, error, times, CallCount(function) + 1, delayMs);
 }
 
 int CallCount(const std::string& function) {
@@ -47,17 +57,39 @@ void At(uint64_t when, std::function<void()> action) {
 void After(uint64_t delay, std::function<void()> action) { At(M().clock.now + delay, std::move(action)); }
 
 namespace detail {
-bool Enter(const char* function) {
+namespace {
+// Call sites (function name, offset of the return address in its module) whose fault fired.
+struct FaultSites {
+  std::set<std::pair<std::string, uintptr_t>> sites;
+  ~FaultSites() {
+    const char* path = std::getenv("WINSIM_FAULT_SITES");
+    if (!path || sites.empty()) return;
+    if (FILE* out = std::fopen(path, "a")) {
+      for (const auto& site : sites) std::fprintf(out, "%s 0x%lx\n", site.first.c_str(), static_cast<unsigned long>(site.second));
+      std::fclose(out);
+    }
+  }
+};
+FaultSites& Sites() {
+  static FaultSites sites;
+  return sites;
+}
+void RecordSite(const char* function, const void* caller) {
+  Dl_info info;
+  if (!caller || !dladdr(caller, &info) || !info.dli_fbase) return;
+  Sites().sites.emplace(function, reinterpret_cast<uintptr_t>(caller) - reinterpret_cast<uintptr_t>(info.dli_fbase));
+}
+}  // namespace
+
+bool Enter(const char* function, const void* caller) {
   Machine& m = M();
   const int call = ++m.calls[function];
   for (Fault& fault : m.faults) {
     if (fault.function != function || call < fault.fromCall) continue;
     if (fault.times >= 0 && call >= fault.fromCall + fault.times) continue;
-    if (fault.delayMs) {
-      m.clock.slept += 0;  // a slow call is not a sleep of ours
-      Advance(fault.delayMs);
-    }
+    if (fault.delayMs) Advance(fault.delayMs);  // a slow failure: time passes, but it is no sleep of ours
     m.lastError = fault.error;
+    RecordSite(function, caller);
     return true;
   }
   return false;

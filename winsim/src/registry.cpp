@@ -32,7 +32,7 @@ winsim::RegKey* KeyRecord(const std::u16string& name) {
 }  // namespace
 
 LSTATUS WINAPI RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD, REGSAM access, PHKEY result) {
-  if (::winsim::detail::Enter("RegOpenKeyExA")) return static_cast<LSTATUS>(GetLastError());
+  WINSIM_ENTER_STATUS("RegOpenKeyExA");
   if (!result) return ERROR_INVALID_PARAMETER;
   *result = nullptr;
   std::u16string name;
@@ -55,7 +55,7 @@ LSTATUS WINAPI RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD, REGSAM access, PHK
 }
 
 LSTATUS WINAPI RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD, LPDWORD type, LPBYTE data, LPDWORD size) {
-  if (::winsim::detail::Enter("RegQueryValueExW")) return static_cast<LSTATUS>(GetLastError());
+  WINSIM_ENTER_STATUS("RegQueryValueExW");
   const winsim::RegHandle* open = FindKey(key);
   if (!open) return ERROR_INVALID_HANDLE;
   if (!(open->access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
@@ -78,7 +78,7 @@ LSTATUS WINAPI RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD, LPDWORD type, L
 }
 
 LSTATUS WINAPI RegSetValueExW(HKEY key, LPCWSTR name, DWORD, DWORD type, const BYTE* data, DWORD size) {
-  if (::winsim::detail::Enter("RegSetValueExW")) return static_cast<LSTATUS>(GetLastError());
+  WINSIM_ENTER_STATUS("RegSetValueExW");
   const winsim::RegHandle* open = FindKey(key);
   if (!open) return ERROR_INVALID_HANDLE;
   if (!(open->access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
@@ -92,7 +92,7 @@ LSTATUS WINAPI RegSetValueExW(HKEY key, LPCWSTR name, DWORD, DWORD type, const B
 }
 
 LSTATUS WINAPI RegDeleteValueA(HKEY key, LPCSTR name) {
-  if (::winsim::detail::Enter("RegDeleteValueA")) return static_cast<LSTATUS>(GetLastError());
+  WINSIM_ENTER_STATUS("RegDeleteValueA");
   const winsim::RegHandle* open = FindKey(key);
   if (!open) return ERROR_INVALID_HANDLE;
   if (!(open->access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
@@ -102,7 +102,7 @@ LSTATUS WINAPI RegDeleteValueA(HKEY key, LPCSTR name) {
 }
 
 LSTATUS WINAPI RegCloseKey(HKEY key) {
-  if (::winsim::detail::Enter("RegCloseKey")) return static_cast<LSTATUS>(GetLastError());
+  WINSIM_ENTER_STATUS("RegCloseKey");
   const uintptr_t handle = reinterpret_cast<uintptr_t>(key);
   if (M().registry.handles.erase(handle) == 0) return ERROR_INVALID_HANDLE;
   return ERROR_SUCCESS;

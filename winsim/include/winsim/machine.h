@@ -61,6 +61,8 @@ void Reset();
 
 // Fault injection
 void FailCall(const std::string& function, DWORD error, int times = 1, int fromCall = 1, DWORD delayMs = 0);
+// The same, counted from the next call on.
+void FailNext(const std::string& function, DWORD error, int times = 1, DWORD delayMs = 0);
 int CallCount(const std::string& function);
 
 // Time
@@ -70,13 +72,20 @@ void After(uint64_t delay, std::function<void()> action);
 
 namespace detail {
 // Counts the call and decides whether an injected fault fires; when it does, the last error is set.
-bool Enter(const char* function);
+// `caller` is the return address into the calling code: the fault matrix records which call sites
+// the tests have made fail (written to the file named by WINSIM_FAULT_SITES at exit).
+bool Enter(const char* function, const void* caller = nullptr);
 }  // namespace detail
 
 }  // namespace winsim
 
 // Used at the top of every simulated function: counts the call and fails it on demand.
-#define WINSIM_ENTER(name, failResult)                  \
-  do {                                                  \
-    if (::winsim::detail::Enter(name)) return failResult; \
+#define WINSIM_ENTER(name, failResult)                                             \
+  do {                                                                             \
+    if (::winsim::detail::Enter(name, __builtin_return_address(0))) return failResult; \
+  } while (0)
+// The same for calls that return their error code (the registry, printer data).
+#define WINSIM_ENTER_STATUS(name)                                                                      \
+  do {                                                                                                 \
+    if (::winsim::detail::Enter(name, __builtin_return_address(0))) return static_cast<LONG>(GetLastError()); \
   } while (0)
