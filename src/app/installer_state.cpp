@@ -5,6 +5,8 @@
 
 #include "app/product.h"
 #include "support/wide_format.h"
+#include "system/pending_files.h"
+#include "system/spooler_service.h"
 
 HINSTANCE programInstance = nullptr;
 
@@ -44,6 +46,7 @@ InstallerState* InitInstallerState(InstallerState* state) {
   state->installMonitor = true;
   state->copyMonitor = true;
   state->monitorFile = nullptr;
+  CheckSpooler(state);
   state->serverMode = true;
   state->repointedPrinters = nullptr;
   StoreInstallerDir(state);
@@ -54,6 +57,7 @@ InstallerState* InitInstallerState(InstallerState* state) {
 void FreeInstallerState(InstallerState* state) {
   if (state->repointedPrinters) GlobalFree(state->repointedPrinters);
   state->repointedPrinters = nullptr;
+  FreeDeferredDeletes(&state->deferredDeletes);
   Release(state->driverDir);
   Release(state->logText);
   Release(state->systemDir);
