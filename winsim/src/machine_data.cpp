@@ -184,6 +184,8 @@ void UpdateService(Service& service) {
     service.state = SERVICE_RUNNING;
   if (service.state == SERVICE_STOP_PENDING && !service.neverStops && now >= service.transitionAt)
     service.state = SERVICE_STOPPED;
+  // The spooler loads its monitors and drivers when it starts and releases them when it stops.
+  if (UpperCopy(service.name) == u"SPOOLER") SyncSpoolerModules();
 }
 
 bool SpoolerRunning() {

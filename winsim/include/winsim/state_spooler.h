@@ -1,10 +1,13 @@
 // The print spooler: monitors and ports, environments and drivers, printers and their data.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
+#include "winsim/state_files.h"
 #include "winsim/types.h"
 
 namespace winsim {
@@ -28,6 +31,10 @@ struct DriverEntry {
   // Full paths of the driver's files in the versioned store (driverDir\3\...).
   std::u16string driverPath, dataFile, configFile, helpFile;
   std::optional<std::u16string> mfgName, oemUrl, provider;
+  std::optional<std::u16string> monitorName, defaultDataType, hardwareId;
+  std::vector<std::u16string> dependentFiles, previousNames;  // multi-strings of levels 3, 4 and 6
+  uint64_t driverDate = 0;     // FILETIME of DRIVER_INFO_6W
+  uint64_t driverVersion = 0;  // dwlDriverVersion of DRIVER_INFO_6W
 };
 
 struct PrinterDataValue {
@@ -53,6 +60,7 @@ struct PrinterHandle {
   std::u16string printer;  // name of the printer it was opened on
   ACCESS_MASK access = 0;
   bool deleted = false;    // DeletePrinter was called through this handle
+  bool stale = false;      // its printer was deleted, or the spooler stopped, since it was opened
 };
 
 struct SpoolerState {
@@ -65,6 +73,16 @@ struct SpoolerState {
   std::u16string defaultPrinter;  // empty: none
   std::map<uintptr_t, PrinterHandle> handles;
   uintptr_t nextHandle = 0x6000;
+  // Ports a monitor's DLL enumerates when AddMonitorW loads it, keyed by the monitor's name in
+  // upper case (use SetMonitorPorts). A monitor not listed enumerates one port named as itself.
+  std::map<std::u16string, std::vector<std::u16string>> monitorPorts;
+  // Test hook: runs once, at the next EnumPrintersW call that brings a buffer (the fill call of a
+  // size-then-fill pair), before the spooler looks at its printers; then it is cleared.
+  std::function<void()> beforeEnumPrintersFill;
+  // Datatypes the print processor accepts (pDatatype of printers and printer defaults).
+  std::vector<std::u16string> datatypes = {u"RAW", u"RAW [FF appended]", u"RAW [FF auto]", u"NT EMF 1.003",
+                                           u"NT EMF 1.006", u"NT EMF 1.007", u"NT EMF 1.008", u"TEXT"};
+  std::set<std::u16string> loadedModules;  // path keys of the files the spooler model marked loaded
   SpoolerState();
 };
 
@@ -77,5 +95,25 @@ EnvironmentEntry* FindEnvironment(const std::u16string& name);
 void SetPrinterDataString(PrinterEntry& printer, const std::string& key, const std::string& value,
                           const std::string& text, DWORD type = REG_SZ);
 bool PortExists(const std::u16string& port);
+
+// The monitor of that name (existing or added later by AddMonitorW) enumerates these ports.
+void SetMonitorPorts(const std::u16string& monitor, const std::vector<std::u16string>& ports);
+// A registered monitor, as AddMonitorW leaves it: its DLL is put into the system folder when
+// missing (with the given version resource) and loaded by the running spooler.
+MonitorEntry& PutMonitor(const std::u16string& name, const std::u16string& dllName,
+                         std::optional<VersionResource> version = std::nullopt,
+                         const std::u16string& environment = u"Windows x64");
+// A registered driver, as AddPrinterDriverExW leaves it: its files are put into the environment's
+// store (driverDir\3\) with the given version resource and loaded by the running spooler.
+// dataFile is driverFile; an empty helpFile means none.
+DriverEntry& PutDriver(const std::u16string& name, const std::u16string& environment, const std::u16string& driverFile,
+                       const std::u16string& configFile, const std::u16string& helpFile = u"",
+                       std::optional<VersionResource> version = std::nullopt);
+// Brings FileEntry::loadedBySpooler in line with the spooler: while the service runs, the DLLs
+// of its monitors (in the system folder) and the store files of its drivers are loaded; when it
+// stops, all are released, and printer handles opened before die with the RPC connection.
+// Runs on every spooler state change (UpdateService) and after each spooler call that changes
+// monitors or drivers; tests that edit M().spooler by hand may call it themselves.
+void SyncSpoolerModules();
 
 }  // namespace winsim

@@ -1,0 +1,364 @@
+// Printers: enumeration, handles, level-2 settings, adding and deleting, the default printer.
+//
+// Where Wine 8 differs from Windows (the model follows Windows):
+// - Every call here works in Wine whether the spooler service runs or not; Windows fails them
+//   with 1722 (RPC_S_SERVER_UNAVAILABLE) while it is stopped.
+// - AddPrinterW with a null pDatatype: Wine fails with 1801 and leaves a half-made printer that
+//   EnumPrintersW lists; Windows gives the printer the datatype "RAW".
+// - AddPrinterW with the name of an existing printer: Wine overwrites it; Windows fails with 1802.
+// - AddPrinterW and SetPrinterW with an unknown port: Wine accepts it; Windows fails with 1796.
+// - SetPrinterW level 0 with PRINTER_CONTROL_PURGE: Wine fails with 124; Windows purges the queue.
+// - SetPrinterW level 2 with a null string member (pShareName, pComment, pLocation, pSepFile,
+//   pParameters): Wine leaves the stored value as it was; Windows writes the whole record, so the
+//   value is cleared (only a null pDevMode or pSecurityDescriptor means "unchanged").
+//
+// Not modelled: printer servers (a null or remote name in OpenPrinterW gives 1801), DEVMODEs and
+// security descriptors (reported as null), print jobs beyond their count, and printers pending
+// deletion: DeletePrinter removes the printer at once and every other handle on it goes stale.
+#include "spooler_internal.h"
+
+using namespace winsim;
+using namespace winsim::spool;
+
+namespace {
+
+// "\\server\share" -> "\\server"; local printers have no server name.
+std::optional<std::u16string> ServerOf(const PrinterEntry& printer) {
+  if (!printer.connection || printer.name.rfind(u"\\\\", 0) != 0) return std::nullopt;
+  const size_t slash = printer.name.find(u'\\', 2);
+  return printer.name.substr(0, slash);
+}
+
+void FillInfo1(PRINTER_INFO_1W& r, Packer& p, const PrinterEntry& e) {
+  r.Flags = PRINTER_ENUM_ICON8;
+  r.pDescription = p.Put(e.name + u"," + e.driverName + u"," + e.location.value_or(u""));
+  r.pName = p.Put(e.name);
+  r.pComment = p.Put(e.comment);
+}
+
+void FillInfo2(PRINTER_INFO_2W& r, Packer& p, const PrinterEntry& e) {
+  r.pServerName = p.Put(ServerOf(e));
+  r.pPrinterName = p.Put(e.name);
+  r.pShareName = p.Put(e.shareName);
+  r.pPortName = p.Put(e.portName);
+  r.pDriverName = p.Put(e.driverName);
+  r.pComment = p.Put(e.comment);
+  r.pLocation = p.Put(e.location);
+  r.pDevMode = nullptr;
+  r.pSepFile = p.Put(e.sepFile);
+  r.pPrintProcessor = p.Put(e.printProcessor);
+  r.pDatatype = p.Put(e.datatype);
+  r.pParameters = p.Put(e.parameters);
+  r.pSecurityDescriptor = nullptr;
+  r.Attributes = e.attributes;
+  r.Priority = e.priority;
+  r.DefaultPriority = e.defaultPriority;
+  r.Status = e.status;
+  r.cJobs = e.jobs;
+}
+
+void FillInfo4(PRINTER_INFO_4W& r, Packer& p, const PrinterEntry& e) {
+  r.pPrinterName = p.Put(e.name);
+  r.pServerName = p.Put(ServerOf(e));
+  r.Attributes = e.attributes;
+}
+
+BOOL PackPrinters(const std::vector<const PrinterEntry*>& items, DWORD level, LPBYTE buffer, DWORD size,
+                  LPDWORD needed, LPDWORD returned) {
+  switch (level) {
+    case 1: return PackRecords<PRINTER_INFO_1W>(items, FillInfo1, buffer, size, needed, returned);
+    case 2: return PackRecords<PRINTER_INFO_2W>(items, FillInfo2, buffer, size, needed, returned);
+    case 4: return PackRecords<PRINTER_INFO_4W>(items, FillInfo4, buffer, size, needed, returned);
+    default: SetLastError(ERROR_INVALID_LEVEL); return FALSE;
+  }
+}
+
+bool ValidPrinterName(LPCWSTR name) {
+  if (!name || !*name) return false;
+  for (LPCWSTR c = name; *c; ++c)
+    if (*c == u'\\' || *c == u',') return false;
+  return true;
+}
+
+// Every port of a comma-separated list must exist.
+bool PortsKnown(LPCWSTR list) {
+  const std::vector<std::u16string> ports = SplitPorts(Text(list));
+  if (ports.empty()) return false;
+  for (const auto& port : ports)
+    if (!PortExists(port)) return false;
+  return true;
+}
+
+const std::u16string* FindPrintProcessor(LPCWSTR name) {
+  if (!name) return nullptr;
+  for (const auto& processor : M().spooler.printProcessors)
+    if (SameName(processor, name)) return &processor;
+  return nullptr;
+}
+
+bool DatatypeKnown(LPCWSTR datatype) {
+  for (const auto& known : M().spooler.datatypes)
+    if (SameName(known, datatype)) return true;
+  return false;
+}
+
+bool Shared(DWORD attributes, LPCWSTR shareName) {
+  return !(attributes & PRINTER_ATTRIBUTE_SHARED) || (shareName && *shareName);
+}
+
+HANDLE NewHandle(const std::u16string& printer, ACCESS_MASK access) {
+  SpoolerState& spooler = M().spooler;
+  const uintptr_t value = spooler.nextHandle;
+  spooler.nextHandle += 8;
+  PrinterHandle handle;
+  handle.printer = printer;
+  handle.access = access;
+  spooler.handles[value] = handle;
+  return reinterpret_cast<HANDLE>(value);
+}
+
+// The handle's printer, or null with ERROR_INVALID_HANDLE.
+PrinterEntry* PrinterOf(HANDLE handle, PrinterHandle** out = nullptr) {
+  PrinterHandle* h = UsableHandle(handle);
+  if (!h) return nullptr;
+  if (out) *out = h;
+  return HandlePrinter(h);
+}
+
+BOOL Fail(DWORD error) {
+  SetLastError(error);
+  return FALSE;
+}
+
+}  // namespace
+
+BOOL WINAPI EnumPrintersW(DWORD flags, LPWSTR, DWORD level, LPBYTE printers, DWORD size, LPDWORD needed,
+                          LPDWORD returned) {
+  WINSIM_ENTER("EnumPrintersW", FALSE);
+  if (!SpoolerAvailable()) return FALSE;
+  if (!BufferArgumentsValid(printers, size, needed, true, returned)) return FALSE;
+  if (level != 1 && level != 2 && level != 4) return Fail(ERROR_INVALID_LEVEL);
+  SpoolerState& spooler = M().spooler;
+  if (printers && spooler.beforeEnumPrintersFill) {
+    auto hook = std::move(spooler.beforeEnumPrintersFill);
+    spooler.beforeEnumPrintersFill = nullptr;
+    hook();
+  }
+  std::vector<const PrinterEntry*> items;
+  for (const PrinterEntry& printer : spooler.printers) {
+    const bool wanted = printer.connection ? (flags & PRINTER_ENUM_CONNECTIONS) != 0
+                                           : (flags & (PRINTER_ENUM_LOCAL | PRINTER_ENUM_NAME)) != 0;
+    if (wanted) items.push_back(&printer);
+  }
+  return PackPrinters(items, level, printers, size, needed, returned);
+}
+
+// A null defaults record, or a DesiredAccess of 0, asks for PRINTER_ACCESS_USE.
+BOOL WINAPI OpenPrinterW(LPWSTR printerName, LPHANDLE printer, LPPRINTER_DEFAULTSW defaults) {
+  WINSIM_ENTER("OpenPrinterW", FALSE);
+  if (printer) *printer = nullptr;
+  if (!SpoolerAvailable()) return FALSE;
+  if (!printer) return Fail(ERROR_INVALID_PARAMETER);
+  PrinterEntry* entry = printerName ? FindPrinter(printerName) : nullptr;
+  if (!entry) return Fail(ERROR_INVALID_PRINTER_NAME);
+  if (defaults && defaults->pDatatype && !DatatypeKnown(defaults->pDatatype)) return Fail(ERROR_INVALID_DATATYPE);
+  const ACCESS_MASK access = (defaults && defaults->DesiredAccess) ? defaults->DesiredAccess : PRINTER_ACCESS_USE;
+  *printer = NewHandle(entry->name, access);
+  return TRUE;
+}
+
+// Closing releases the handle even when its printer is gone or the spooler restarted under it.
+BOOL WINAPI ClosePrinter(HANDLE printer) {
+  WINSIM_ENTER("ClosePrinter", FALSE);
+  if (!SpoolerAvailable()) return FALSE;
+  if (!M().spooler.handles.erase(reinterpret_cast<uintptr_t>(printer))) return Fail(ERROR_INVALID_HANDLE);
+  return TRUE;
+}
+
+BOOL WINAPI GetPrinterW(HANDLE printer, DWORD level, LPBYTE info, DWORD size, LPDWORD needed) {
+  WINSIM_ENTER("GetPrinterW", FALSE);
+  if (!SpoolerAvailable()) return FALSE;
+  PrinterEntry* entry = PrinterOf(printer);
+  if (!entry) return FALSE;
+  if (!BufferArgumentsValid(info, size, needed, false, nullptr)) return FALSE;
+  return PackPrinters({entry}, level, info, size, needed, nullptr);
+}
+
+// Level 2 (command 0) writes the whole record: name (a new one renames the printer), share name,
+// ports, driver, comment, location, separator file, print processor, datatype (null: "RAW"),
+// parameters, attributes and priorities. pServerName, pDevMode, pSecurityDescriptor, Status,
+// cJobs and AveragePPM are not taken; a priority outside 1..99 keeps the printer's own, and
+// PRINTER_ATTRIBUTE_DEFAULT is not stored (SetDefaultPrinterW makes a printer the default).
+// Level 0 carries a command: purge, pause or resume. Both need PRINTER_ACCESS_ADMINISTER.
+BOOL WINAPI SetPrinterW(HANDLE printer, DWORD level, LPBYTE info, DWORD command) {
+  WINSIM_ENTER("SetPrinterW", FALSE);
+  if (!SpoolerAvailable()) return FALSE;
+  PrinterHandle* handle = nullptr;
+  PrinterEntry* entry = PrinterOf(printer, &handle);
+  if (!entry) return FALSE;
+  if (level == 0) {
+    if (command != PRINTER_CONTROL_PURGE && command != PRINTER_CONTROL_PAUSE && command != PRINTER_CONTROL_RESUME)
+      return Fail(ERROR_INVALID_PARAMETER);
+    if (!(handle->access & PRINTER_ACCESS_ADMINISTER)) return Fail(ERROR_ACCESS_DENIED);
+    if (command == PRINTER_CONTROL_PURGE) {
+      entry->jobs = 0;
+      entry->purges++;
+    } else if (command == PRINTER_CONTROL_PAUSE) {
+      entry->status |= PRINTER_STATUS_PAUSED;
+    } else {
+      entry->status &= ~static_cast<DWORD>(PRINTER_STATUS_PAUSED);
+    }
+    return TRUE;
+  }
+  if (command != 0) return Fail(ERROR_INVALID_PARAMETER);
+  if (level != 2) return Fail(ERROR_INVALID_LEVEL);
+  if (!info) return Fail(ERROR_INVALID_PARAMETER);
+  if (!(handle->access & PRINTER_ACCESS_ADMINISTER)) return Fail(ERROR_ACCESS_DENIED);
+
+  PRINTER_INFO_2W record;
+  std::memcpy(&record, info, sizeof(record));
+  if (!ValidPrinterName(record.pPrinterName)) return Fail(ERROR_INVALID_PRINTER_NAME);
+  const PrinterEntry* sameName = FindPrinter(record.pPrinterName);
+  if (sameName && sameName != entry) return Fail(ERROR_PRINTER_ALREADY_EXISTS);
+  if (!record.pDriverName || !FindDriver(record.pDriverName, kLocalEnvironment))
+    return Fail(ERROR_UNKNOWN_PRINTER_DRIVER);
+  if (!PortsKnown(record.pPortName)) return Fail(ERROR_UNKNOWN_PORT);
+  const std::u16string* processor = FindPrintProcessor(record.pPrintProcessor);
+  if (!processor) return Fail(ERROR_UNKNOWN_PRINTPROCESSOR);
+  if (record.pDatatype && !DatatypeKnown(record.pDatatype)) return Fail(ERROR_INVALID_DATATYPE);
+  if (!Shared(record.Attributes, record.pShareName)) return Fail(ERROR_INVALID_SHARENAME);
+
+  const std::u16string oldName = entry->name;
+  const std::u16string newName = record.pPrinterName;
+  if (newName != oldName) {
+    for (auto& item : M().spooler.handles)
+      if (SameName(item.second.printer, oldName)) item.second.printer = newName;
+    if (SameName(M().spooler.defaultPrinter, oldName)) M().spooler.defaultPrinter = newName;
+    entry->name = newName;
+  }
+  entry->shareName = OptionalText(record.pShareName);
+  entry->portName = record.pPortName;
+  entry->driverName = record.pDriverName;
+  entry->comment = OptionalText(record.pComment);
+  entry->location = OptionalText(record.pLocation);
+  entry->sepFile = OptionalText(record.pSepFile);
+  entry->printProcessor = *processor;
+  entry->datatype = record.pDatatype ? std::u16string(record.pDatatype) : std::u16string(u"RAW");
+  entry->parameters = OptionalText(record.pParameters);
+  entry->attributes = (record.Attributes & ~static_cast<DWORD>(PRINTER_ATTRIBUTE_DEFAULT)) |
+                      (entry->connection ? 0 : PRINTER_ATTRIBUTE_LOCAL);
+  if (record.Priority >= 1 && record.Priority <= 99) entry->priority = record.Priority;
+  if (record.DefaultPriority <= 99) entry->defaultPriority = record.DefaultPriority;
+  return TRUE;
+}
+
+// Checks in this order: the name (1801, then 1802 when a printer of that name exists, compared
+// without regard to case), the driver for the local environment (1797), every port of the list
+// (1796), the print processor (1798), the datatype (1804; null gives "RAW"), and a share name
+// when PRINTER_ATTRIBUTE_SHARED is asked for (1215). The new printer is local, has priority 1
+// unless the record gives one from 1 to 99, no jobs, and the handle has PRINTER_ALL_ACCESS.
+HANDLE WINAPI AddPrinterW(LPWSTR, DWORD level, LPBYTE printer) {
+  WINSIM_ENTER("AddPrinterW", nullptr);
+  if (!SpoolerAvailable()) return nullptr;
+  if (level != 2) {
+    SetLastError(ERROR_INVALID_LEVEL);
+    return nullptr;
+  }
+  if (!printer) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  PRINTER_INFO_2W record;
+  std::memcpy(&record, printer, sizeof(record));
+  DWORD error = ERROR_SUCCESS;
+  const std::u16string* processor = FindPrintProcessor(record.pPrintProcessor);
+  if (!ValidPrinterName(record.pPrinterName))
+    error = ERROR_INVALID_PRINTER_NAME;
+  else if (FindPrinter(record.pPrinterName))
+    error = ERROR_PRINTER_ALREADY_EXISTS;
+  else if (!record.pDriverName || !FindDriver(record.pDriverName, kLocalEnvironment))
+    error = ERROR_UNKNOWN_PRINTER_DRIVER;
+  else if (!PortsKnown(record.pPortName))
+    error = ERROR_UNKNOWN_PORT;
+  else if (!processor)
+    error = ERROR_UNKNOWN_PRINTPROCESSOR;
+  else if (record.pDatatype && !DatatypeKnown(record.pDatatype))
+    error = ERROR_INVALID_DATATYPE;
+  else if (!Shared(record.Attributes, record.pShareName))
+    error = ERROR_INVALID_SHARENAME;
+  if (error != ERROR_SUCCESS) {
+    SetLastError(error);
+    return nullptr;
+  }
+  PrinterEntry entry;
+  entry.name = record.pPrinterName;
+  entry.shareName = OptionalText(record.pShareName);
+  entry.portName = record.pPortName;
+  entry.driverName = record.pDriverName;
+  entry.comment = OptionalText(record.pComment);
+  entry.location = OptionalText(record.pLocation);
+  entry.sepFile = OptionalText(record.pSepFile);
+  entry.parameters = OptionalText(record.pParameters);
+  entry.printProcessor = *processor;
+  entry.datatype = record.pDatatype ? std::u16string(record.pDatatype) : std::u16string(u"RAW");
+  entry.attributes = (record.Attributes & ~static_cast<DWORD>(PRINTER_ATTRIBUTE_DEFAULT)) | PRINTER_ATTRIBUTE_LOCAL;
+  entry.priority = (record.Priority >= 1 && record.Priority <= 99) ? record.Priority : 1;
+  entry.defaultPriority = record.DefaultPriority <= 99 ? record.DefaultPriority : 0;
+  M().spooler.printers.push_back(entry);
+  return NewHandle(entry.name, PRINTER_ALL_ACCESS);
+}
+
+BOOL WINAPI DeletePrinter(HANDLE printer) {
+  WINSIM_ENTER("DeletePrinter", FALSE);
+  if (!SpoolerAvailable()) return FALSE;
+  PrinterHandle* handle = nullptr;
+  PrinterEntry* entry = PrinterOf(printer, &handle);
+  if (!entry) return FALSE;
+  if (!(handle->access & DELETE)) return Fail(ERROR_ACCESS_DENIED);
+  SpoolerState& spooler = M().spooler;
+  const std::u16string name = entry->name;
+  for (auto& item : spooler.handles)
+    if (SameName(item.second.printer, name)) item.second.stale = true;
+  handle->deleted = true;
+  if (SameName(spooler.defaultPrinter, name)) spooler.defaultPrinter.clear();
+  for (auto it = spooler.printers.begin(); it != spooler.printers.end(); ++it)
+    if (&*it == entry) {
+      spooler.printers.erase(it);
+      break;
+    }
+  return TRUE;
+}
+
+// The capacity and the result are counted in characters, terminator included.
+BOOL WINAPI GetDefaultPrinterW(LPWSTR buffer, LPDWORD size) {
+  WINSIM_ENTER("GetDefaultPrinterW", FALSE);
+  if (!SpoolerAvailable()) return FALSE;
+  if (!size) return Fail(ERROR_INVALID_PARAMETER);
+  const PrinterEntry* entry = FindPrinter(M().spooler.defaultPrinter);
+  if (M().spooler.defaultPrinter.empty() || !entry) return Fail(ERROR_FILE_NOT_FOUND);
+  const DWORD length = static_cast<DWORD>(entry->name.size() + 1);
+  if (!buffer || *size < length) {
+    *size = length;
+    return Fail(ERROR_INSUFFICIENT_BUFFER);
+  }
+  std::memcpy(buffer, entry->name.c_str(), length * sizeof(WCHAR));
+  *size = length;
+  return TRUE;
+}
+
+// A null or empty name keeps the default printer there is; without one, the first printer
+// enumerated becomes the default.
+BOOL WINAPI SetDefaultPrinterW(LPCWSTR printer) {
+  WINSIM_ENTER("SetDefaultPrinterW", FALSE);
+  if (!SpoolerAvailable()) return FALSE;
+  SpoolerState& spooler = M().spooler;
+  if (!printer || !*printer) {
+    if (!FindPrinter(spooler.defaultPrinter) && !spooler.printers.empty())
+      spooler.defaultPrinter = spooler.printers.front().name;
+    return TRUE;
+  }
+  const PrinterEntry* entry = FindPrinter(printer);
+  if (!entry) return Fail(ERROR_INVALID_PRINTER_NAME);
+  spooler.defaultPrinter = entry->name;
+  return TRUE;
+}
