@@ -96,11 +96,21 @@ TEST_F(SpoolerTest, EveryCallFailsWith1722WhileTheServiceIsStopped) {
       {"ClosePrinter", ClosePrinter(h) != 0},
       {"GetDefaultPrinterW", GetDefaultPrinterW(buffer, &size) != 0},
       {"SetDefaultPrinterW", SetDefaultPrinterW(u"P1") != 0},
+      {"EnumMonitorsW", EnumMonitorsW(nullptr, 2, nullptr, 0, &needed, &count) != 0},
+      {"AddMonitorW", AddMonitorW(nullptr, 2, nullptr) != 0},
+      {"DeleteMonitorW", DeleteMonitorW(nullptr, nullptr, nullptr) != 0},
+      {"GetPrinterDriverDirectoryW", GetPrinterDriverDirectoryW(nullptr, nullptr, 1, nullptr, 0, &needed) != 0},
+      {"EnumPrinterDriversW", EnumPrinterDriversW(nullptr, nullptr, 6, nullptr, 0, &needed, &count) != 0},
+      {"AddPrinterDriverExW", AddPrinterDriverExW(nullptr, 6, nullptr, APD_COPY_ALL_FILES) != 0},
+      {"DeletePrinterDriverExW", DeletePrinterDriverExW(nullptr, nullptr, nullptr, 0, 0) != 0},
+      {"GetPrinterDriverW", GetPrinterDriverW(h, nullptr, 2, nullptr, 0, &needed) != 0},
   };
   for (const auto& result : results) {
     EXPECT_FALSE(result.second) << result.first;
   }
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(RPC_S_SERVER_UNAVAILABLE));
+  EXPECT_EQ(M().spooler.monitors.size(), 3u);
+  EXPECT_EQ(M().spooler.drivers.size(), 1u);
   char value[] = "SubKey";
   EXPECT_EQ(GetPrinterDataA(h, value, &type, data, sizeof data, &needed), static_cast<DWORD>(RPC_S_SERVER_UNAVAILABLE));
   EXPECT_EQ(SetPrinterDataExA(h, "DsUser", "SubKey", REG_SZ, data, 1), static_cast<DWORD>(RPC_S_SERVER_UNAVAILABLE));
@@ -351,6 +361,233 @@ TEST_F(SpoolerTest, DefaultPrinterQueryAndSetting) {
   size = 7;
   ASSERT_TRUE(GetDefaultPrinterW(buffer, &size));
   EXPECT_EQ(Narrow(buffer), "Office");  // the printer's own spelling
+}
+
+// ---- monitors
+
+TEST_F(SpoolerTest, AddMonitorNeedsItsDllInTheSystemFolderAndTakesTheDllsPorts) {
+  std::u16string name = u"Second:", dll = u"second.dll", env = u"Windows x64";
+  MONITOR_INFO_2W info{&name[0], &env[0], &dll[0]};
+  auto add = [&info] { return AddMonitorW(nullptr, 2, reinterpret_cast<LPBYTE>(&info)); };
+
+  PutFile(u"C:\\Program Files\\Marbleleaf\\Setup\\second.dll", "not in the system folder");
+  EXPECT_FALSE(add());
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+  PutFile(u"C:\\Windows\\system32\\second.dll", "monitor");
+  std::u16string arm = u"Windows ARM64";
+  info.pEnvironment = &arm[0];
+  EXPECT_FALSE(add());
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_ENVIRONMENT));
+  info.pEnvironment = &env[0];
+  EXPECT_FALSE(AddMonitorW(nullptr, 1, reinterpret_cast<LPBYTE>(&info)));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_LEVEL));
+
+  SetMonitorPorts(u"SECOND:", {u"S1:", u"S2:"});
+  ASSERT_TRUE(add());
+  EXPECT_TRUE(FindFile(u"C:\\WINDOWS\\SYSTEM32\\SECOND.DLL")->loadedBySpooler);
+  EXPECT_TRUE(PortExists(u"s2:"));
+  EXPECT_FALSE(PortExists(u"Second:"));
+  EXPECT_FALSE(add());
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PRINT_MONITOR_ALREADY_INSTALLED));
+
+  // The product's own monitor enumerates one port named as itself.
+  EXPECT_TRUE(PortExists(kPort));
+
+  DWORD needed = 0, count = 0;
+  ASSERT_FALSE(EnumMonitorsW(nullptr, 2, nullptr, 0, &needed, &count));
+  ASSERT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+  std::vector<BYTE> block(needed);
+  ASSERT_TRUE(EnumMonitorsW(nullptr, 2, block.data(), needed, &needed, &count));
+  ASSERT_EQ(count, 4u);
+  auto* monitors = reinterpret_cast<MONITOR_INFO_2W*>(block.data());
+  EXPECT_EQ(Narrow(monitors[0].pName), "Local Port");
+  EXPECT_EQ(Narrow(monitors[2].pName), "MarbleleafServer:");
+  EXPECT_EQ(Narrow(monitors[3].pEnvironment), "Windows x64");
+  EXPECT_EQ(Narrow(monitors[3].pDLLName), "second.dll");
+  for (DWORD i = 0; i < count; ++i) ExpectInStringArea(block, 4 * sizeof(MONITOR_INFO_2W), monitors[i].pDLLName);
+
+  // Nothing to list: success, nothing needed.
+  M().spooler.monitors.clear();
+  EXPECT_TRUE(EnumMonitorsW(nullptr, 2, nullptr, 0, &needed, &count));
+  EXPECT_EQ(needed, 0u);
+  EXPECT_EQ(count, 0u);
+}
+
+TEST_F(SpoolerTest, DeleteMonitorIsRefusedWhileAPrinterUsesOneOfItsPorts) {
+  std::u16string env = u"Windows x64", x86 = u"Windows NT x86", name = kPort, unknown = u"Nobody:";
+  EXPECT_FALSE(DeleteMonitorW(nullptr, &env[0], &unknown[0]));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_UNKNOWN_PRINT_MONITOR));
+  std::u16string bad = u"Windows 3.1";
+  EXPECT_FALSE(DeleteMonitorW(nullptr, &bad[0], &name[0]));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_ENVIRONMENT));
+
+  PutPrinter(u"Office", kDriver, u"LPT1:, marbleleafserver:");
+  EXPECT_FALSE(DeleteMonitorW(nullptr, &env[0], &name[0]));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PRINT_MONITOR_IN_USE));
+  EXPECT_NE(FindMonitor(kPort), nullptr);
+
+  FindPrinter(u"Office")->portName = u"file:";
+  const std::u16string dll = u"C:\\Windows\\system32\\mlxmon64.dll";
+  EXPECT_TRUE(FindFile(dll)->loadedBySpooler);
+  ASSERT_TRUE(DeleteMonitorW(nullptr, &x86[0], &name[0]));
+  EXPECT_EQ(FindMonitor(kPort), nullptr);
+  EXPECT_FALSE(PortExists(kPort));
+  EXPECT_FALSE(FindFile(dll)->loadedBySpooler);
+  EXPECT_TRUE(FileExists(dll));
+}
+
+TEST_F(SpoolerTest, TheStoppedSpoolerReleasesItsModulesAndItsHandles) {
+  PutPrinter(u"Office", kDriver, kPort);
+  HANDLE h = Open(u"Office", 0);
+  const std::u16string dll = u"C:\\Windows\\system32\\mlxmon64.dll";
+  const std::u16string drv = u"C:\\Windows\\system32\\spool\\DRIVERS\\x64\\3\\mlxdrv64.dll";
+  ASSERT_TRUE(FindFile(drv)->loadedBySpooler);
+  StopSpooler();
+  EXPECT_FALSE(SpoolerRunning());
+  EXPECT_FALSE(FindFile(dll)->loadedBySpooler);
+  EXPECT_FALSE(FindFile(drv)->loadedBySpooler);
+  Spooler().state = SERVICE_RUNNING;
+  EXPECT_TRUE(SpoolerRunning());
+  EXPECT_TRUE(FindFile(dll)->loadedBySpooler);
+  EXPECT_TRUE(FindFile(drv)->loadedBySpooler);
+  DWORD needed = 0;
+  EXPECT_FALSE(GetPrinterW(h, 2, nullptr, 0, &needed));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  EXPECT_TRUE(ClosePrinter(h));
+}
+
+// ---- drivers
+
+TEST_F(SpoolerTest, DriverDirectoryFollowsSizeThenFillInBytes) {
+  DWORD needed = 0;
+  std::u16string x86 = u"Windows NT x86", bad = u"Windows 4.0";
+  EXPECT_FALSE(GetPrinterDriverDirectoryW(nullptr, &x86[0], 1, nullptr, 0, &needed));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+  const std::string expected = "C:\\Windows\\system32\\spool\\DRIVERS\\W32X86";
+  EXPECT_EQ(needed, (expected.size() + 1) * 2);
+  std::vector<WCHAR> buffer(needed / 2);
+  ASSERT_TRUE(GetPrinterDriverDirectoryW(nullptr, &x86[0], 1, reinterpret_cast<LPBYTE>(buffer.data()), needed, &needed));
+  EXPECT_EQ(Narrow(buffer.data()), expected);
+  ASSERT_TRUE(GetPrinterDriverDirectoryW(nullptr, nullptr, 1, reinterpret_cast<LPBYTE>(buffer.data()), needed, &needed));
+  EXPECT_EQ(Narrow(buffer.data()), "C:\\Windows\\system32\\spool\\DRIVERS\\x64");
+  EXPECT_FALSE(GetPrinterDriverDirectoryW(nullptr, &bad[0], 1, nullptr, 0, &needed));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_ENVIRONMENT));
+  EXPECT_FALSE(GetPrinterDriverDirectoryW(nullptr, nullptr, 2, nullptr, 0, &needed));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_LEVEL));
+}
+
+class DriverTest : public SpoolerTest {
+ protected:
+  // The installer's level-6 record over files staged in the driver folder's root.
+  std::u16string name = kDriver, env = u"Windows NT x86";
+  std::u16string root = u"C:\\Windows\\system32\\spool\\DRIVERS\\W32X86\\";
+  std::u16string drv = root + u"mlxdrv32.dll", ui = root + u"mlxui32.dll", help = root + u"mlxhelp.chm";
+  std::u16string maker = u"Orvanel Software Kft.";
+  DRIVER_INFO_6W info{};
+
+  void SetUp() override {
+    SpoolerTest::SetUp();
+    PutFile(drv, "driver 2093", VersionResource{1, 0, 0, 2093});
+    PutFile(ui, "ui");
+    PutFile(help, "help");
+    info.cVersion = 3;
+    info.pName = &name[0];
+    info.pEnvironment = &env[0];
+    info.pDriverPath = info.pDataFile = &drv[0];
+    info.pConfigFile = &ui[0];
+    info.pHelpFile = &help[0];
+    info.pszMfgName = info.pszProvider = &maker[0];
+  }
+  BOOL Add() { return AddPrinterDriverExW(nullptr, 6, reinterpret_cast<LPBYTE>(&info), APD_COPY_ALL_FILES); }
+};
+
+TEST_F(DriverTest, AddCopiesTheFilesIntoTheVersionedStoreAndKeepsThemLoaded) {
+  RemoveFile(ui);
+  EXPECT_FALSE(Add());
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(FindDriver(kDriver, u"Windows NT x86"), nullptr);
+  PutFile(ui, "ui");
+
+  ASSERT_TRUE(Add());
+  const DriverEntry* added = FindDriver(kDriver, u"Windows NT x86");
+  ASSERT_NE(added, nullptr);
+  EXPECT_EQ(Narrow(added->driverPath), Narrow(root) + "3\\mlxdrv32.dll");
+  EXPECT_EQ(added->dataFile, added->driverPath);
+  EXPECT_EQ(Narrow(added->helpFile), Narrow(root) + "3\\mlxhelp.chm");
+  const FileEntry* stored = FindFile(added->driverPath);
+  ASSERT_NE(stored, nullptr);
+  EXPECT_EQ(stored->version->build, 2093);
+  EXPECT_TRUE(stored->loadedBySpooler);
+  EXPECT_FALSE(FindFile(drv)->loadedBySpooler);  // the staged copy is free to go
+
+  // Adding again replaces the driver; an empty help file means none.
+  help.clear();
+  info.pHelpFile = &help[0];
+  PutFile(drv, "driver 2094", VersionResource{1, 0, 0, 2094});
+  ASSERT_TRUE(Add());
+  EXPECT_EQ(M().spooler.drivers.size(), 2u);
+  added = FindDriver(kDriver, u"Windows NT x86");
+  EXPECT_EQ(added->helpFile, u"");
+  EXPECT_EQ(FindFile(added->driverPath)->version->build, 2094);
+
+  // Level 6 enumeration of one environment, and the local one for a null environment.
+  DWORD needed = 0, count = 0;
+  ASSERT_FALSE(EnumPrinterDriversW(nullptr, &env[0], 6, nullptr, 0, &needed, &count));
+  std::vector<BYTE> block(needed);
+  ASSERT_TRUE(EnumPrinterDriversW(nullptr, &env[0], 6, block.data(), needed, &needed, &count));
+  ASSERT_EQ(count, 1u);
+  auto* record = reinterpret_cast<DRIVER_INFO_6W*>(block.data());
+  EXPECT_EQ(Narrow(record->pName), "Marbleleaf Server");
+  EXPECT_EQ(Narrow(record->pszProvider), "Orvanel Software Kft.");
+  EXPECT_EQ(record->cVersion, 3u);
+  ExpectInStringArea(block, sizeof(DRIVER_INFO_6W), record->pConfigFile);
+  ASSERT_FALSE(EnumPrinterDriversW(nullptr, nullptr, 1, nullptr, 0, &needed, &count));
+  block.assign(needed, 0);
+  ASSERT_TRUE(EnumPrinterDriversW(nullptr, nullptr, 1, block.data(), needed, &needed, &count));
+  EXPECT_EQ(count, 1u);
+  EXPECT_EQ(Narrow(reinterpret_cast<DRIVER_INFO_1W*>(block.data())->pName), "Marbleleaf Server");
+}
+
+TEST_F(DriverTest, DeleteIsRefusedWhileAPrinterUsesTheLocalDriverAndDeletesTheStoreFiles) {
+  ASSERT_TRUE(Add());
+  PutPrinter(u"Office", kDriver, kPort);
+  std::u16string x64 = u"Windows x64", unknown = u"Nobody";
+  EXPECT_FALSE(DeletePrinterDriverExW(nullptr, &x64[0], &unknown[0], DPD_DELETE_ALL_FILES, 0));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_UNKNOWN_PRINTER_DRIVER));
+  EXPECT_FALSE(DeletePrinterDriverExW(nullptr, &x64[0], &name[0], DPD_DELETE_ALL_FILES, 0));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PRINTER_DRIVER_IN_USE));
+
+  // The x86 driver serves no local printer.
+  const std::u16string stored = FindDriver(kDriver, u"Windows NT x86")->configFile;
+  ASSERT_TRUE(DeletePrinterDriverExW(nullptr, &env[0], &name[0], DPD_DELETE_ALL_FILES, 0));
+  EXPECT_EQ(FindDriver(kDriver, u"Windows NT x86"), nullptr);
+  EXPECT_FALSE(FileExists(stored));
+  EXPECT_TRUE(FileExists(ui));
+
+  // Once the printer is gone the x64 driver goes too; without the flag its files stay.
+  M().spooler.printers.clear();
+  const std::u16string x64File = FindDriver(kDriver, u"Windows x64")->driverPath;
+  ASSERT_TRUE(DeletePrinterDriverExW(nullptr, &x64[0], &name[0], 0, 0));
+  EXPECT_TRUE(FileExists(x64File));
+  EXPECT_FALSE(FindFile(x64File)->loadedBySpooler);
+}
+
+TEST_F(DriverTest, GetPrinterDriverReadsThePrintersDriverForAnEnvironment) {
+  PutPrinter(u"Office", kDriver, kPort);
+  HANDLE h = Open(u"Office", 0);
+  std::u16string x64 = u"Windows x64";
+  DWORD needed = 0;
+  ASSERT_FALSE(GetPrinterDriverW(h, &x64[0], 2, nullptr, 0, &needed));
+  ASSERT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+  std::vector<BYTE> block(needed);
+  ASSERT_TRUE(GetPrinterDriverW(h, nullptr, 2, block.data(), needed, &needed));
+  auto* info2 = reinterpret_cast<DRIVER_INFO_2W*>(block.data());
+  EXPECT_EQ(Narrow(info2->pDriverPath), "C:\\Windows\\system32\\spool\\DRIVERS\\x64\\3\\mlxdrv64.dll");
+  EXPECT_EQ(Narrow(info2->pEnvironment), "Windows x64");
+  // No x86 driver of that name yet.
+  EXPECT_FALSE(GetPrinterDriverW(h, &env[0], 2, nullptr, 0, &needed));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_UNKNOWN_PRINTER_DRIVER));
+  EXPECT_TRUE(ClosePrinter(h));
 }
 
 }  // namespace

@@ -84,13 +84,13 @@ DWORD SetData(HANDLE handle, const char* keyName, const char* valueName, DWORD t
 }  // namespace
 
 DWORD WINAPI GetPrinterDataA(HANDLE printer, LPSTR valueName, LPDWORD type, LPBYTE data, DWORD size, LPDWORD needed) {
-  WINSIM_ENTER("GetPrinterDataA", M().lastError);
+  WINSIM_ENTER_STATUS("GetPrinterDataA");
   return GetData(printer, "", valueName, type, data, size, needed);
 }
 
 DWORD WINAPI GetPrinterDataExA(HANDLE printer, LPCSTR keyName, LPCSTR valueName, LPDWORD type, LPBYTE data,
                                DWORD size, LPDWORD needed) {
-  WINSIM_ENTER("GetPrinterDataExA", M().lastError);
+  WINSIM_ENTER_STATUS("GetPrinterDataExA");
   if (keyName && !*keyName) {
     PrinterEntry* entry = nullptr;
     const DWORD status = Resolve(printer, &entry);
@@ -100,14 +100,14 @@ DWORD WINAPI GetPrinterDataExA(HANDLE printer, LPCSTR keyName, LPCSTR valueName,
 }
 
 DWORD WINAPI SetPrinterDataA(HANDLE printer, LPSTR valueName, DWORD type, LPBYTE data, DWORD size) {
-  WINSIM_ENTER("SetPrinterDataA", M().lastError);
+  WINSIM_ENTER_STATUS("SetPrinterDataA");
   return SetData(printer, "", valueName, type, data, size);
 }
 
 // An empty key name is refused: the plain data is written with SetPrinterDataA.
 DWORD WINAPI SetPrinterDataExA(HANDLE printer, LPCSTR keyName, LPCSTR valueName, DWORD type, LPBYTE data,
                                DWORD size) {
-  WINSIM_ENTER("SetPrinterDataExA", M().lastError);
+  WINSIM_ENTER_STATUS("SetPrinterDataExA");
   if (keyName && !*keyName) {
     PrinterEntry* entry = nullptr;
     const DWORD status = Resolve(printer, &entry);

@@ -1,0 +1,100 @@
+// Port monitors: enumeration, registration (the spooler loads the monitor's DLL from the system
+// folder and takes the ports it enumerates) and removal (refused while a printer prints to one of
+// its ports).
+//
+// Where Wine 8 differs from Windows (the model follows Windows):
+// - Wine answers whether the spooler service runs or not; Windows fails with 1722 while it is
+//   stopped.
+// - EnumMonitorsW: Wine reports every monitor with the environment "Windows NT x86"; Windows
+//   reports the environment the monitor was registered for ("Windows x64" on the 64-bit machine).
+// - DeleteMonitorW: Wine ignores the environment (no 1805) and never reports 3008 (in use).
+// - AddMonitorW: Wine loads the DLL from the program's own folder before the system folder, and
+//   into the calling process; Windows takes it from the system folder only, and the spooler
+//   service holds it (FileEntry::loadedBySpooler) until the monitor is deleted or the service
+//   stops.
+#include "spooler_internal.h"
+
+using namespace winsim;
+using namespace winsim::spool;
+
+namespace {
+
+BOOL Fail(DWORD error) {
+  SetLastError(error);
+  return FALSE;
+}
+
+void FillMonitor1(MONITOR_INFO_1W& r, Packer& p, const MonitorEntry& m) { r.pName = p.Put(m.name); }
+
+void FillMonitor2(MONITOR_INFO_2W& r, Packer& p, const MonitorEntry& m) {
+  r.pName = p.Put(m.name);
+  r.pEnvironment = p.Put(m.environment);
+  r.pDLLName = p.Put(m.dllName);
+}
+
+// An environment argument that names one of the known environments, or none (the local one).
+bool EnvironmentKnown(LPCWSTR environment) { return ResolveEnvironment(environment) != nullptr; }
+
+}  // namespace
+
+BOOL WINAPI EnumMonitorsW(LPWSTR, DWORD level, LPBYTE monitors, DWORD size, LPDWORD needed, LPDWORD returned) {
+  WINSIM_ENTER("EnumMonitorsW", FALSE);
+  if (!SpoolerAvailable()) return FALSE;
+  if (!BufferArgumentsValid(monitors, size, needed, true, returned)) return FALSE;
+  std::vector<const MonitorEntry*> items;
+  for (const MonitorEntry& monitor : M().spooler.monitors) items.push_back(&monitor);
+  switch (level) {
+    case 1: return PackRecords<MONITOR_INFO_1W>(items, FillMonitor1, monitors, size, needed, returned);
+    case 2: return PackRecords<MONITOR_INFO_2W>(items, FillMonitor2, monitors, size, needed, returned);
+    default: return Fail(ERROR_INVALID_LEVEL);
+  }
+}
+
+// Level 2 only. Checks in this order: the record (87), the environment (1805), a monitor of that
+// name (3006), its DLL in the system folder (126). The ports come from the DLL: those configured
+// with SetMonitorPorts, else one port named as the monitor.
+BOOL WINAPI AddMonitorW(LPWSTR, DWORD level, LPBYTE monitorInfo) {
+  WINSIM_ENTER("AddMonitorW", FALSE);
+  if (!SpoolerAvailable()) return FALSE;
+  if (level != 2) return Fail(ERROR_INVALID_LEVEL);
+  if (!monitorInfo) return Fail(ERROR_INVALID_PARAMETER);
+  MONITOR_INFO_2W info;
+  std::memcpy(&info, monitorInfo, sizeof(info));
+  if (!info.pName || !*info.pName || !info.pDLLName || !*info.pDLLName) return Fail(ERROR_INVALID_PARAMETER);
+  const EnvironmentEntry* environment = ResolveEnvironment(info.pEnvironment);
+  if (!environment) return FALSE;
+  if (FindMonitor(info.pName)) return Fail(ERROR_PRINT_MONITOR_ALREADY_INSTALLED);
+  if (!FileExists(M().systemDir + u"\\" + info.pDLLName)) return Fail(ERROR_MOD_NOT_FOUND);
+
+  MonitorEntry monitor;
+  monitor.name = info.pName;
+  monitor.environment = environment->name;
+  monitor.dllName = info.pDLLName;
+  auto ports = M().spooler.monitorPorts.find(Upper(monitor.name));
+  monitor.ports = ports != M().spooler.monitorPorts.end() ? ports->second : std::vector<std::u16string>{monitor.name};
+  M().spooler.monitors.push_back(monitor);
+  SyncSpoolerModules();
+  return TRUE;
+}
+
+// Checks in this order: the environment (1805), the monitor (3000), printers on its ports (3008).
+// A deleted monitor's ports go with it and its DLL is released.
+BOOL WINAPI DeleteMonitorW(LPWSTR, LPWSTR environment, LPWSTR monitorName) {
+  WINSIM_ENTER("DeleteMonitorW", FALSE);
+  if (!SpoolerAvailable()) return FALSE;
+  if (!EnvironmentKnown(environment)) return FALSE;
+  SpoolerState& spooler = M().spooler;
+  MonitorEntry* monitor = monitorName ? FindMonitor(monitorName) : nullptr;
+  if (!monitor) return Fail(ERROR_UNKNOWN_PRINT_MONITOR);
+  for (const PrinterEntry& printer : spooler.printers)
+    for (const std::u16string& port : SplitPorts(printer.portName))
+      for (const std::u16string& own : monitor->ports)
+        if (SameName(port, own)) return Fail(ERROR_PRINT_MONITOR_IN_USE);
+  for (auto it = spooler.monitors.begin(); it != spooler.monitors.end(); ++it)
+    if (&*it == monitor) {
+      spooler.monitors.erase(it);
+      break;
+    }
+  SyncSpoolerModules();
+  return TRUE;
+}
