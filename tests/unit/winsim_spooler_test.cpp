@@ -219,7 +219,8 @@ TEST_F(SpoolerTest, AddPrinterChecksNameDriverPortAndProcessorAsWindowsDoes) {
   EXPECT_EQ(added->priority, 1u);
   EXPECT_EQ(Narrow(*added->comment), "");
   EXPECT_FALSE(added->location.has_value());
-  EXPECT_EQ(M().spooler.handles.at(reinterpret_cast<uintptr_t>(h)).access, static_cast<ACCESS_MASK>(PRINTER_ALL_ACCESS));
+  EXPECT_EQ(M().spooler.handles.at(reinterpret_cast<uintptr_t>(h)).access,
+            static_cast<ACCESS_MASK>(PRINTER_ALL_ACCESS));
   EXPECT_TRUE(ClosePrinter(h));
 }
 
@@ -245,7 +246,13 @@ TEST_F(SpoolerTest, GetAndSetPrinterLevel2RoundTripWithWindowsChecks) {
   EXPECT_FALSE(SetPrinterW(user, 0, nullptr, PRINTER_CONTROL_PURGE));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
 
-  // Each port of a list must exist.
+  // A new driver must be known; each port of a list must exist.
+  LPWSTR ownDriver = info->pDriverName;
+  WCHAR otherDriver[] = u"Unknown Driver";
+  info->pDriverName = otherDriver;
+  EXPECT_FALSE(SetPrinterW(admin, 2, block.data(), 0));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_UNKNOWN_PRINTER_DRIVER));
+  info->pDriverName = ownDriver;
   WCHAR badPorts[] = u"FILE:,Gone:";
   info->pPortName = badPorts;
   EXPECT_FALSE(SetPrinterW(admin, 2, block.data(), 0));
@@ -315,7 +322,8 @@ TEST_F(SpoolerTest, PrinterDataReturnsStatusCodesAndKeepsPlainAndKeyedApart) {
   DWORD type = 0, needed = 0;
   BYTE buffer[64] = {};
 
-  EXPECT_EQ(GetPrinterDataA(reader, value, &type, buffer, sizeof buffer, &needed), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(GetPrinterDataA(reader, value, &type, buffer, sizeof buffer, &needed),
+            static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
   EXPECT_EQ(GetPrinterDataExA(reader, "DsUser", "SubKey", &type, buffer, sizeof buffer, &needed),
             static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
   EXPECT_EQ(SetPrinterDataA(reader, value, REG_SZ, name, sizeof name), static_cast<DWORD>(ERROR_ACCESS_DENIED));
@@ -466,9 +474,11 @@ TEST_F(SpoolerTest, DriverDirectoryFollowsSizeThenFillInBytes) {
   const std::string expected = "C:\\Windows\\system32\\spool\\DRIVERS\\W32X86";
   EXPECT_EQ(needed, (expected.size() + 1) * 2);
   std::vector<WCHAR> buffer(needed / 2);
-  ASSERT_TRUE(GetPrinterDriverDirectoryW(nullptr, &x86[0], 1, reinterpret_cast<LPBYTE>(buffer.data()), needed, &needed));
+  ASSERT_TRUE(
+      GetPrinterDriverDirectoryW(nullptr, &x86[0], 1, reinterpret_cast<LPBYTE>(buffer.data()), needed, &needed));
   EXPECT_EQ(Narrow(buffer.data()), expected);
-  ASSERT_TRUE(GetPrinterDriverDirectoryW(nullptr, nullptr, 1, reinterpret_cast<LPBYTE>(buffer.data()), needed, &needed));
+  ASSERT_TRUE(
+      GetPrinterDriverDirectoryW(nullptr, nullptr, 1, reinterpret_cast<LPBYTE>(buffer.data()), needed, &needed));
   EXPECT_EQ(Narrow(buffer.data()), "C:\\Windows\\system32\\spool\\DRIVERS\\x64");
   EXPECT_FALSE(GetPrinterDriverDirectoryW(nullptr, &bad[0], 1, nullptr, 0, &needed));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_ENVIRONMENT));

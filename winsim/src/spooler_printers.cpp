@@ -217,10 +217,15 @@ BOOL WINAPI SetPrinterW(HANDLE printer, DWORD level, LPBYTE info, DWORD command)
 
   PRINTER_INFO_2W record;
   std::memcpy(&record, info, sizeof(record));
-  if (!ValidPrinterName(record.pPrinterName)) return Fail(ERROR_INVALID_PRINTER_NAME);
+  // A connection keeps its "\\server\share" name; only a new name must be a valid one.
+  if (!record.pPrinterName ||
+      (!SameName(record.pPrinterName, entry->name) && !ValidPrinterName(record.pPrinterName)))
+    return Fail(ERROR_INVALID_PRINTER_NAME);
   const PrinterEntry* sameName = FindPrinter(record.pPrinterName);
   if (sameName && sameName != entry) return Fail(ERROR_PRINTER_ALREADY_EXISTS);
-  if (!record.pDriverName || !FindDriver(record.pDriverName, kLocalEnvironment))
+  // A printer's own driver cannot be deleted while it exists, so only a new one is looked up.
+  if (!record.pDriverName ||
+      (!SameName(record.pDriverName, entry->driverName) && !FindDriver(record.pDriverName, kLocalEnvironment)))
     return Fail(ERROR_UNKNOWN_PRINTER_DRIVER);
   if (!PortsKnown(record.pPortName)) return Fail(ERROR_UNKNOWN_PORT);
   const std::u16string* processor = FindPrintProcessor(record.pPrintProcessor);
