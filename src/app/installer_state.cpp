@@ -51,12 +51,15 @@ InstallerState* InitInstallerState(InstallerState* state) {
   state->repointedPrinters = nullptr;
   StoreInstallerDir(state);
   StoreSystemDir(state);
+  MarkDefaultPrinter(state);
   return state;
 }
 
 void FreeInstallerState(InstallerState* state) {
   if (state->repointedPrinters) GlobalFree(state->repointedPrinters);
   state->repointedPrinters = nullptr;
+  ReleasePrinterInventory(&state->printers);
+  FreeSavedPrinters(&state->savedPrinters);
   FreeDeferredDeletes(&state->deferredDeletes);
   Release(state->driverDir);
   Release(state->logText);

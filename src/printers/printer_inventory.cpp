@@ -1,0 +1,153 @@
+#include "printers/printer_inventory.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/installer_state.h"
+#include "system/spooler_calls.h"
+
+namespace {
+// The spooler is offered 64 bytes for a settings key name: 63 characters and the terminator.
+const DWORD kSettingsKeyBytes = 64;
+const DWORD kInventorySlack = 32;
+const DWORD kDefaultNameChars = 255;
+const char kSettingsRoot[] = "Software\\Orvanel Software KFT\\Marbleleaf";
+
+// Windows' own string compare (lstrcmpW) sorts by words and ignores some characters; printer
+// identity is the exact sequence of code units.
+bool SameName(LPCWSTR a, LPCWSTR b) {
+  if (!a || !b) return false;
+  for (; *a == *b; ++a, ++b)
+    if (*a == 0) return true;
+  return false;
+}
+
+// A read of "SubKey" counts only as a REG_SZ whose text ends within what was read. Printer data is
+// outside input: a value of exactly 64 bytes with no terminator, or one shorter than what an
+// earlier read left in the buffer, must not turn into a longer name.
+bool TakeSettingsKey(DWORD status, DWORD type, LPSTR out, DWORD needed) {
+  if (status != ERROR_SUCCESS || type != REG_SZ) return false;
+  const DWORD read = needed < kSettingsKeyBytes ? needed : kSettingsKeyBytes;
+  if (std::memchr(out, 0, read)) return true;
+  if (read == kSettingsKeyBytes) return false;
+  out[read] = 0;
+  return true;
+}
+}  // namespace
+
+void ReleasePrinterInventory(PrinterInventory* inventory) {
+  if (inventory->entries) GlobalFree(inventory->entries);
+  inventory->entries = nullptr;
+  inventory->count = 0;
+}
+
+void EnumerateLocalPrinters(PrinterInventory* inventory) {
+  ReleasePrinterInventory(inventory);
+  DWORD count = 0;
+  // The block is a little larger than the spooler asks for, but the spooler is told the size it
+  // reported.
+  LPBYTE block = FetchSpoolerBlock(
+      [&count](LPBYTE buffer, DWORD size, LPDWORD needed) {
+        return EnumPrintersW(PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS, nullptr, 2, buffer, size, needed,
+                             &count) != FALSE;
+      },
+      kInventorySlack);
+  if (!block) return;
+  inventory->entries = reinterpret_cast<PRINTER_INFO_2W*>(block);
+  inventory->count = count;
+}
+
+void MarkDefaultPrinter(InstallerState* state) {
+  EnumerateLocalPrinters(&state->printers);
+  // One unit more than the spooler is offered, so the name is terminated whatever it writes.
+  WCHAR name[kDefaultNameChars + 1] = {0};
+  DWORD capacity = kDefaultNameChars;
+  if (!GetDefaultPrinterW(name, &capacity)) return;
+  for (DWORD i = 0; i < state->printers.count; ++i) {
+    PRINTER_INFO_2W& entry = state->printers.entries[i];
+    if (SameName(entry.pPrinterName, name)) entry.Attributes |= PRINTER_ATTRIBUTE_DEFAULT;
+  }
+}
+
+PrinterInfo2Result GetPrinterInfo2(HANDLE printer) {
+  PrinterInfo2Result result = {nullptr, 0};
+  result.info = reinterpret_cast<PRINTER_INFO_2W*>(FetchSpoolerBlock(
+      [printer](LPBYTE buffer, DWORD size, LPDWORD needed) {
+        return GetPrinterW(printer, 2, buffer, size, needed) != FALSE;
+      },
+      0, &result.needed));
+  return result;
+}
+
+DWORD ReadSettingsKey(HANDLE printer, LPSTR out) {
+  char valueName[] = "SubKey";
+  DWORD type = 0;
+  DWORD needed = 0;
+  DWORD status = GetPrinterDataA(printer, valueName, &type, reinterpret_cast<LPBYTE>(out), kSettingsKeyBytes,
+                                 &needed);
+  if (TakeSettingsKey(status, type, out, needed)) return status;
+  type = 0;
+  needed = 0;
+  status = GetPrinterDataExA(printer, "DsUser", valueName, &type, reinterpret_cast<LPBYTE>(out), kSettingsKeyBytes,
+                             &needed);
+  if (!TakeSettingsKey(status, type, out, needed)) out[0] = 0;
+  return status;
+}
+
+void SavePrinterSettingsKey(InstallerState* state, PRINTER_INFO_2W* entry) {
+  char key[260] = {0};
+  HANDLE printer = nullptr;
+  if (!OpenPrinterW(entry->pPrinterName, &printer, nullptr) || !printer) return;
+  ReadSettingsKey(printer, key);
+  if (key[0]) {
+    SavedPrinter* node = static_cast<SavedPrinter*>(GlobalAlloc(GMEM_FIXED, sizeof(SavedPrinter)));
+    if (node) {
+      std::memset(node, 0, sizeof(*node));
+      const size_t bytes = std::strlen(key) + 1;
+      node->settingsKey = static_cast<LPSTR>(GlobalAlloc(GMEM_FIXED, bytes));
+      if (node->settingsKey) std::memcpy(node->settingsKey, key, bytes);
+      node->entry = entry;
+      node->next = state->savedPrinters;
+      state->savedPrinters = node;
+    }
+  }
+  ClosePrinter(printer);
+}
+
+bool WriteSettingsKey(HANDLE printer, LPCSTR settingsKey) {
+  // Without a name there is nothing to write; a null block with a length would be refused anyway.
+  if (!settingsKey) return false;
+  char valueName[] = "SubKey";
+  const DWORD bytes = static_cast<DWORD>(std::strlen(settingsKey) + 1);
+  LPBYTE data = reinterpret_cast<LPBYTE>(const_cast<LPSTR>(settingsKey));
+  SetPrinterDataA(printer, valueName, REG_SZ, data, bytes);
+  return SetPrinterDataExA(printer, "DsUser", valueName, REG_SZ, data, bytes) == ERROR_SUCCESS;
+}
+
+bool ClearDeletedMark(LPCSTR relativePath) {
+  if (!relativePath) return false;
+  const size_t bytes = std::strlen(relativePath) + 46;  // the root has 40 characters
+  char* path = static_cast<char*>(std::malloc(bytes));
+  if (!path) return false;
+  std::snprintf(path, bytes, "%s\\%s", kSettingsRoot, relativePath);
+  HKEY key = nullptr;
+  const LSTATUS opened = RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_ALL_ACCESS, &key);
+  std::free(path);
+  if (opened != ERROR_SUCCESS) return false;
+  const LSTATUS deleted = RegDeleteValueA(key, "deleted");
+  RegCloseKey(key);
+  return deleted == ERROR_SUCCESS;
+}
+
+void FreeSavedPrinters(SavedPrinter** list) {
+  // Iterative, so that a long list cannot exhaust the stack; the entries are never read.
+  SavedPrinter* node = *list;
+  while (node) {
+    SavedPrinter* next = node->next;
+    if (node->settingsKey) GlobalFree(node->settingsKey);
+    GlobalFree(node);
+    node = next;
+  }
+  *list = nullptr;
+}

@@ -1,0 +1,115 @@
+#include "printers/printer_restore.h"
+
+#include <cstring>
+
+#include "app/installer_state.h"
+#include "app/product.h"
+#include "monitor/monitor_inventory.h"
+#include "printers/printer_inventory.h"
+
+namespace {
+const char kSettingsFolder[] = "Marbleleafs\\";
+
+// Logs whether the product's port monitor is registered. The printer is added either way: this
+// only tells a reader of the log why a new printer might not print.
+void ReportProductMonitor(InstallerState* state) {
+  LogLine(state, TEXT("Let's check our port monitors"));
+  MonitorInventory monitors = {nullptr, 0, 0};
+  EnumerateMonitors(&monitors, state);
+  if (FindProductMonitor(&monitors) >= 0) {
+    LogLine(state, TEXT("Port monitor is found"));
+  } else {
+    LogLine(state, TEXT("No Marbleleaf port monitor was found."));
+    if (monitors.count > 0)
+      ListMonitors(state, &monitors);
+    else
+      LogLine(state, TEXT("BTW, there is no port monitors on this system."));
+  }
+  if (monitors.buffer) GlobalFree(monitors.buffer);
+}
+
+// Writes the settings key name back to the new printer and, when the spooler kept it, clears the
+// "deleted" mark of the per-user settings under that name.
+void RestoreSettingsKey(HANDLE printer, LPCSTR settingsKey) {
+  if (!WriteSettingsKey(printer, settingsKey)) return;
+  char path[260] = {0};
+  std::memcpy(path, kSettingsFolder, sizeof(kSettingsFolder) - 1);
+  const size_t prefix = sizeof(kSettingsFolder) - 1;
+  ReadSettingsKey(printer, path + prefix);
+  if (path[prefix]) ClearDeletedMark(path);
+}
+
+// Gives the new printer the old one's comment, location, default status and share.
+void RestoreDescription(InstallerState* state, HANDLE printer, const PRINTER_INFO_2W* saved, LPWSTR name) {
+  PrinterInfo2Result description = GetPrinterInfo2(printer);
+  PRINTER_INFO_2W* info = description.info;
+  if (!info) return;
+  info->pComment = saved->pComment;
+  info->pLocation = saved->pLocation;
+  SetPrinterW(printer, 2, reinterpret_cast<LPBYTE>(info), 0);
+  if ((saved->Attributes & PRINTER_ATTRIBUTE_DEFAULT) && IsProductDriverName(saved->pDriverName))
+    SetDefaultPrinterW(info->pPrinterName);
+  if (state->serverMode) {
+    info->Attributes |= PRINTER_ATTRIBUTE_SHARED;
+    info->pShareName = saved->pShareName ? saved->pShareName : name;
+    SetPrinterW(printer, 2, reinterpret_cast<LPBYTE>(info), 0);
+  }
+  GlobalFree(info);
+}
+
+// The printer made when no saved printer came back, so a reinstall leaves one product printer.
+void AddServerPrinter(InstallerState* state) {
+  WCHAR name[] = PRODUCT_SERVER_PRINTER;
+  HANDLE printer = AddProductPrinter(state, name);
+  if (!printer) return;
+  if (state->serverMode) {
+    PrinterInfo2Result description = GetPrinterInfo2(printer);
+    if (PRINTER_INFO_2W* info = description.info) {
+      info->Attributes |= PRINTER_ATTRIBUTE_SHARED;
+      if (!info->pShareName) info->pShareName = name;
+      SetPrinterW(printer, 2, reinterpret_cast<LPBYTE>(info), 0);
+      GlobalFree(info);
+    }
+  }
+  ClosePrinter(printer);
+}
+}  // namespace
+
+HANDLE AddProductPrinter(InstallerState* state, LPCWSTR name) {
+  LogLine(state, TEXT(">AddPrinter(%s)"), name ? name : TEXT("*"));
+  LogSection section(state);
+  ReportProductMonitor(state);
+
+  WCHAR port[] = PRODUCT_MONITOR_NAME;
+  WCHAR driver[] = PRODUCT_DRIVER_NAME;
+  WCHAR comment[] = TEXT("");
+  WCHAR printProcessor[] = TEXT("WinPrint");
+  PRINTER_INFO_2W info;
+  std::memset(&info, 0, sizeof(info));
+  info.pPrinterName = const_cast<LPWSTR>(name);
+  info.pPortName = port;
+  info.pDriverName = driver;
+  info.pComment = comment;
+  info.pPrintProcessor = printProcessor;
+  HANDLE printer = AddPrinterW(nullptr, 2, reinterpret_cast<LPBYTE>(&info));
+  if (printer)
+    LogLine(state, TEXT("OK :)"));
+  else
+    LogError(state, 15, TEXT("Can`t add printer '%s'"), name);
+  return printer;
+}
+
+void RestorePrinters(InstallerState* state) {
+  int recreated = 0;
+  // The list runs from the last printer saved to the first; printers come back in that order.
+  for (SavedPrinter* node = state->savedPrinters; node; node = node->next) {
+    const PRINTER_INFO_2W* saved = node->entry;
+    HANDLE printer = AddProductPrinter(state, saved->pPrinterName);
+    if (!printer) continue;
+    RestoreSettingsKey(printer, node->settingsKey);
+    RestoreDescription(state, printer, saved, saved->pPrinterName);
+    ClosePrinter(printer);
+    ++recreated;
+  }
+  if (recreated == 0) AddServerPrinter(state);
+}
