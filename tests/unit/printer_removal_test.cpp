@@ -1,0 +1,121 @@
+// Deleting the product's printers: which ones, what is saved first, and what the log shows.
+#include <gtest/gtest.h>
+
+#include "printer_fixture.h"
+#include "printers/printer_inventory.h"
+#include "printers/printer_removal.h"
+
+namespace {
+int SavedCount(const SavedPrinter* node) {
+  int n = 0;
+  for (; node; node = node->next) ++n;
+  return n;
+}
+}  // namespace
+
+using PrinterRemovalTest = PrinterTest;
+
+TEST_F(PrinterRemovalTest, TwoProductPrintersAreDeletedWithFiveLogLines) {
+  ProductPrinter(u"Front Desk", "key1");
+  winsim::PutPrinter(u"Laser", u"Other Driver", u"LPT1:");
+  ProductPrinter(u"Back Office", "key2");
+  Init();
+  DeleteAllProductPrinters(&state);
+  EXPECT_EQ(">DeleteAllPrinters\r\n"
+            "  >DeletePrinter(Front Desk)\r\n"
+            "    OK\r\n"
+            "  >DeletePrinter(Back Office)\r\n"
+            "    OK\r\n",
+            NewLog());
+  EXPECT_EQ(0, state.depth);
+  EXPECT_EQ(0, state.errorCount);
+  ASSERT_EQ(1u, winsim::M().spooler.printers.size());
+  EXPECT_EQ(u"Laser", winsim::M().spooler.printers[0].name);
+  // The inventory still describes the deleted printers, and the saved list points at them.
+  EXPECT_EQ(3u, state.printers.count);
+  ASSERT_EQ(2, SavedCount(state.savedPrinters));
+  EXPECT_STREQ("key2", state.savedPrinters->settingsKey);
+  EXPECT_EQ("Back Office", Narrow(state.savedPrinters->entry->pPrinterName));
+}
+
+TEST_F(PrinterRemovalTest, UnopenablePrinterIsErrorSixteenAndTheOthersGo) {
+  ProductPrinter(u"A", "keyA");
+  ProductPrinter(u"B", "keyB");
+  ProductPrinter(u"C", "keyC");
+  Init();
+  state.depth = 1;
+  // Each printer is opened twice: to read its key, then to delete it.
+  winsim::FailCall("OpenPrinterW", ERROR_ACCESS_DENIED, 1, 4);
+  DeleteAllProductPrinters(&state);
+  EXPECT_EQ("  >DeleteAllPrinters\r\n"
+            "    >DeletePrinter(A)\r\n"
+            "      OK\r\n"
+            "    >DeletePrinter(B)\r\n"
+            "      Error(16): Can`t open printer 'B' - (Access is denied.)\r\n"
+            "    >DeletePrinter(C)\r\n"
+            "      OK\r\n",
+            NewLog());
+  EXPECT_EQ(1, state.depth);
+  EXPECT_EQ(1, state.errorCount);
+  ASSERT_EQ(1u, winsim::M().spooler.printers.size());
+  EXPECT_EQ(u"B", winsim::M().spooler.printers[0].name);
+  EXPECT_EQ(3, SavedCount(state.savedPrinters));
+}
+
+TEST_F(PrinterRemovalTest, DriverNamesThatOnlyResembleTheProductAreLeftAlone) {
+  winsim::PutPrinter(u"Case", u"marbleleaf server", u"LPT1:");
+  winsim::PutPrinter(u"Blank", u"Marbleleaf Server ", u"LPT1:");
+  winsim::PutPrinter(u"Longer", u"Marbleleaf Servers", u"LPT1:");
+  winsim::PutPrinter(u"Shorter", u"Marbleleaf Serve", u"LPT1:");
+  Init();
+  DeleteAllProductPrinters(&state);
+  EXPECT_EQ(">DeleteAllPrinters\r\n", NewLog());
+  EXPECT_EQ(4u, winsim::M().spooler.printers.size());
+  EXPECT_EQ(0, winsim::CallCount("OpenPrinterW"));
+}
+
+TEST_F(PrinterRemovalTest, PrinterWithoutKeyIsDeletedButNotSaved) {
+  ProductPrinter(u"Plain");
+  Init();
+  DeleteAllProductPrinters(&state);
+  EXPECT_EQ(">DeleteAllPrinters\r\n  >DeletePrinter(Plain)\r\n    OK\r\n", NewLog());
+  EXPECT_EQ(nullptr, state.savedPrinters);
+  EXPECT_TRUE(winsim::M().spooler.printers.empty());
+}
+
+TEST_F(PrinterRemovalTest, RefusedDeletionIsErrorSeventeenWithItsSystemText) {
+  ProductPrinter(u"Stuck", "key");
+  Init();
+  FailNext("DeletePrinter", ERROR_ACCESS_DENIED);
+  DeletePrinterByName(&state, u"Stuck");
+  EXPECT_EQ(">DeletePrinter(Stuck)\r\n"
+            "  Error(17): Can`t delete printer 'Stuck' - (Access is denied.)\r\n",
+            NewLog());
+  EXPECT_EQ(1, state.errorCount);
+  EXPECT_EQ(1, winsim::FindPrinter(u"Stuck")->purges);  // purged first
+  EXPECT_EQ(1, winsim::CallCount("ClosePrinter"));
+
+  // A failed purge is not reported; the printer is deleted all the same.
+  FailNext("SetPrinterW", ERROR_ACCESS_DENIED);
+  DeletePrinterByName(&state, u"Stuck");
+  EXPECT_EQ(">DeletePrinter(Stuck)\r\n  OK\r\n", NewLog());
+  EXPECT_EQ(nullptr, winsim::FindPrinter(u"Stuck"));
+
+  // A stopped spooler: the open fails with its own code.
+  winsim::Spooler().state = SERVICE_STOPPED;
+  DeletePrinterByName(&state, nullptr);
+  EXPECT_EQ(">DeletePrinter(*)\r\n"
+            "  Error(16): Can`t open printer '(null)' - (The RPC server is unavailable.)\r\n",
+            NewLog());
+  EXPECT_EQ(2, state.errorCount);
+  winsim::Spooler().state = SERVICE_RUNNING;
+}
+
+TEST_F(PrinterRemovalTest, ClosePrinterHandleReportsTheClose) {
+  ProductPrinter(u"P");
+  HANDLE handle = nullptr;
+  ASSERT_TRUE(OpenPrinterW(const_cast<LPWSTR>(u"P"), &handle, nullptr));
+  EXPECT_TRUE(ClosePrinterHandle(handle));
+  EXPECT_FALSE(ClosePrinterHandle(handle));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
+}
