@@ -48,10 +48,6 @@ class PrinterTest : public MachineTest {
     }
     return printer;
   }
-  // Fails the next call(s) of a Windows function, however often it was called before.
-  static void FailNext(const std::string& function, DWORD error, int times = 1) {
-    winsim::FailCall(function, error, times, winsim::CallCount(function) + 1);
-  }
   // The per-user settings key of a printer, marked deleted.
   static std::string SettingsPath(const std::string& key) {
     return "Software\\Orvanel Software KFT\\Marbleleaf\\Marbleleafs\\" + key;

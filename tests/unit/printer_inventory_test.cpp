@@ -53,7 +53,7 @@ TEST_F(PrinterInventoryTest, NoDefaultOrFailedQueryMarksNothing) {
   FreeInstallerState(&state);
 
   winsim::M().spooler.defaultPrinter = u"Office";
-  FailNext("GetDefaultPrinterW", ERROR_FILE_NOT_FOUND);
+  winsim::FailNext("GetDefaultPrinterW", ERROR_FILE_NOT_FOUND);
   Init();
   ASSERT_EQ(1u, state.printers.count);
   EXPECT_FALSE(Attributes(state, 0) & PRINTER_ATTRIBUTE_DEFAULT);
@@ -62,7 +62,7 @@ TEST_F(PrinterInventoryTest, NoDefaultOrFailedQueryMarksNothing) {
 
 TEST_F(PrinterInventoryTest, FailedEnumerationLeavesAnEmptyInventory) {
   winsim::PutPrinter(u"Office", u"Other Driver", u"LPT1:");
-  FailNext("EnumPrintersW", RPC_S_SERVER_UNAVAILABLE);
+  winsim::FailNext("EnumPrintersW", RPC_S_SERVER_UNAVAILABLE);
   Init();
   EXPECT_EQ(nullptr, state.printers.entries);
   EXPECT_EQ(0u, state.printers.count);
@@ -74,7 +74,7 @@ TEST_F(PrinterInventoryTest, FailedEnumerationLeavesAnEmptyInventory) {
   EXPECT_EQ(nullptr, state.printers.entries);
   EXPECT_EQ(0u, state.printers.count);
 
-  winsim::FailCall("GlobalAlloc", ERROR_NOT_ENOUGH_MEMORY, 1, winsim::CallCount("GlobalAlloc") + 1);
+  winsim::FailNext("GlobalAlloc", ERROR_NOT_ENOUGH_MEMORY);
   EnumerateLocalPrinters(&state.printers);
   EXPECT_EQ(nullptr, state.printers.entries);
   EXPECT_EQ(static_cast<DWORD>(E_OUTOFMEMORY), GetLastError());
@@ -136,7 +136,9 @@ TEST_F(PrinterInventoryTest, SettingsKeyReadRules) {
     SavePrinterSettingsKey(&state, &state.printers.entries[0]);
     if (c.saved) {
       EXPECT_EQ(std::vector<std::string>{c.saved}, SavedKeys(state.savedPrinters)) << c.what;
-      if (state.savedPrinters) EXPECT_EQ(&state.printers.entries[0], state.savedPrinters->entry);
+      if (state.savedPrinters) {
+        EXPECT_EQ(&state.printers.entries[0], state.savedPrinters->entry);
+      }
     } else {
       EXPECT_EQ(nullptr, state.savedPrinters) << c.what;
     }
@@ -166,7 +168,7 @@ TEST_F(PrinterInventoryTest, ReadSettingsKeyReportsTheLastStatusAndEmptiesOnFail
 TEST_F(PrinterInventoryTest, UnopenablePrinterSavesNothing) {
   ProductPrinter(u"P", "key");
   Init();
-  FailNext("OpenPrinterW", ERROR_ACCESS_DENIED);
+  winsim::FailNext("OpenPrinterW", ERROR_ACCESS_DENIED);
   SavePrinterSettingsKey(&state, &state.printers.entries[0]);
   EXPECT_EQ(nullptr, state.savedPrinters);
   EXPECT_EQ("", NewLog());
@@ -191,7 +193,7 @@ TEST_F(PrinterInventoryTest, NameCopyThatCannotBeAllocatedLeavesANodeWithoutKey)
   SavePrinterSettingsKey(&state, &state.printers.entries[0]);
   EXPECT_EQ(std::vector<std::string>{"(null)"}, SavedKeys(state.savedPrinters));
 
-  winsim::FailCall("GlobalAlloc", ERROR_NOT_ENOUGH_MEMORY, 1, winsim::CallCount("GlobalAlloc") + 1);
+  winsim::FailNext("GlobalAlloc", ERROR_NOT_ENOUGH_MEMORY);
   SavePrinterSettingsKey(&state, &state.printers.entries[0]);
   EXPECT_EQ(1u, SavedKeys(state.savedPrinters).size());
 
@@ -214,9 +216,9 @@ TEST_F(PrinterInventoryTest, WriteSettingsKeyReportsTheDsUserWrite) {
   EXPECT_EQ(written, printer.data["DsUser"]["SubKey"].data);
   EXPECT_EQ(static_cast<DWORD>(REG_SZ), printer.data["DsUser"]["SubKey"].type);
 
-  FailNext("SetPrinterDataA", ERROR_ACCESS_DENIED);
+  winsim::FailNext("SetPrinterDataA", ERROR_ACCESS_DENIED);
   EXPECT_TRUE(WriteSettingsKey(handle, "key2"));
-  FailNext("SetPrinterDataExA", ERROR_ACCESS_DENIED);
+  winsim::FailNext("SetPrinterDataExA", ERROR_ACCESS_DENIED);
   EXPECT_FALSE(WriteSettingsKey(handle, "key3"));
   EXPECT_EQ(3, winsim::CallCount("SetPrinterDataA"));
   EXPECT_EQ('3', printer.data[""]["SubKey"].data[3]);
@@ -234,10 +236,13 @@ TEST_F(PrinterInventoryTest, ClearDeletedMarkRemovesOnlyThatValue) {
   EXPECT_FALSE(winsim::RegKeyExists(HKEY_CURRENT_USER, SettingsPath("missing")));
 
   MarkDeleted("keyB");
-  FailNext("RegOpenKeyExA", ERROR_ACCESS_DENIED);
+  winsim::FailNext("RegOpenKeyExA", ERROR_ACCESS_DENIED);
   EXPECT_FALSE(ClearDeletedMark("Marbleleafs\\keyB"));
-  FailNext("RegDeleteValueA", ERROR_ACCESS_DENIED);
+  winsim::FailNext("RegDeleteValueA", ERROR_ACCESS_DENIED);
   EXPECT_FALSE(ClearDeletedMark("Marbleleafs\\keyB"));
   EXPECT_TRUE(MarkedDeleted("keyB"));
   EXPECT_EQ(3, winsim::CallCount("RegCloseKey"));  // every key opened is closed
+  winsim::FailNext("RegCloseKey", ERROR_INVALID_HANDLE);
+  EXPECT_TRUE(ClearDeletedMark("Marbleleafs\\keyB"));  // the value went; the close is not looked at
+  EXPECT_FALSE(MarkedDeleted("keyB"));
 }

@@ -86,7 +86,7 @@ TEST_F(PrinterRemovalTest, PrinterWithoutKeyIsDeletedButNotSaved) {
 TEST_F(PrinterRemovalTest, RefusedDeletionIsErrorSeventeenWithItsSystemText) {
   ProductPrinter(u"Stuck", "key");
   Init();
-  FailNext("DeletePrinter", ERROR_ACCESS_DENIED);
+  winsim::FailNext("DeletePrinter", ERROR_ACCESS_DENIED);
   DeletePrinterByName(&state, u"Stuck");
   EXPECT_EQ(">DeletePrinter(Stuck)\r\n"
             "  Error(17): Can`t delete printer 'Stuck' - (Access is denied.)\r\n",
@@ -96,7 +96,7 @@ TEST_F(PrinterRemovalTest, RefusedDeletionIsErrorSeventeenWithItsSystemText) {
   EXPECT_EQ(1, winsim::CallCount("ClosePrinter"));
 
   // A failed purge is not reported; the printer is deleted all the same.
-  FailNext("SetPrinterW", ERROR_ACCESS_DENIED);
+  winsim::FailNext("SetPrinterW", ERROR_ACCESS_DENIED);
   DeletePrinterByName(&state, u"Stuck");
   EXPECT_EQ(">DeletePrinter(Stuck)\r\n  OK\r\n", NewLog());
   EXPECT_EQ(nullptr, winsim::FindPrinter(u"Stuck"));

@@ -214,7 +214,7 @@ TEST_F(PrinterRestoreTest, LaterFailuresAreSilent) {
     winsim::M().spooler.defaultPrinter = u"P";
     MarkDeleted("keyP");
     RemoveProductPrinters();
-    FailNext(c.call, ERROR_ACCESS_DENIED);
+    winsim::FailNext(c.call, ERROR_ACCESS_DENIED);
     RestorePrinters(&state);
     const winsim::PrinterEntry* restored = winsim::FindPrinter(u"P");
     ASSERT_NE(nullptr, restored) << c.call;
@@ -247,7 +247,7 @@ TEST_F(PrinterRestoreTest, FailedSetPrinterLeavesTheRestInPlace) {
 
   // A failed close is not reported either.
   winsim::M().spooler.printers.clear();
-  FailNext("ClosePrinter", ERROR_INVALID_HANDLE);
+  winsim::FailNext("ClosePrinter", ERROR_INVALID_HANDLE);
   RestorePrinters(&state);
   EXPECT_EQ(0, state.errorCount);
   winsim::M().spooler.handles.clear();  // the handle the failed close left open
