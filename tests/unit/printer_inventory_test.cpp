@@ -5,6 +5,11 @@
 #include <cstring>
 #include <vector>
 
+#if defined(__SANITIZE_ADDRESS__)
+// The size a block was asked for, from the address sanitizer's allocator.
+extern "C" size_t __sanitizer_get_allocated_size(const volatile void* block);
+#endif
+
 #include "printer_fixture.h"
 #include "printers/printer_inventory.h"
 
@@ -96,6 +101,17 @@ TEST_F(PrinterInventoryTest, SecondEnumerationIsToldTheReportedSize) {
   EXPECT_EQ(2, winsim::CallCount("EnumPrintersW"));
 }
 
+#if defined(__SANITIZE_ADDRESS__)
+TEST_F(PrinterInventoryTest, BlockIsThirtyTwoBytesLargerThanReported) {
+  winsim::PutPrinter(u"Office", u"Other Driver", u"LPT1:").comment = u"abc";
+  DWORD needed = 0, count = 0;
+  EXPECT_FALSE(EnumPrintersW(PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS, nullptr, 2, nullptr, 0, &needed, &count));
+  Init();
+  ASSERT_NE(nullptr, state.printers.entries);
+  EXPECT_EQ(needed + 32u, __sanitizer_get_allocated_size(state.printers.entries));
+}
+#endif
+
 // The read rules of a printer's "SubKey": 64 bytes offered, the plain form first, the "DsUser"
 // form only when the plain one is not a readable REG_SZ.
 TEST_F(PrinterInventoryTest, SettingsKeyReadRules) {
@@ -165,13 +181,24 @@ TEST_F(PrinterInventoryTest, ReadSettingsKeyReportsTheLastStatusAndEmptiesOnFail
   EXPECT_TRUE(ClosePrinter(handle));
 }
 
-TEST_F(PrinterInventoryTest, UnopenablePrinterSavesNothing) {
-  ProductPrinter(u"P", "key");
+TEST_F(PrinterInventoryTest, FailedSpoolerCallsSaveNothingAndLogNothing) {
+  winsim::PrinterEntry& printer = ProductPrinter(u"P");
+  winsim::SetPrinterDataString(printer, "DsUser", "SubKey", "dsKey");
   Init();
   winsim::FailNext("OpenPrinterW", ERROR_ACCESS_DENIED);
   SavePrinterSettingsKey(&state, &state.printers.entries[0]);
+  winsim::FailNext("GetPrinterDataExA", RPC_S_SERVER_UNAVAILABLE);
+  SavePrinterSettingsKey(&state, &state.printers.entries[0]);
   EXPECT_EQ(nullptr, state.savedPrinters);
   EXPECT_EQ("", NewLog());
+  EXPECT_EQ(0, state.errorCount);
+
+  // A failed close does not undo the save.
+  winsim::FailNext("ClosePrinter", RPC_S_SERVER_UNAVAILABLE);
+  SavePrinterSettingsKey(&state, &state.printers.entries[0]);
+  EXPECT_EQ(std::vector<std::string>{"dsKey"}, SavedKeys(state.savedPrinters));
+  EXPECT_EQ(1u, winsim::M().spooler.handles.size());
+  winsim::M().spooler.handles.clear();
 }
 
 TEST_F(PrinterInventoryTest, SavedListRunsFromTheLastPrinterSaved) {

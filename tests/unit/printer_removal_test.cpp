@@ -101,6 +101,13 @@ TEST_F(PrinterRemovalTest, RefusedDeletionIsErrorSeventeenWithItsSystemText) {
   EXPECT_EQ(">DeletePrinter(Stuck)\r\n  OK\r\n", NewLog());
   EXPECT_EQ(nullptr, winsim::FindPrinter(u"Stuck"));
 
+  // Nor is a failed close.
+  ProductPrinter(u"Next");
+  winsim::FailNext("ClosePrinter", ERROR_INVALID_HANDLE);
+  DeletePrinterByName(&state, u"Next");
+  EXPECT_EQ(">DeletePrinter(Next)\r\n  OK\r\n", NewLog());
+  winsim::M().spooler.handles.clear();
+
   // A stopped spooler: the open fails with its own code.
   winsim::Spooler().state = SERVICE_STOPPED;
   DeletePrinterByName(&state, nullptr);
@@ -115,6 +122,9 @@ TEST_F(PrinterRemovalTest, ClosePrinterHandleReportsTheClose) {
   ProductPrinter(u"P");
   HANDLE handle = nullptr;
   ASSERT_TRUE(OpenPrinterW(const_cast<LPWSTR>(u"P"), &handle, nullptr));
+  winsim::FailNext("ClosePrinter", RPC_S_SERVER_UNAVAILABLE);
+  EXPECT_FALSE(ClosePrinterHandle(handle));
+  EXPECT_EQ(static_cast<DWORD>(RPC_S_SERVER_UNAVAILABLE), GetLastError());
   EXPECT_TRUE(ClosePrinterHandle(handle));
   EXPECT_FALSE(ClosePrinterHandle(handle));
   EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());

@@ -88,13 +88,14 @@ TEST_F(PrinterRestoreTest, EmptyShareNameIsPassedUnchanged) {
   winsim::PrinterEntry& p = ProductPrinter(u"Quiet", "keyQuiet");
   p.shareName = u"";
   RemoveProductPrinters();
+  const int setPrinterCalls = winsim::CallCount("SetPrinterW");
   RestorePrinters(&state);
   // The spooler refuses to share under an empty name; the printer's own name is not put in its place.
   const winsim::PrinterEntry* restored = winsim::FindPrinter(u"Quiet");
   ASSERT_NE(nullptr, restored);
   EXPECT_FALSE(restored->attributes & PRINTER_ATTRIBUTE_SHARED);
   EXPECT_EQ(u"(null)", restored->shareName.value_or(u"(null)"));
-  EXPECT_EQ(2, winsim::CallCount("SetPrinterW"));
+  EXPECT_EQ(setPrinterCalls + 2, winsim::CallCount("SetPrinterW"));
   EXPECT_EQ(0, state.errorCount);
 }
 
@@ -132,6 +133,17 @@ TEST_F(PrinterRestoreTest, NothingSavedCreatesOneSharedServerPrinter) {
   EXPECT_EQ(u"Marbleleaf Server", server.driverName);
   EXPECT_EQ(u"WinPrint", server.printProcessor);
   EXPECT_TRUE(winsim::M().spooler.defaultPrinter.empty());
+
+  // Sharing refused, or the close failing: nothing is reported.
+  winsim::M().spooler.printers.clear();
+  winsim::FailNext("SetPrinterW", ERROR_ACCESS_DENIED);
+  winsim::FailNext("ClosePrinter", ERROR_INVALID_HANDLE);
+  RestorePrinters(&state);
+  EXPECT_EQ(Added("mblServer"), NewLog());
+  EXPECT_EQ(0, state.errorCount);
+  ASSERT_EQ(1u, winsim::M().spooler.printers.size());
+  EXPECT_FALSE(winsim::M().spooler.printers[0].attributes & PRINTER_ATTRIBUTE_SHARED);
+  winsim::M().spooler.handles.clear();
 
   // Outside server mode it is not shared.
   winsim::M().spooler.printers.clear();
