@@ -10,7 +10,10 @@ template <typename Call>
 LPBYTE FetchSpoolerBlock(Call call, DWORD extraBytes = 0, DWORD* neededOut = nullptr) {
   DWORD needed = 0;
   if (call(nullptr, 0, &needed) || GetLastError() != ERROR_INSUFFICIENT_BUFFER) return nullptr;
-  LPBYTE block = static_cast<LPBYTE>(GlobalAlloc(GMEM_FIXED, needed + extraBytes));
+  // A reported size so large that the extra room would wrap around is refused like a block that
+  // cannot be had; a wrapped size would give the spooler a small block to fill with `needed` bytes.
+  LPBYTE block = nullptr;
+  if (needed <= 0xFFFFFFFFu - extraBytes) block = static_cast<LPBYTE>(GlobalAlloc(GMEM_FIXED, needed + extraBytes));
   if (!block) {
     SetLastError(static_cast<DWORD>(E_OUTOFMEMORY));
     return nullptr;

@@ -12,6 +12,7 @@ extern "C" size_t __sanitizer_get_allocated_size(const volatile void* block);
 
 #include "printer_fixture.h"
 #include "printers/printer_inventory.h"
+#include "system/spooler_calls.h"
 
 namespace {
 std::vector<std::string> SavedKeys(const SavedPrinter* node) {
@@ -111,6 +112,21 @@ TEST_F(PrinterInventoryTest, BlockIsThirtyTwoBytesLargerThanReported) {
   EXPECT_EQ(needed + 32u, __sanitizer_get_allocated_size(state.printers.entries));
 }
 #endif
+
+TEST_F(PrinterInventoryTest, ReportedSizeThatWouldWrapWithTheSlackIsRefused) {
+  int calls = 0;
+  auto huge = [&calls](LPBYTE, DWORD, LPDWORD needed) {
+    ++calls;
+    *needed = 0xFFFFFFF0u;
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return false;
+  };
+  const int allocations = winsim::CallCount("GlobalAlloc");
+  EXPECT_EQ(nullptr, FetchSpoolerBlock(huge, 32));
+  EXPECT_EQ(static_cast<DWORD>(E_OUTOFMEMORY), GetLastError());
+  EXPECT_EQ(1, calls);
+  EXPECT_EQ(allocations, winsim::CallCount("GlobalAlloc"));
+}
 
 // The read rules of a printer's "SubKey": 64 bytes offered, the plain form first, the "DsUser"
 // form only when the plain one is not a readable REG_SZ.
