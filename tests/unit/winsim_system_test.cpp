@@ -130,3 +130,15 @@ TEST_F(WinsimSystemTest, VersionResourceGivesTheProductVersion) {
   EXPECT_EQ(0u, GetFileVersionInfoSizeW(u"C:\\plain.dll", &handle));
   EXPECT_EQ(1812u, GetLastError());
 }
+
+TEST_F(WinsimSystemTest, DoubledSeparatorsNameTheSameFileAsOnWindows) {
+  winsim::PutFolder(u"C:\\Dest");
+  HANDLE file = CreateFileW(u"C:\\Dest/\\m.dll", GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, file);
+  EXPECT_TRUE(CloseHandle(file));
+  EXPECT_TRUE(winsim::FileExists(u"C:\\Dest\\m.dll"));
+  EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(u"C:\\\\Dest\\\\m.dll"));
+  EXPECT_TRUE(DeleteFileW(u"C://Dest//m.dll"));
+  EXPECT_FALSE(winsim::FileExists(u"C:\\Dest\\m.dll"));
+  EXPECT_EQ(winsim::PathKey(u"\\\\SERVER\\SHARE\\X"), winsim::PathKey(u"\\\\server\\\\share\\x"));
+}

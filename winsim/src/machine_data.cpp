@@ -15,10 +15,15 @@ std::u16string Widen(const std::string& text) { return std::u16string(text.begin
 }  // namespace
 
 // ---- files
+// Windows normalises a path before it looks it up: "/" is a backslash, and a run of separators
+// inside the path is one ("C:\\Dest/\\x.dll" names "C:\\Dest\\x.dll"); a UNC path keeps its leading pair.
 std::u16string PathKey(const std::u16string& path) {
-  std::u16string key = UpperCopy(path);
-  for (auto& c : key)
+  std::u16string key;
+  for (char16_t c : UpperCopy(path)) {
     if (c == u'/') c = u'\\';
+    if (c == u'\\' && key.size() >= 2 && key.back() == u'\\') continue;
+    key += c;
+  }
   while (key.size() > 3 && key.back() == u'\\') key.pop_back();
   return key;
 }
