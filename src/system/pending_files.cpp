@@ -147,6 +147,7 @@ void FreePendingRenames(PendingRenameTable* table) {
 }
 
 void DeferDelete(DeferredDelete** list, LPCWSTR path) {
+  if (!path || !path[0]) return;  // nothing to delete; callers skip these, a stray one must not crash
   for (DeferredDelete* node = *list; node; node = node->next)
     if (SamePath(node->path, path)) return;
   DeferredDelete* node = static_cast<DeferredDelete*>(GlobalAlloc(GPTR, sizeof(DeferredDelete)));

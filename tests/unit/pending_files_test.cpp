@@ -190,6 +190,8 @@ TEST_F(DeferredDeletesTest, SamePathIsListedOnceButOtherCaseTwice) {
   DeferDelete(&state.deferredDeletes, u"C:\\T\\a.dll");
   DeferDelete(&state.deferredDeletes, u"C:\\T\\A.dll");
   DeferDelete(&state.deferredDeletes, u"C:\\T\\a.dl");
+  DeferDelete(&state.deferredDeletes, u"");
+  DeferDelete(&state.deferredDeletes, nullptr);
   EXPECT_EQ((std::vector<std::string>{"C:\\T\\a.dl", "C:\\T\\A.dll", "C:\\T\\b.dll", "C:\\T\\a.dll"}), Listed());
 }
 
