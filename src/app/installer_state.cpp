@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/product.h"
+#include "driver/platform.h"
 #include "support/wide_format.h"
 #include "system/pending_files.h"
 #include "system/spooler_service.h"
@@ -48,7 +49,9 @@ InstallerState* InitInstallerState(InstallerState* state) {
   state->monitorFile = nullptr;
   CheckSpooler(state);
   state->serverMode = true;
+  SelectPlatform(state, true);
   state->repointedPrinters = nullptr;
+  state->repointedPorts = nullptr;
   StoreInstallerDir(state);
   StoreSystemDir(state);
   MarkDefaultPrinter(state);
@@ -58,6 +61,8 @@ InstallerState* InitInstallerState(InstallerState* state) {
 void FreeInstallerState(InstallerState* state) {
   if (state->repointedPrinters) GlobalFree(state->repointedPrinters);
   state->repointedPrinters = nullptr;
+  if (state->repointedPorts) GlobalFree(state->repointedPorts);
+  state->repointedPorts = nullptr;
   ReleasePrinterInventory(&state->printers);
   FreeSavedPrinters(&state->savedPrinters);
   FreeDeferredDeletes(&state->deferredDeletes);

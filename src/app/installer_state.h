@@ -5,6 +5,8 @@
 #include "support/counted_string.h"
 #include "system/pending_files.h"
 
+struct RepointedPort;
+
 struct InstallerState {
   CountedString installerDir;
   CountedString systemDir;
@@ -26,6 +28,7 @@ struct InstallerState {
   SavedPrinter* savedPrinters;
   PrinterInventory printers;
   PRINTER_INFO_2W** repointedPrinters;  // null-terminated; points into printers.entries
+  RepointedPort* repointedPorts;        // parallel to repointedPrinters: where each port text was switched
 };
 
 // The module instance of the program, stored first thing by the entry point.

@@ -1,0 +1,585 @@
+// The port monitor: inventory, removal with its build check and printer switching, installation.
+#include <cstring>
+#include <memory>
+
+#include "app/product.h"
+#include "monitor/monitor_inventory.h"
+#include "monitor/monitor_removal.h"
+#include "monitor/port_text.h"
+#include "spooler_step_fixture.h"
+#include "system/spooler_calls.h"
+
+using winsim::FailCall;
+using winsim::FileExists;
+using winsim::M;
+
+namespace {
+// ---- port texts
+
+// A port text in a heap block of exactly its own room, so that any write beyond it is caught.
+struct PortText {
+  explicit PortText(const std::u16string& text) : room(text.size() + 1), units(new char16_t[text.size() + 1]) {
+    std::memcpy(units.get(), text.c_str(), room * sizeof(char16_t));
+  }
+  std::string str() const { return Narrow(units.get()); }
+  size_t room;
+  std::unique_ptr<char16_t[]> units;
+};
+
+TEST(PortTextTest, TheProductPortBecomesFileAndComesBackWhereItWas) {
+  struct Case {
+    const char16_t* port;
+    const char* switched;
+    DWORD offset;
+  };
+  for (const Case& c : {Case{u"MarbleleafServer:", "file:", 0}, Case{u"LPT1:,MarbleleafServer:", "LPT1:,file:", 6},
+                        Case{u"MarbleleafServer:,LPT1:", "file:,LPT1:", 0},
+                        Case{u"MarbleleafServer:,MarbleleafServer:", "file:,MarbleleafServer:", 0},
+                        Case{u"file:,MarbleleafServer:", "file:,file:", 6}}) {
+    PortText text(c.port);
+    RepointedPort switched = {99, 99};
+    ASSERT_TRUE(SwitchPortToFile(text.units.get(), &switched)) << Narrow(c.port);
+    EXPECT_EQ(text.str(), c.switched);
+    EXPECT_EQ(switched.offset, c.offset);
+    EXPECT_EQ(switched.room, text.room);
+    ASSERT_TRUE(SwitchPortBack(text.units.get(), switched)) << Narrow(c.port);
+    EXPECT_EQ(text.str(), Narrow(c.port));
+    // A second way back would need room that the text no longer has.
+    EXPECT_FALSE(SwitchPortBack(text.units.get(), switched));
+    EXPECT_EQ(text.str(), Narrow(c.port));
+  }
+}
+
+TEST(PortTextTest, TextsWithoutTheExactProductPortStayAsTheyAre) {
+  for (const char16_t* port : {u"", u"LPT1:", u"marbleleafserver:", u"MarbleleafServer", u"file:", u"MarbleleafServe:"}) {
+    PortText text(port);
+    RepointedPort switched = {7, 7};
+    EXPECT_FALSE(SwitchPortToFile(text.units.get(), &switched));
+    EXPECT_EQ(text.str(), Narrow(port));
+    EXPECT_EQ(switched.offset, 7u);
+  }
+  RepointedPort switched{};
+  EXPECT_FALSE(SwitchPortToFile(nullptr, &switched));
+  EXPECT_FALSE(SwitchPortBack(nullptr, RepointedPort{0, 100}));
+}
+
+TEST(PortTextTest, TheWayBackWritesOnlyWhereFileStillIsAndTheRoomAllows) {
+  // Another text in the record now, or "file:" elsewhere than it was put: left alone.
+  for (const char16_t* port : {u"LPT1:", u"LPT1:,COM1:", u"fil", u"File:"}) {
+    std::u16string padded = port;
+    PortText text(padded + std::u16string(12, u' '));
+    text.units[padded.size()] = 0;
+    EXPECT_FALSE(SwitchPortBack(text.units.get(), RepointedPort{0, static_cast<DWORD>(text.room)})) << Narrow(port);
+    EXPECT_EQ(text.str(), Narrow(port));
+  }
+  PortText moved(u"LPT1:,file:");
+  EXPECT_FALSE(SwitchPortBack(moved.units.get(), RepointedPort{0, 100}));
+  EXPECT_FALSE(SwitchPortBack(moved.units.get(), RepointedPort{9, 100}));  // beyond the text's end
+  // A room one unit short of the grown text: nothing is written.
+  PortText tight(u"file:");
+  EXPECT_FALSE(SwitchPortBack(tight.units.get(), RepointedPort{0, 17}));
+  EXPECT_FALSE(SwitchPortBack(tight.units.get(), RepointedPort{0, 0}));
+  EXPECT_EQ(tight.str(), "file:");
+}
+
+TEST(PortTextTest, AMaximumLengthListRoundTripsWithinItsOwnBlock) {
+  std::u16string list;
+  while (list.size() < 32000) list += u"LPT1:,";
+  list += u"MarbleleafServer:";
+  while (list.size() < 65000) list += u",COM1:";
+  PortText text(list);
+  RepointedPort switched{};
+  ASSERT_TRUE(SwitchPortToFile(text.units.get(), &switched));
+  ASSERT_TRUE(SwitchPortBack(text.units.get(), switched));
+  EXPECT_TRUE(std::u16string(text.units.get()) == list);
+}
+
+// ---- inventory
+
+class MonitorTest : public SpoolerStepTest {
+ protected:
+  const std::string systemDir = Narrow(kSystemDir);
+  std::u16string Module(const char16_t* file = u"mlxmon64.dll") { return std::u16string(kSystemDir) + file; }
+
+  // The product's monitor as an earlier installation left it, with the module of that build.
+  void PutProductMonitor(std::optional<winsim::VersionResource> version = winsim::Build(2093)) {
+    winsim::PutMonitor(u"MarbleleafServer:", u"mlxmon64.dll", version);
+  }
+  MonitorInventory TakeInventory() {
+    MonitorInventory inventory;
+    EnumerateMonitors(&inventory, &state);
+    return inventory;
+  }
+  void TearDown() override {
+    if (inventory_.buffer) GlobalFree(inventory_.buffer);
+    inventory_ = {};
+    SpoolerStepTest::TearDown();
+  }
+  // Starts the state, takes the monitor inventory and removes the monitor.
+  void StartAndRemove(bool checkVersion = false) {
+    Start();
+    inventory_ = TakeInventory();
+    state.checkMonitorVersion = checkVersion;
+    Mark();
+    RemoveMonitor(&state, &inventory_);
+  }
+  std::string PortOf(const char16_t* printer) {
+    const winsim::PrinterEntry* entry = winsim::FindPrinter(printer);
+    return entry ? Narrow(entry->portName) : "(gone)";
+  }
+  std::vector<std::string> Repointed() const {
+    std::vector<std::string> names;
+    for (int i = 0; state.repointedPrinters && state.repointedPrinters[i]; ++i)
+      names.push_back(Narrow(state.repointedPrinters[i]->pPrinterName) + "=" +
+                      Narrow(state.repointedPrinters[i]->pPortName));
+    return names;
+  }
+  static Lines DefaultList() {
+    return {"  ------- 3 existing monitors ----------", "  1. Local Port", "  2. Standard TCP/IP Port",
+            "  3. MarbleleafServer:", "  ---------------------------------------"};
+  }
+  static Lines Concat(std::initializer_list<Lines> parts) {
+    Lines all;
+    for (const Lines& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+  }
+
+  MonitorInventory inventory_{};
+};
+
+TEST_F(MonitorTest, EnumerationTakesEveryMonitorSilently) {
+  PutProductMonitor();
+  Start();
+  inventory_ = TakeInventory();
+  EXPECT_EQ(inventory_.level, 2u);
+  EXPECT_EQ(inventory_.count, 3u);
+  EXPECT_EQ(FindProductMonitor(&inventory_), 2);
+  EXPECT_TRUE(NewLines().empty());
+}
+
+TEST_F(MonitorTest, EnumerationFailuresLogTheSystemTextWithItsLineBreak) {
+  Start();
+  FailCall("EnumMonitorsW", RPC_S_SERVER_UNAVAILABLE);
+  inventory_ = TakeInventory();
+  EXPECT_EQ(inventory_.buffer, nullptr);
+  EXPECT_EQ(inventory_.count, 0u);
+  EXPECT_EQ(NewText(), "2. EnumMonitors  failed with code: The RPC server is unavailable.\r\n\r\n");
+
+  Mark();
+  FailCall("EnumMonitorsW", ERROR_ACCESS_DENIED, 1, winsim::CallCount("EnumMonitorsW") + 2);  // the fill
+  inventory_ = TakeInventory();
+  EXPECT_EQ(inventory_.buffer, nullptr);
+  EXPECT_EQ(inventory_.count, 0u);
+  EXPECT_EQ(NewText(), "3. EnumMonitors  failed with code: Access is denied.\r\n\r\n");
+
+  Mark();
+  FailCall("EnumMonitorsW", 0x2345);  // a code Windows has no text for
+  inventory_ = TakeInventory();
+  EXPECT_EQ(NewText(), "2. EnumMonitors  failed with code: No Error or no description\r\n");
+
+  Mark();
+  FailCall("GlobalAlloc", ERROR_NOT_ENOUGH_MEMORY, 1, winsim::CallCount("GlobalAlloc") + 1);
+  inventory_ = TakeInventory();
+  EXPECT_EQ(inventory_.buffer, nullptr);
+  EXPECT_EQ(NewText(), "3. EnumMonitors - can't allocate memory for buffer\r\n");
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(E_OUTOFMEMORY));
+  EXPECT_EQ(state.errorCount, 0);
+  EXPECT_EQ(M().localBlocks, 0);
+}
+
+TEST_F(MonitorTest, AnEnumerationWithNothingToListSaysSo) {
+  M().spooler.monitors.clear();
+  Start();
+  inventory_ = TakeInventory();
+  EXPECT_EQ(inventory_.count, 0u);
+  EXPECT_EQ(NewLines(), Lines({"1. EnumMonitors returns true"}));
+  Mark();
+  ListMonitors(&state, &inventory_);
+  EXPECT_EQ(NewLines(), Lines({"------- 0 existing monitors ----------", "---------------------------------------"}));
+}
+
+TEST(MonitorInventoryTest, OnlyTheExactNameIsTheProductMonitor) {
+  MONITOR_INFO_2W records[4] = {{const_cast<LPWSTR>(TEXT("marbleleafserver:")), nullptr, nullptr},
+                                {nullptr, nullptr, nullptr},
+                                {const_cast<LPWSTR>(TEXT("MarbleleafServer:x")), nullptr, nullptr},
+                                {const_cast<LPWSTR>(TEXT("MarbleleafServer:")), nullptr, nullptr}};
+  MonitorInventory inventory = {reinterpret_cast<LPBYTE>(records), 2, 4};
+  EXPECT_EQ(FindProductMonitor(&inventory), 3);
+  inventory.count = 3;
+  EXPECT_EQ(FindProductMonitor(&inventory), -1);
+  MONITOR_INFO_1W names[2] = {{const_cast<LPWSTR>(TEXT("Local Port"))}, {const_cast<LPWSTR>(TEXT("MarbleleafServer:"))}};
+  MonitorInventory levelOne = {reinterpret_cast<LPBYTE>(names), 1, 2};
+  EXPECT_EQ(FindProductMonitor(&levelOne), 1);
+  levelOne.level = 3;
+  EXPECT_EQ(FindProductMonitor(&levelOne), -1);
+}
+
+// ---- removal
+
+TEST_F(MonitorTest, AFoundMonitorIsDeletedAtTheFirstAttemptWithoutAVersionCheck) {
+  PutProductMonitor();
+  winsim::PutPrinter(u"Elsewhere", u"Other", u"LPT1:");
+  StartAndRemove();
+  EXPECT_EQ(NewLines(), Concat({{">DeleteMonitor"}, DefaultList(),
+                                {"  Port monitor is found. Index=3", "  Trying to get monitor filename from MONITOR_INFO_2",
+                                 "  Auto calculated monitor file name: " + systemDir + "mlxmon64.dll",
+                                 "  There is no check for monitor version", "  Monitor was removed :)"}}));
+  EXPECT_EQ(winsim::FindMonitor(u"MarbleleafServer:"), nullptr);
+  EXPECT_FALSE(FileExists(Module()));
+  EXPECT_EQ(winsim::CallCount("SetPrinterW"), 0);
+  EXPECT_EQ(winsim::CallCount("OpenPrinterW"), 0);
+  EXPECT_EQ(state.repointedPrinters, nullptr);
+  EXPECT_EQ(state.errorCount, 0);
+  EXPECT_EQ(state.depth, 0);
+}
+
+TEST_F(MonitorTest, CompatibleBuildsStayAndClearTheRightFlag) {
+  struct Case {
+    WORD build;
+    bool compatible;
+  };
+  for (const Case& c : {Case{2072, false}, Case{2073, true}, Case{2093, true}, Case{2094, false}}) {
+    SCOPED_TRACE(c.build);
+    TearDown();
+    SetUp();
+    PutProductMonitor(winsim::Build(c.build));
+    StartAndRemove(true);
+    const Lines lines = NewLines();
+    ASSERT_GE(lines.size(), 10u);
+    const std::string build = std::to_string(c.build);
+    if (c.compatible) {
+      EXPECT_EQ(Lines(lines.begin() + 9, lines.end()),
+                Lines({"  Version (" + build + ") is compatible, proceed without uninstall",
+                       "  InstallMonitor == 0, CopyMonitor == 1"}));
+      EXPECT_NE(winsim::FindMonitor(u"MarbleleafServer:"), nullptr);
+      EXPECT_TRUE(FileExists(Module()));
+      EXPECT_FALSE(state.installMonitor);
+      EXPECT_EQ(winsim::CallCount("DeleteMonitorW"), 0);
+    } else {
+      EXPECT_EQ(Lines(lines.begin() + 9, lines.end()),
+                Lines({"  Version (" + build + ") is not supported, proceed with reinstall", "  Monitor was removed :)"}));
+      EXPECT_EQ(winsim::FindMonitor(u"MarbleleafServer:"), nullptr);
+      EXPECT_FALSE(FileExists(Module()));
+      EXPECT_TRUE(state.installMonitor);
+    }
+    EXPECT_TRUE(state.copyMonitor);
+    EXPECT_EQ(state.depth, 0);
+  }
+}
+
+TEST_F(MonitorTest, AModuleWithoutVersionIsReinstalled) {
+  PutProductMonitor(std::nullopt);
+  StartAndRemove(true);
+  const Lines lines = NewLines();
+  EXPECT_EQ(Lines(lines.end() - 2, lines.end()),
+            Lines({"  Version is unknown, proceed with reinstall", "  Monitor was removed :)"}));
+  EXPECT_TRUE(state.installMonitor);
+  EXPECT_TRUE(state.copyMonitor);
+}
+
+TEST_F(MonitorTest, ACompatibleModuleOfAnUnregisteredMonitorIsKeptButRegistered) {
+  winsim::PutFile(Module(), "module", winsim::Build(2080));
+  StartAndRemove(true);
+  const Lines lines = NewLines();
+  EXPECT_EQ(Lines(lines.end() - 4, lines.end()),
+            Lines({"  Auto calculated monitor file name: " + systemDir + "mlxmon64.dll",
+                   "  Version (2080) is compatible, proceed without uninstall", "  InstallMonitor == 1, CopyMonitor == 0"}));
+  EXPECT_TRUE(state.installMonitor);
+  EXPECT_FALSE(state.copyMonitor);
+  EXPECT_TRUE(FileExists(Module()));
+}
+
+TEST_F(MonitorTest, AMachineWithoutTheProductNeedsNothingRemoved) {
+  StartAndRemove(true);
+  EXPECT_EQ(NewLines(),
+            Lines({">DeleteMonitor", "  ------- 2 existing monitors ----------", "  1. Local Port",
+                   "  2. Standard TCP/IP Port", "  ---------------------------------------",
+                   "  No Marbleleaf port monitor was found.", "  Computing monitor filename",
+                   "  Auto calculated monitor file name: " + systemDir + "mlxmon64.dll",
+                   "  Version is unknown, proceed with reinstall",
+                   "  Can't delete monitor and monitor was not found. So everything should be ok"}));
+  EXPECT_TRUE(state.installMonitor);
+  EXPECT_TRUE(state.copyMonitor);
+  EXPECT_EQ(state.errorCount, 0);
+  EXPECT_EQ(winsim::CallCount("DeleteMonitorW"), 1);
+}
+
+TEST_F(MonitorTest, WithoutAnInventoryTheModuleIsStillDeletedWhenTheSpoolerDeletesTheMonitor) {
+  PutProductMonitor();
+  Start();
+  FailCall("EnumMonitorsW", RPC_S_SERVER_UNAVAILABLE);
+  inventory_ = TakeInventory();
+  Mark();
+  RemoveMonitor(&state, &inventory_);
+  EXPECT_EQ(NewLines(), Lines({">DeleteMonitor", "  BTW, there is no port monitors on this system.",
+                               "  No Marbleleaf port monitor was found.", "  Computing monitor filename",
+                               "  Auto calculated monitor file name: " + systemDir + "mlxmon64.dll",
+                               "  There is no check for monitor version", "  Monitor was removed :)"}));
+  EXPECT_FALSE(FileExists(Module()));
+}
+
+TEST_F(MonitorTest, AMonitorRefusedOnceSwitchesItsPrintersToFile) {
+  PutProductMonitor();
+  winsim::PutPrinter(u"Plain", u"Marbleleaf Server", u"MarbleleafServer:");
+  winsim::PutPrinter(u"Elsewhere", u"Other", u"LPT1:");
+  winsim::PutPrinter(u"Pooled", u"Marbleleaf Server", u"LPT1:,MarbleleafServer:");
+  winsim::PutPrinter(u"Gone", u"Marbleleaf Server", u"MarbleleafServer:");
+  Start();
+  inventory_ = TakeInventory();
+  M().spooler.printers.erase(M().spooler.printers.begin() + 3);  // deleted earlier in the run
+  Mark();
+  FailCall("DeleteMonitorW", ERROR_PRINT_MONITOR_IN_USE);
+  RemoveMonitor(&state, &inventory_);
+  const Lines lines = NewLines();
+  EXPECT_EQ(Lines(lines.begin() + 10, lines.end()),
+            Lines({"  Can't delete monitor from the first try", "  SetPrinter(Plain) - ok", "  SetPrinter(Pooled) - ok",
+                   "  Can't open printer Gone", "  Monitor was removed :)"}));
+  EXPECT_EQ(PortOf(u"Plain"), "file:");
+  EXPECT_EQ(PortOf(u"Pooled"), "LPT1:,file:");
+  EXPECT_EQ(PortOf(u"Elsewhere"), "LPT1:");
+  EXPECT_EQ(Repointed(), Lines({"Plain=file:", "Pooled=LPT1:,file:", "Gone=file:"}));
+  EXPECT_EQ(state.errorCount, 0);
+  EXPECT_EQ(winsim::CallCount("ClosePrinter"), winsim::CallCount("OpenPrinterW") - 1);
+  EXPECT_FALSE(FileExists(Module()));
+}
+
+TEST_F(MonitorTest, APrinterOnTheProductPortHoldsTheMonitorUntilItIsSwitched) {
+  PutProductMonitor();
+  winsim::PutPrinter(u"Plain", u"Marbleleaf Server", u"MarbleleafServer:");
+  StartAndRemove();
+  const Lines lines = NewLines();
+  EXPECT_EQ(Lines(lines.end() - 3, lines.end()),
+            Lines({"  Can't delete monitor from the first try", "  SetPrinter(Plain) - ok", "  Monitor was removed :)"}));
+  EXPECT_EQ(winsim::CallCount("DeleteMonitorW"), 2);
+}
+
+TEST_F(MonitorTest, SwitchFailuresAreOnlyInformative) {
+  PutProductMonitor();
+  winsim::PutPrinter(u"Locked", u"Marbleleaf Server", u"MarbleleafServer:");
+  winsim::PutPrinter(u"Stubborn", u"Marbleleaf Server", u"MarbleleafServer:");
+  Start();
+  inventory_ = TakeInventory();
+  Mark();
+  FailCall("DeleteMonitorW", ERROR_PRINT_MONITOR_IN_USE);
+  FailCall("OpenPrinterW", ERROR_ACCESS_DENIED, 1, winsim::CallCount("OpenPrinterW") + 1);
+  FailCall("SetPrinterW", ERROR_ACCESS_DENIED);
+  FailCall("ClosePrinter", ERROR_INVALID_HANDLE);
+  RemoveMonitor(&state, &inventory_);
+  const Lines lines = NewLines();
+  EXPECT_EQ(Lines(lines.end() - 4, lines.end()),
+            Lines({"  Can't delete monitor from the first try", "  Can't open printer Locked",
+                   "  SetPrinter(Stubborn) - failed", "  Monitor was removed :)"}));
+  EXPECT_EQ(Repointed(), Lines({"Locked=file:", "Stubborn=file:"}));
+  EXPECT_EQ(state.errorCount, 0);
+}
+
+TEST_F(MonitorTest, WithoutRoomToRememberThemThePrintersAreNotSwitched) {
+  PutProductMonitor();
+  winsim::PutPrinter(u"Plain", u"Marbleleaf Server", u"MarbleleafServer:");
+  Start();
+  inventory_ = TakeInventory();
+  Mark();
+  FailCall("DeleteMonitorW", ERROR_PRINT_MONITOR_IN_USE, 3);
+  FailCall("GlobalAlloc", ERROR_NOT_ENOUGH_MEMORY, 1, winsim::CallCount("GlobalAlloc") + 1);
+  RemoveMonitor(&state, &inventory_);
+  const Lines lines = NewLines();
+  EXPECT_EQ(lines[10], "  Can't delete monitor from the first try");
+  EXPECT_EQ(lines[11], "  Can't keep a list of the printers on MarbleleafServer:: they are not switched to file:");
+  EXPECT_EQ(lines.back(),
+            "  Error(12): Can`t remove the port monitor 'MarbleleafServer:' - (The specified print monitor is currently "
+            "in use.)");
+  EXPECT_EQ(PortOf(u"Plain"), "MarbleleafServer:");
+  EXPECT_EQ(Narrow(state.printers.entries[0].pPortName), "MarbleleafServer:");
+  EXPECT_EQ(state.repointedPrinters, nullptr);
+  EXPECT_EQ(winsim::CallCount("SetPrinterW"), 0);
+}
+
+TEST_F(MonitorTest, AMonitorRefusedTwiceIsDeletedAfterASpoolerRestart) {
+  PutProductMonitor();
+  Start();
+  inventory_ = TakeInventory();
+  Mark();
+  FailCall("DeleteMonitorW", ERROR_PRINT_MONITOR_IN_USE, 2);
+  RemoveMonitor(&state, &inventory_);
+  const Lines lines = NewLines();
+  EXPECT_EQ(lines[10], "  Can't delete monitor from the first try");
+  EXPECT_EQ(lines[11], "  >Restart Spooler");
+  EXPECT_EQ(lines.back(), "  Monitor was removed :)");
+  EXPECT_EQ(winsim::CallCount("DeleteMonitorW"), 3);
+  EXPECT_EQ(state.repointedPrinters, nullptr);  // no printers at all
+  EXPECT_EQ(state.errorCount, 0);
+  EXPECT_FALSE(FileExists(Module()));
+}
+
+TEST_F(MonitorTest, AMonitorRefusedThreeTimesIsErrorTwelveAndKeepsItsModule) {
+  PutProductMonitor();
+  winsim::PutPrinter(u"Plain", u"Marbleleaf Server", u"MarbleleafServer:");
+  Start();
+  inventory_ = TakeInventory();
+  Mark();
+  FailCall("DeleteMonitorW", ERROR_PRINT_MONITOR_IN_USE, 3);
+  RemoveMonitor(&state, &inventory_);
+  EXPECT_EQ(NewLines().back(),
+            "  Error(12): Can`t remove the port monitor 'MarbleleafServer:' - (The specified print monitor is currently "
+            "in use.)");
+  EXPECT_EQ(state.errorCount, 1);
+  EXPECT_EQ(state.depth, 0);
+  EXPECT_TRUE(FileExists(Module()));
+  EXPECT_NE(winsim::FindMonitor(u"MarbleleafServer:"), nullptr);
+  EXPECT_EQ(PortOf(u"Plain"), "file:");
+  EXPECT_EQ(Repointed(), Lines({"Plain=file:"}));
+}
+
+TEST_F(MonitorTest, AModuleThatCantBeDeletedIsDeferred) {
+  PutProductMonitor();
+  winsim::PutFile(Module(), "module", winsim::Build(2093));
+  Start();
+  inventory_ = TakeInventory();
+  winsim::LockFile(Module());
+  Mark();
+  RemoveMonitor(&state, &inventory_);
+  EXPECT_EQ(NewLines().back(), "  Monitor was removed :)");
+  ASSERT_NE(state.deferredDeletes, nullptr);
+  EXPECT_EQ(Narrow(state.deferredDeletes->path), systemDir + "mlxmon64.dll");
+  EXPECT_EQ(state.deferredDeletes->next, nullptr);
+}
+
+TEST_F(MonitorTest, ARecordWithoutAModuleNameNeverLeadsToDeletingTheSystemFolder) {
+  for (bool checkVersion : {false, true}) {
+    TearDown();
+    SetUp();
+    winsim::PutMonitor(u"MarbleleafServer:", u"");
+    StartAndRemove(checkVersion);
+    const Lines lines = NewLines();
+    EXPECT_EQ(lines[8], "  Auto calculated monitor file name: " + systemDir);
+    EXPECT_EQ(lines.back(), "  Monitor was removed :)");
+    EXPECT_EQ(winsim::CallCount("DeleteFileW"), 0);
+    EXPECT_EQ(state.deferredDeletes, nullptr);
+    EXPECT_NE(winsim::FindFile(kSystemDir), nullptr);
+  }
+}
+
+TEST_F(MonitorTest, AModuleNameThatNamesAFolderIsNotDeletedEither) {
+  winsim::PutFolder(u"C:\\Windows\\system32\\spool");
+  winsim::PutMonitor(u"MarbleleafServer:", u"spool");
+  StartAndRemove();
+  EXPECT_EQ(NewLines().back(), "  Monitor was removed :)");
+  EXPECT_EQ(winsim::CallCount("DeleteFileW"), 0);
+  EXPECT_EQ(state.deferredDeletes, nullptr);
+  EXPECT_NE(winsim::FindFile(u"C:\\Windows\\system32\\spool"), nullptr);
+}
+
+// ---- installation
+
+TEST_F(MonitorTest, InstallCopiesTheModuleAndRegistersTheMonitor) {
+  Start();
+  InstallMonitor(&state);
+  EXPECT_EQ(NewLines(), Lines({">AddMonitor", "  Copy monitor file", "  >CopyFile mlxmon64.dll to " + systemDir + " [0])",
+                               "    Copy Succeeded :)", "  AddMonitor - OK :)"}));
+  const winsim::MonitorEntry* monitor = winsim::FindMonitor(u"MarbleleafServer:");
+  ASSERT_NE(monitor, nullptr);
+  EXPECT_EQ(Narrow(monitor->dllName), "mlxmon64.dll");
+  EXPECT_EQ(Narrow(monitor->environment), "Windows x64");
+  EXPECT_TRUE(FileExists(Module()));
+  EXPECT_EQ(state.errorCount, 0);
+}
+
+TEST_F(MonitorTest, InstallWithoutCopyUsesTheModuleInPlace) {
+  winsim::PutFile(Module(), "old module", winsim::Build(2080));
+  Start();
+  state.copyMonitor = false;
+  InstallMonitor(&state);
+  EXPECT_EQ(NewLines(), Lines({">AddMonitor", "  Skip copy monitor file", "  AddMonitor - OK :)"}));
+  EXPECT_EQ(winsim::FindFile(Module())->version->build, 2080);
+}
+
+TEST_F(MonitorTest, ALockedModuleIsCopiedAgainWithTheSpoolerStopped) {
+  winsim::PutFile(Module(), "old module", winsim::Build(2080));
+  Start();
+  winsim::LockFile(Module(), M().clock.now + 5200);
+  InstallMonitor(&state);
+  const Lines lines = NewLines();
+  ASSERT_GE(lines.size(), 7u);
+  EXPECT_EQ(Lines(lines.begin(), lines.begin() + 5),
+            Lines({">AddMonitor", "  Copy monitor file", "  >CopyFile mlxmon64.dll to " + systemDir + " [0])",
+                   "    Copy Failed :(", "  >Restart Spooler"}));
+  EXPECT_EQ(lines[lines.size() - 3], "  >CopyFile mlxmon64.dll to " + systemDir + " [1])");
+  EXPECT_EQ(lines[lines.size() - 2], "    Copy Succeeded :)");
+  EXPECT_EQ(lines.back(), "  AddMonitor - OK :)");
+  EXPECT_EQ(winsim::FindFile(Module())->version->build, 2093);
+}
+
+TEST_F(MonitorTest, ARegistrationRefusedFourTimesSucceedsAtTheFifth) {
+  Start();
+  state.copyMonitor = false;
+  winsim::PutFile(Module(), "module", winsim::Build(2093));
+  FailCall("AddMonitorW", RPC_S_SERVER_UNAVAILABLE, 4);
+  const uint64_t slept = M().clock.slept;
+  InstallMonitor(&state);
+  const std::string failed = "  AddMonitor - failed. Trying to wait and install again";
+  EXPECT_EQ(NewLines(),
+            Lines({">AddMonitor", "  Skip copy monitor file", failed, failed, failed, failed, "  AddMonitor - OK :)"}));
+  EXPECT_GE(M().clock.slept - slept, 200u);
+  EXPECT_NE(winsim::FindMonitor(u"MarbleleafServer:"), nullptr);
+}
+
+// The product printers switched away while the monitor was removed, ready for InstallMonitor.
+class SwitchBackTest : public MonitorTest {
+ protected:
+  void SetUp() override {
+    MonitorTest::SetUp();
+    PutProductMonitor();
+    winsim::PutPrinter(u"Plain", u"Marbleleaf Server", u"MarbleleafServer:");
+    winsim::PutPrinter(u"Pooled", u"Marbleleaf Server", u"LPT1:,MarbleleafServer:");
+    winsim::PutPrinter(u"Moved", u"Marbleleaf Server", u"MarbleleafServer:");
+    winsim::PutPrinter(u"Filed", u"Marbleleaf Server", u"file:,MarbleleafServer:");
+    StartAndRemove();
+    EXPECT_EQ(Repointed(), Lines({"Plain=file:", "Pooled=LPT1:,file:", "Moved=file:", "Filed=file:,file:"}));
+    state.copyMonitor = false;
+    winsim::PutFile(Module(), "module", winsim::Build(2093));
+    Mark();
+  }
+};
+
+TEST_F(SwitchBackTest, ARegisteredMonitorGetsItsPrintersBackInPlace) {
+  lstrcpyW(state.repointedPrinters[2]->pPortName, TEXT("LPT1:"));  // someone else moved it meanwhile
+  InstallMonitor(&state);
+  EXPECT_EQ(NewLines(), Lines({">AddMonitor", "  Skip copy monitor file", "  AddMonitor - OK :)",
+                               "  SetPrinter(Plain) - ok", "  SetPrinter(Pooled) - ok", "  SetPrinter(Filed) - ok"}));
+  EXPECT_EQ(PortOf(u"Plain"), "MarbleleafServer:");
+  EXPECT_EQ(PortOf(u"Pooled"), "LPT1:,MarbleleafServer:");
+  EXPECT_EQ(PortOf(u"Moved"), "file:");
+  EXPECT_EQ(PortOf(u"Filed"), "file:,MarbleleafServer:");
+  EXPECT_EQ(Repointed(), Lines({"Plain=MarbleleafServer:", "Pooled=LPT1:,MarbleleafServer:", "Moved=LPT1:",
+                                "Filed=file:,MarbleleafServer:"}));
+  EXPECT_EQ(state.errorCount, 0);
+
+  // A second registration finds no room to grow the texts again: nothing is written.
+  M().spooler.monitors.pop_back();
+  Mark();
+  InstallMonitor(&state);
+  EXPECT_EQ(NewLines(), Lines({">AddMonitor", "  Skip copy monitor file", "  AddMonitor - OK :)"}));
+}
+
+TEST_F(SwitchBackTest, APrinterThatCantBeOpenedStaysEditedInTheInventory) {
+  M().spooler.printers.erase(M().spooler.printers.begin());
+  InstallMonitor(&state);
+  const Lines lines = NewLines();
+  EXPECT_EQ(lines[3], "  Can't open printer Plain");
+  EXPECT_EQ(Narrow(state.repointedPrinters[0]->pPortName), "MarbleleafServer:");
+}
+
+TEST_F(SwitchBackTest, FiveRefusalsAreErrorElevenAndNoPrinterIsTouched) {
+  FailCall("AddMonitorW", ERROR_ACCESS_DENIED, 5);
+  const int setCalls = winsim::CallCount("SetPrinterW");
+  InstallMonitor(&state);
+  const std::string failed = "  AddMonitor - failed. Trying to wait and install again";
+  EXPECT_EQ(NewLines(), Lines({">AddMonitor", "  Skip copy monitor file", failed, failed, failed, failed, failed,
+                               "  Error(11): Can`t install a local port monitor'MarbleleafServer:' - (Access is denied.)"}));
+  EXPECT_EQ(state.errorCount, 1);
+  EXPECT_EQ(state.depth, 0);
+  EXPECT_EQ(winsim::CallCount("SetPrinterW"), setCalls);
+  EXPECT_EQ(PortOf(u"Plain"), "file:");
+  EXPECT_EQ(Repointed(), Lines({"Plain=file:", "Pooled=LPT1:,file:", "Moved=file:", "Filed=file:,file:"}));
+}
+}  // namespace
