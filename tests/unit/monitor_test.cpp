@@ -9,7 +9,6 @@
 #include "spooler_step_fixture.h"
 #include "system/spooler_calls.h"
 
-using winsim::FailCall;
 using winsim::FileExists;
 using winsim::M;
 
@@ -144,6 +143,16 @@ class MonitorTest : public SpoolerStepTest {
     return all;
   }
 
+  void SetUp() override {
+    SpoolerStepTest::SetUp();
+    winsim::PutDriver(u"Marbleleaf Server", u"Windows x64", u"mlxdrv64.dll", u"mlxui64.dll");
+    winsim::PutDriver(u"Other", u"Windows x64", u"other.dll", u"otherui.dll");
+  }
+  // A monitor record as the spooler may hold it, whatever its module name says.
+  static void PutMonitorRecord(const char16_t* name, const char16_t* dllName) {
+    M().spooler.monitors.push_back({name, u"Windows x64", dllName, {name}});
+  }
+
   MonitorInventory inventory_{};
 };
 
@@ -159,26 +168,32 @@ TEST_F(MonitorTest, EnumerationTakesEveryMonitorSilently) {
 
 TEST_F(MonitorTest, EnumerationFailuresLogTheSystemTextWithItsLineBreak) {
   Start();
-  FailCall("EnumMonitorsW", RPC_S_SERVER_UNAVAILABLE);
+  FailNext("EnumMonitorsW", RPC_S_SERVER_UNAVAILABLE);
   inventory_ = TakeInventory();
   EXPECT_EQ(inventory_.buffer, nullptr);
   EXPECT_EQ(inventory_.count, 0u);
   EXPECT_EQ(NewText(), "2. EnumMonitors  failed with code: The RPC server is unavailable.\r\n\r\n");
 
   Mark();
-  FailCall("EnumMonitorsW", ERROR_ACCESS_DENIED, 1, winsim::CallCount("EnumMonitorsW") + 2);  // the fill
+  FailNext("EnumMonitorsW", ERROR_ACCESS_DENIED, 1, 1);  // the fill
   inventory_ = TakeInventory();
   EXPECT_EQ(inventory_.buffer, nullptr);
   EXPECT_EQ(inventory_.count, 0u);
   EXPECT_EQ(NewText(), "3. EnumMonitors  failed with code: Access is denied.\r\n\r\n");
 
   Mark();
-  FailCall("EnumMonitorsW", 0x2345);  // a code Windows has no text for
+  FailNext("EnumMonitorsW", 0x2345);  // a code Windows has no text for
   inventory_ = TakeInventory();
   EXPECT_EQ(NewText(), "2. EnumMonitors  failed with code: No Error or no description\r\n");
 
   Mark();
-  FailCall("GlobalAlloc", ERROR_NOT_ENOUGH_MEMORY, 1, winsim::CallCount("GlobalAlloc") + 1);
+  FailNext("EnumMonitorsW", RPC_S_SERVER_UNAVAILABLE);
+  FailNext("FormatMessageW", ERROR_NOT_ENOUGH_MEMORY);
+  inventory_ = TakeInventory();
+  EXPECT_EQ(NewText(), "2. EnumMonitors  failed with code: No Error or no description\r\n");
+
+  Mark();
+  FailNext("GlobalAlloc", ERROR_NOT_ENOUGH_MEMORY);
   inventory_ = TakeInventory();
   EXPECT_EQ(inventory_.buffer, nullptr);
   EXPECT_EQ(NewText(), "3. EnumMonitors - can't allocate memory for buffer\r\n");
@@ -281,7 +296,7 @@ TEST_F(MonitorTest, ACompatibleModuleOfAnUnregisteredMonitorIsKeptButRegistered)
   winsim::PutFile(Module(), "module", winsim::Build(2080));
   StartAndRemove(true);
   const Lines lines = NewLines();
-  EXPECT_EQ(Lines(lines.end() - 4, lines.end()),
+  EXPECT_EQ(Lines(lines.end() - 3, lines.end()),
             Lines({"  Auto calculated monitor file name: " + systemDir + "mlxmon64.dll",
                    "  Version (2080) is compatible, proceed without uninstall", "  InstallMonitor == 1, CopyMonitor == 0"}));
   EXPECT_TRUE(state.installMonitor);
@@ -307,7 +322,7 @@ TEST_F(MonitorTest, AMachineWithoutTheProductNeedsNothingRemoved) {
 TEST_F(MonitorTest, WithoutAnInventoryTheModuleIsStillDeletedWhenTheSpoolerDeletesTheMonitor) {
   PutProductMonitor();
   Start();
-  FailCall("EnumMonitorsW", RPC_S_SERVER_UNAVAILABLE);
+  FailNext("EnumMonitorsW", RPC_S_SERVER_UNAVAILABLE);
   inventory_ = TakeInventory();
   Mark();
   RemoveMonitor(&state, &inventory_);
@@ -328,7 +343,7 @@ TEST_F(MonitorTest, AMonitorRefusedOnceSwitchesItsPrintersToFile) {
   inventory_ = TakeInventory();
   M().spooler.printers.erase(M().spooler.printers.begin() + 3);  // deleted earlier in the run
   Mark();
-  FailCall("DeleteMonitorW", ERROR_PRINT_MONITOR_IN_USE);
+  FailNext("DeleteMonitorW", ERROR_PRINT_MONITOR_IN_USE);
   RemoveMonitor(&state, &inventory_);
   const Lines lines = NewLines();
   EXPECT_EQ(Lines(lines.begin() + 10, lines.end()),
@@ -360,17 +375,20 @@ TEST_F(MonitorTest, SwitchFailuresAreOnlyInformative) {
   Start();
   inventory_ = TakeInventory();
   Mark();
-  FailCall("DeleteMonitorW", ERROR_PRINT_MONITOR_IN_USE);
-  FailCall("OpenPrinterW", ERROR_ACCESS_DENIED, 1, winsim::CallCount("OpenPrinterW") + 1);
-  FailCall("SetPrinterW", ERROR_ACCESS_DENIED);
-  FailCall("ClosePrinter", ERROR_INVALID_HANDLE);
+  FailNext("OpenPrinterW", ERROR_ACCESS_DENIED);
+  FailNext("SetPrinterW", ERROR_ACCESS_DENIED);
+  FailNext("ClosePrinter", ERROR_INVALID_HANDLE);
   RemoveMonitor(&state, &inventory_);
   const Lines lines = NewLines();
-  EXPECT_EQ(Lines(lines.end() - 4, lines.end()),
+  // Both printers still use the product port in the spooler, so the monitor stays in use.
+  EXPECT_EQ(Lines(lines.end() - 5, lines.end()),
             Lines({"  Can't delete monitor from the first try", "  Can't open printer Locked",
-                   "  SetPrinter(Stubborn) - failed", "  Monitor was removed :)"}));
+                   "  SetPrinter(Stubborn) - failed", "  >Restart Spooler",
+                   "  Error(12): Can`t remove the port monitor 'MarbleleafServer:' - (The specified print monitor is "
+                   "currently in use.)"}));
   EXPECT_EQ(Repointed(), Lines({"Locked=file:", "Stubborn=file:"}));
-  EXPECT_EQ(state.errorCount, 0);
+  EXPECT_EQ(PortOf(u"Locked"), "MarbleleafServer:");
+  EXPECT_EQ(state.errorCount, 1);
 }
 
 TEST_F(MonitorTest, WithoutRoomToRememberThemThePrintersAreNotSwitched) {
@@ -379,8 +397,8 @@ TEST_F(MonitorTest, WithoutRoomToRememberThemThePrintersAreNotSwitched) {
   Start();
   inventory_ = TakeInventory();
   Mark();
-  FailCall("DeleteMonitorW", ERROR_PRINT_MONITOR_IN_USE, 3);
-  FailCall("GlobalAlloc", ERROR_NOT_ENOUGH_MEMORY, 1, winsim::CallCount("GlobalAlloc") + 1);
+  FailNext("DeleteMonitorW", ERROR_PRINT_MONITOR_IN_USE, 3);
+  FailNext("GlobalAlloc", ERROR_NOT_ENOUGH_MEMORY);
   RemoveMonitor(&state, &inventory_);
   const Lines lines = NewLines();
   EXPECT_EQ(lines[10], "  Can't delete monitor from the first try");
@@ -394,12 +412,35 @@ TEST_F(MonitorTest, WithoutRoomToRememberThemThePrintersAreNotSwitched) {
   EXPECT_EQ(winsim::CallCount("SetPrinterW"), 0);
 }
 
+TEST_F(MonitorTest, WithoutRoomForTheSwitchRecordsNothingIsKept) {
+  PutProductMonitor();
+  winsim::PutPrinter(u"Plain", u"Marbleleaf Server", u"MarbleleafServer:");
+  Start();
+  inventory_ = TakeInventory();
+  Mark();
+  FailNext("GlobalAlloc", ERROR_NOT_ENOUGH_MEMORY, 1, 1);  // the second of the two blocks
+  RemoveMonitor(&state, &inventory_);
+  EXPECT_EQ(NewLines()[11], "  Can't keep a list of the printers on MarbleleafServer:: they are not switched to file:");
+  EXPECT_EQ(state.repointedPrinters, nullptr);
+  EXPECT_EQ(state.repointedPorts, nullptr);
+  EXPECT_EQ(PortOf(u"Plain"), "MarbleleafServer:");
+}
+
+TEST_F(MonitorTest, AFailedFolderCheckStillDeletesTheModule) {
+  PutProductMonitor();
+  Start();
+  inventory_ = TakeInventory();
+  FailNext("GetFileAttributesW", ERROR_ACCESS_DENIED);
+  RemoveMonitor(&state, &inventory_);
+  EXPECT_FALSE(FileExists(Module()));
+}
+
 TEST_F(MonitorTest, AMonitorRefusedTwiceIsDeletedAfterASpoolerRestart) {
   PutProductMonitor();
   Start();
   inventory_ = TakeInventory();
   Mark();
-  FailCall("DeleteMonitorW", ERROR_PRINT_MONITOR_IN_USE, 2);
+  FailNext("DeleteMonitorW", ERROR_PRINT_MONITOR_IN_USE, 2);
   RemoveMonitor(&state, &inventory_);
   const Lines lines = NewLines();
   EXPECT_EQ(lines[10], "  Can't delete monitor from the first try");
@@ -417,7 +458,7 @@ TEST_F(MonitorTest, AMonitorRefusedThreeTimesIsErrorTwelveAndKeepsItsModule) {
   Start();
   inventory_ = TakeInventory();
   Mark();
-  FailCall("DeleteMonitorW", ERROR_PRINT_MONITOR_IN_USE, 3);
+  FailNext("DeleteMonitorW", ERROR_PRINT_MONITOR_IN_USE, 3);
   RemoveMonitor(&state, &inventory_);
   EXPECT_EQ(NewLines().back(),
             "  Error(12): Can`t remove the port monitor 'MarbleleafServer:' - (The specified print monitor is currently "
@@ -435,10 +476,11 @@ TEST_F(MonitorTest, AModuleThatCantBeDeletedIsDeferred) {
   winsim::PutFile(Module(), "module", winsim::Build(2093));
   Start();
   inventory_ = TakeInventory();
-  winsim::LockFile(Module());
+  FailNext("DeleteFileW", ERROR_ACCESS_DENIED);
   Mark();
   RemoveMonitor(&state, &inventory_);
   EXPECT_EQ(NewLines().back(), "  Monitor was removed :)");
+  EXPECT_TRUE(FileExists(Module()));
   ASSERT_NE(state.deferredDeletes, nullptr);
   EXPECT_EQ(Narrow(state.deferredDeletes->path), systemDir + "mlxmon64.dll");
   EXPECT_EQ(state.deferredDeletes->next, nullptr);
@@ -448,7 +490,7 @@ TEST_F(MonitorTest, ARecordWithoutAModuleNameNeverLeadsToDeletingTheSystemFolder
   for (bool checkVersion : {false, true}) {
     TearDown();
     SetUp();
-    winsim::PutMonitor(u"MarbleleafServer:", u"");
+    PutMonitorRecord(u"MarbleleafServer:", u"");
     StartAndRemove(checkVersion);
     const Lines lines = NewLines();
     EXPECT_EQ(lines[8], "  Auto calculated monitor file name: " + systemDir);
@@ -461,7 +503,7 @@ TEST_F(MonitorTest, ARecordWithoutAModuleNameNeverLeadsToDeletingTheSystemFolder
 
 TEST_F(MonitorTest, AModuleNameThatNamesAFolderIsNotDeletedEither) {
   winsim::PutFolder(u"C:\\Windows\\system32\\spool");
-  winsim::PutMonitor(u"MarbleleafServer:", u"spool");
+  PutMonitorRecord(u"MarbleleafServer:", u"spool");
   StartAndRemove();
   EXPECT_EQ(NewLines().back(), "  Monitor was removed :)");
   EXPECT_EQ(winsim::CallCount("DeleteFileW"), 0);
@@ -506,14 +548,15 @@ TEST_F(MonitorTest, ALockedModuleIsCopiedAgainWithTheSpoolerStopped) {
   EXPECT_EQ(lines[lines.size() - 3], "  >CopyFile mlxmon64.dll to " + systemDir + " [1])");
   EXPECT_EQ(lines[lines.size() - 2], "    Copy Succeeded :)");
   EXPECT_EQ(lines.back(), "  AddMonitor - OK :)");
-  EXPECT_EQ(winsim::FindFile(Module())->version->build, 2093);
+  const std::vector<uint8_t>& content = winsim::FindFile(Module())->content;
+  EXPECT_EQ(std::string(content.begin(), content.end()), "module");
 }
 
 TEST_F(MonitorTest, ARegistrationRefusedFourTimesSucceedsAtTheFifth) {
   Start();
   state.copyMonitor = false;
   winsim::PutFile(Module(), "module", winsim::Build(2093));
-  FailCall("AddMonitorW", RPC_S_SERVER_UNAVAILABLE, 4);
+  FailNext("AddMonitorW", RPC_S_SERVER_UNAVAILABLE, 4);
   const uint64_t slept = M().clock.slept;
   InstallMonitor(&state);
   const std::string failed = "  AddMonitor - failed. Trying to wait and install again";
@@ -570,7 +613,7 @@ TEST_F(SwitchBackTest, APrinterThatCantBeOpenedStaysEditedInTheInventory) {
 }
 
 TEST_F(SwitchBackTest, FiveRefusalsAreErrorElevenAndNoPrinterIsTouched) {
-  FailCall("AddMonitorW", ERROR_ACCESS_DENIED, 5);
+  FailNext("AddMonitorW", ERROR_ACCESS_DENIED, 5);
   const int setCalls = winsim::CallCount("SetPrinterW");
   InstallMonitor(&state);
   const std::string failed = "  AddMonitor - failed. Trying to wait and install again";

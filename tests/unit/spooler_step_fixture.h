@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/installer_state.h"
+#include "system/spooler_calls.h"
 #include "winsim_fixture.h"
 
 class SpoolerStepTest : public MachineTest {
@@ -16,6 +17,8 @@ class SpoolerStepTest : public MachineTest {
 
   void SetUp() override {
     MachineTest::SetUp();
+    winsim::PutFolder(kX64Dir);
+    winsim::PutFolder(kX86Dir);
     for (const char16_t* file : {u"mlxmon64.dll", u"mlxdrv64.dll", u"mlxui64.dll", u"mlxmon32.dll", u"mlxdrv32.dll",
                                  u"mlxui32.dll"})
       winsim::PutFile(std::u16string(kSetupDir) + file, "module", winsim::Build(2093));
@@ -23,6 +26,9 @@ class SpoolerStepTest : public MachineTest {
   }
 
   void TearDown() override {
+    if (ownInventory_) GlobalFree(state.printers.entries);
+    if (ownInventory_) state.printers = {};
+    ownInventory_ = false;
     if (started_) FreeInstallerState(&state);
     started_ = false;
     EXPECT_EQ(winsim::M().globalBlocks, 0) << "global blocks left behind";
@@ -33,6 +39,7 @@ class SpoolerStepTest : public MachineTest {
   void Start() {
     InitInstallerState(&state);
     started_ = true;
+    if (!state.printers.entries) TakePrinterInventory();
     Mark();
   }
   void Mark() { mark_ = Length(state.logText); }
@@ -50,9 +57,26 @@ class SpoolerStepTest : public MachineTest {
   }
   std::string NewText() const { return Narrow(Text(state.logText) + mark_); }
 
+  // The next `times` calls of a function fail (-1: every later call), after `skip` more succeed.
+  static void FailNext(const std::string& function, DWORD error, int times = 1, int skip = 0) {
+    winsim::FailCall(function, error, times, winsim::CallCount(function) + 1 + skip);
+  }
+
   InstallerState state{};
 
  private:
+  // TEMPORARY until the state takes its own printer inventory at start.
+  void TakePrinterInventory() {
+    DWORD returned = 0;
+    LPBYTE block = FetchSpoolerBlock([&returned](LPBYTE buffer, DWORD size, DWORD* needed) {
+      return EnumPrintersW(PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS, nullptr, 2, buffer, size, needed,
+                           &returned) != FALSE;
+    });
+    state.printers.entries = reinterpret_cast<PRINTER_INFO_2W*>(block);
+    state.printers.count = block ? returned : 0;
+    ownInventory_ = block != nullptr;
+  }
+  bool ownInventory_ = false;
   bool started_ = false;
   uint64_t mark_ = 0;
 };
