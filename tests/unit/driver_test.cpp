@@ -12,7 +12,7 @@ using winsim::M;
 namespace {
 std::u16string Dir(const char16_t* folder, const char16_t* file) { return std::u16string(folder) + file; }
 
-class DriverTest : public SpoolerStepTest {
+class DriverStepTest : public SpoolerStepTest {
  protected:
   // The copy lines of one staged file, as the file copy logs them inside ">Add Printer Driver".
   static Lines CopyLines(const std::string& file, const std::string& folder, bool ok) {
@@ -26,7 +26,7 @@ class DriverTest : public SpoolerStepTest {
   const std::string x64Dir = Narrow(kX64Dir);
 };
 
-TEST_F(DriverTest, StartSelectsX64AndSwitchingRequeriesTheFolder) {
+TEST_F(DriverStepTest, StartSelectsX64AndSwitchingRequeriesTheFolder) {
   Start();
   EXPECT_TRUE(state.isX64);
   EXPECT_EQ(Narrow(state.environment), "Windows x64");
@@ -52,14 +52,14 @@ TEST_F(DriverTest, StartSelectsX64AndSwitchingRequeriesTheFolder) {
   EXPECT_EQ(state.errorCount, 0);
 }
 
-TEST_F(DriverTest, AFolderEndingWithABackslashGetsNoSecondOne) {
+TEST_F(DriverStepTest, AFolderEndingWithABackslashGetsNoSecondOne) {
   winsim::FindEnvironment(u"Windows NT x86")->driverDir = u"D:\\drivers\\x86\\";
   Start();
   SelectPlatform(&state, false);
   EXPECT_EQ(Narrow(Text(state.driverDir)), "D:\\drivers\\x86\\");
 }
 
-TEST_F(DriverTest, AFailedFolderQuerySwitchesTheNamesAndKeepsTheOldFolder) {
+TEST_F(DriverStepTest, AFailedFolderQuerySwitchesTheNamesAndKeepsTheOldFolder) {
   Start();
   FailNext("GetPrinterDriverDirectoryW", RPC_S_SERVER_UNAVAILABLE);  // the size query
   SelectPlatform(&state, false);
@@ -78,7 +78,7 @@ TEST_F(DriverTest, AFailedFolderQuerySwitchesTheNamesAndKeepsTheOldFolder) {
   EXPECT_EQ(state.errorCount, 2);
 }
 
-TEST_F(DriverTest, AFolderQueryFailingAtStartLeavesTheFolderEmpty) {
+TEST_F(DriverStepTest, AFolderQueryFailingAtStartLeavesTheFolderEmpty) {
   FailNext("GetPrinterDriverDirectoryW", RPC_S_SERVER_UNAVAILABLE);
   Start();
   EXPECT_EQ(Length(state.driverDir), 0u);
@@ -86,7 +86,7 @@ TEST_F(DriverTest, AFolderQueryFailingAtStartLeavesTheFolderEmpty) {
   EXPECT_NE(Narrow(Text(state.logText)).find("Error(6): Can`t retrieve printer driver directory."), std::string::npos);
 }
 
-TEST_F(DriverTest, InstallDriverStagesAddsAndCleansUp) {
+TEST_F(DriverStepTest, InstallDriverStagesAddsAndCleansUp) {
   Start();
   InstallDriver(&state);
   EXPECT_EQ(NewLines(), Concat({{">Add Printer Driver"}, CopyLines("mlxdrv64.dll", x64Dir, true),
@@ -110,7 +110,7 @@ TEST_F(DriverTest, InstallDriverStagesAddsAndCleansUp) {
   EXPECT_EQ(state.depth, 0);
 }
 
-TEST_F(DriverTest, TheOtherEnvironmentIsInstalledAndTheFirstRestored) {
+TEST_F(DriverStepTest, TheOtherEnvironmentIsInstalledAndTheFirstRestored) {
   Start();
   SelectPlatform(&state, !state.isX64);
   InstallDriver(&state);
@@ -124,7 +124,7 @@ TEST_F(DriverTest, TheOtherEnvironmentIsInstalledAndTheFirstRestored) {
   EXPECT_EQ(Narrow(Text(state.driverDir)), x64Dir);
 }
 
-TEST_F(DriverTest, AMissingHelpFileAddsTheDriverWithoutHelp) {
+TEST_F(DriverStepTest, AMissingHelpFileAddsTheDriverWithoutHelp) {
   winsim::RemoveFile(Dir(kSetupDir, u"mlxhelp.chm"));
   Start();
   InstallDriver(&state);
@@ -141,7 +141,7 @@ TEST_F(DriverTest, AMissingHelpFileAddsTheDriverWithoutHelp) {
   EXPECT_EQ(state.deferredDeletes, nullptr);  // the empty help path is never deferred
 }
 
-TEST_F(DriverTest, AMissingUiModuleLeavesTheDriverModuleStagedAndDeletesNothing) {
+TEST_F(DriverStepTest, AMissingUiModuleLeavesTheDriverModuleStagedAndDeletesNothing) {
   winsim::RemoveFile(Dir(kSetupDir, u"mlxui64.dll"));
   Start();
   InstallDriver(&state);
@@ -156,7 +156,7 @@ TEST_F(DriverTest, AMissingUiModuleLeavesTheDriverModuleStagedAndDeletesNothing)
   EXPECT_EQ(state.depth, 0);
 }
 
-TEST_F(DriverTest, AMissingDriverModuleStopsBeforeAnythingElse) {
+TEST_F(DriverStepTest, AMissingDriverModuleStopsBeforeAnythingElse) {
   winsim::RemoveFile(Dir(kSetupDir, u"mlxdrv64.dll"));
   Start();
   InstallDriver(&state);
@@ -165,7 +165,7 @@ TEST_F(DriverTest, AMissingDriverModuleStopsBeforeAnythingElse) {
   EXPECT_FALSE(FileExists(Dir(kX64Dir, u"mlxui64.dll")));
 }
 
-TEST_F(DriverTest, ARefusedDriverIsErrorThirteenAndTheStagedFilesStillGo) {
+TEST_F(DriverStepTest, ARefusedDriverIsErrorThirteenAndTheStagedFilesStillGo) {
   Start();
   FailNext("AddPrinterDriverExW", ERROR_ACCESS_DENIED);
   InstallDriver(&state);
@@ -177,7 +177,7 @@ TEST_F(DriverTest, ARefusedDriverIsErrorThirteenAndTheStagedFilesStillGo) {
     EXPECT_FALSE(FileExists(Dir(kX64Dir, file)));
 }
 
-TEST_F(DriverTest, StagedFilesThatCantBeDeletedAreDeferredButNeverAnEmptyPath) {
+TEST_F(DriverStepTest, StagedFilesThatCantBeDeletedAreDeferredButNeverAnEmptyPath) {
   winsim::RemoveFile(Dir(kSetupDir, u"mlxhelp.chm"));
   Start();
   FailNext("DeleteFileW", ERROR_ACCESS_DENIED, -1);
@@ -188,7 +188,7 @@ TEST_F(DriverTest, StagedFilesThatCantBeDeletedAreDeferredButNeverAnEmptyPath) {
   EXPECT_EQ(deferred, Lines({x64Dir + "mlxui64.dll", x64Dir + "mlxdrv64.dll"}));  // newest first
 }
 
-TEST_F(DriverTest, WithoutADriverFolderTheFilesAreStagedUnderTheirBareNames) {
+TEST_F(DriverStepTest, WithoutADriverFolderTheFilesAreStagedUnderTheirBareNames) {
   FailNext("GetPrinterDriverDirectoryW", RPC_S_SERVER_UNAVAILABLE);
   Start();
   InstallDriver(&state);
@@ -239,7 +239,7 @@ TEST(DriverInventoryTest, TheProductDriverIsFoundAtEveryLevelByItsExactName) {
   EXPECT_EQ(FindProductDriver(&hand.inventory), -1);
 }
 
-TEST_F(DriverTest, EnumerationListsTheEnvironmentsDrivers) {
+TEST_F(DriverStepTest, EnumerationListsTheEnvironmentsDrivers) {
   winsim::PutDriver(u"Other One", u"Windows x64", u"o1.dll", u"o1ui.dll");
   winsim::PutDriver(u"Other Two", u"Windows x64", u"o2.dll", u"o2ui.dll");
   winsim::PutDriver(u"Marbleleaf Server", u"Windows x64", u"mlxdrv64.dll", u"mlxui64.dll");
@@ -257,7 +257,7 @@ TEST_F(DriverTest, EnumerationListsTheEnvironmentsDrivers) {
   GlobalFree(inventory.buffer);
 }
 
-TEST_F(DriverTest, FailedEnumerationsLeaveAnEmptyInventory) {
+TEST_F(DriverStepTest, FailedEnumerationsLeaveAnEmptyInventory) {
   winsim::PutDriver(u"Marbleleaf Server", u"Windows x64", u"mlxdrv64.dll", u"mlxui64.dll");
   DriverInventory inventory;
   FailNext("EnumPrinterDriversW", RPC_S_SERVER_UNAVAILABLE);  // the size query
@@ -278,7 +278,7 @@ TEST_F(DriverTest, FailedEnumerationsLeaveAnEmptyInventory) {
   EXPECT_EQ(M().globalBlocks, 0);
 }
 
-TEST_F(DriverTest, RemovingFromAnEmptyInventoryLogsThreeLines) {
+TEST_F(DriverStepTest, RemovingFromAnEmptyInventoryLogsThreeLines) {
   Start();
   DriverInventory inventory;
   EnumerateDrivers(&inventory, state.environment);
@@ -288,7 +288,7 @@ TEST_F(DriverTest, RemovingFromAnEmptyInventoryLogsThreeLines) {
   EXPECT_EQ(winsim::CallCount("DeletePrinterDriverExW"), 0);
 }
 
-TEST_F(DriverTest, TheThirdDriverIsListedFoundAndDeletedWithItsFiles) {
+TEST_F(DriverStepTest, TheThirdDriverIsListedFoundAndDeletedWithItsFiles) {
   winsim::PutDriver(u"Other One", u"Windows x64", u"o1.dll", u"o1ui.dll");
   winsim::PutDriver(u"Marbleleaf Server Plus", u"Windows x64", u"o2.dll", u"o2ui.dll");
   winsim::PutDriver(u"Marbleleaf Server", u"Windows x64", u"mlxdrv64.dll", u"mlxui64.dll", u"mlxhelp.chm");
@@ -306,7 +306,7 @@ TEST_F(DriverTest, TheThirdDriverIsListedFoundAndDeletedWithItsFiles) {
   EXPECT_NE(winsim::FindDriver(u"Marbleleaf Server Plus", u"Windows x64"), nullptr);
 }
 
-TEST_F(DriverTest, ARefusedDeletionIsRetriedOnceAfterASpoolerRestart) {
+TEST_F(DriverStepTest, ARefusedDeletionIsRetriedOnceAfterASpoolerRestart) {
   winsim::PutDriver(u"Marbleleaf Server", u"Windows x64", u"mlxdrv64.dll", u"mlxui64.dll");
   Start();
   DriverInventory inventory;
@@ -326,7 +326,7 @@ TEST_F(DriverTest, ARefusedDeletionIsRetriedOnceAfterASpoolerRestart) {
   EXPECT_TRUE(winsim::SpoolerRunning());
 }
 
-TEST_F(DriverTest, ADeletionRefusedTwiceIsErrorFourteen) {
+TEST_F(DriverStepTest, ADeletionRefusedTwiceIsErrorFourteen) {
   winsim::PutDriver(u"Marbleleaf Server", u"Windows x64", u"mlxdrv64.dll", u"mlxui64.dll");
   Start();
   DriverInventory inventory;
@@ -343,7 +343,7 @@ TEST_F(DriverTest, ADeletionRefusedTwiceIsErrorFourteen) {
   EXPECT_NE(winsim::FindDriver(u"Marbleleaf Server", u"Windows x64"), nullptr);
 }
 
-TEST_F(DriverTest, TheDeletionUsesTheSelectedEnvironmentNotTheInventorys) {
+TEST_F(DriverStepTest, TheDeletionUsesTheSelectedEnvironmentNotTheInventorys) {
   winsim::PutDriver(u"Marbleleaf Server", u"Windows x64", u"mlxdrv64.dll", u"mlxui64.dll");
   winsim::PutDriver(u"Marbleleaf Server", u"Windows NT x86", u"mlxdrv32.dll", u"mlxui32.dll");
   Start();

@@ -95,7 +95,7 @@ TEST(PortTextTest, AMaximumLengthListRoundTripsWithinItsOwnBlock) {
 
 // ---- inventory
 
-class MonitorTest : public SpoolerStepTest {
+class MonitorStepTest : public SpoolerStepTest {
  protected:
   const std::string systemDir = Narrow(kSystemDir);
   std::u16string Module(const char16_t* file = u"mlxmon64.dll") { return std::u16string(kSystemDir) + file; }
@@ -156,7 +156,7 @@ class MonitorTest : public SpoolerStepTest {
   MonitorInventory inventory_{};
 };
 
-TEST_F(MonitorTest, EnumerationTakesEveryMonitorSilently) {
+TEST_F(MonitorStepTest, EnumerationTakesEveryMonitorSilently) {
   PutProductMonitor();
   Start();
   inventory_ = TakeInventory();
@@ -166,7 +166,7 @@ TEST_F(MonitorTest, EnumerationTakesEveryMonitorSilently) {
   EXPECT_TRUE(NewLines().empty());
 }
 
-TEST_F(MonitorTest, EnumerationFailuresLogTheSystemTextWithItsLineBreak) {
+TEST_F(MonitorStepTest, EnumerationFailuresLogTheSystemTextWithItsLineBreak) {
   Start();
   FailNext("EnumMonitorsW", RPC_S_SERVER_UNAVAILABLE);
   inventory_ = TakeInventory();
@@ -202,7 +202,7 @@ TEST_F(MonitorTest, EnumerationFailuresLogTheSystemTextWithItsLineBreak) {
   EXPECT_EQ(M().localBlocks, 0);
 }
 
-TEST_F(MonitorTest, AnEnumerationWithNothingToListSaysSo) {
+TEST_F(MonitorStepTest, AnEnumerationWithNothingToListSaysSo) {
   M().spooler.monitors.clear();
   Start();
   inventory_ = TakeInventory();
@@ -231,7 +231,7 @@ TEST(MonitorInventoryTest, OnlyTheExactNameIsTheProductMonitor) {
 
 // ---- removal
 
-TEST_F(MonitorTest, AFoundMonitorIsDeletedAtTheFirstAttemptWithoutAVersionCheck) {
+TEST_F(MonitorStepTest, AFoundMonitorIsDeletedAtTheFirstAttemptWithoutAVersionCheck) {
   PutProductMonitor();
   winsim::PutPrinter(u"Elsewhere", u"Other", u"LPT1:");
   StartAndRemove();
@@ -248,7 +248,7 @@ TEST_F(MonitorTest, AFoundMonitorIsDeletedAtTheFirstAttemptWithoutAVersionCheck)
   EXPECT_EQ(state.depth, 0);
 }
 
-TEST_F(MonitorTest, CompatibleBuildsStayAndClearTheRightFlag) {
+TEST_F(MonitorStepTest, CompatibleBuildsStayAndClearTheRightFlag) {
   struct Case {
     WORD build;
     bool compatible;
@@ -282,7 +282,7 @@ TEST_F(MonitorTest, CompatibleBuildsStayAndClearTheRightFlag) {
   }
 }
 
-TEST_F(MonitorTest, AModuleWithoutVersionIsReinstalled) {
+TEST_F(MonitorStepTest, AModuleWithoutVersionIsReinstalled) {
   PutProductMonitor(std::nullopt);
   StartAndRemove(true);
   const Lines lines = NewLines();
@@ -292,7 +292,7 @@ TEST_F(MonitorTest, AModuleWithoutVersionIsReinstalled) {
   EXPECT_TRUE(state.copyMonitor);
 }
 
-TEST_F(MonitorTest, ACompatibleModuleOfAnUnregisteredMonitorIsKeptButRegistered) {
+TEST_F(MonitorStepTest, ACompatibleModuleOfAnUnregisteredMonitorIsKeptButRegistered) {
   winsim::PutFile(Module(), "module", winsim::Build(2080));
   StartAndRemove(true);
   const Lines lines = NewLines();
@@ -304,7 +304,7 @@ TEST_F(MonitorTest, ACompatibleModuleOfAnUnregisteredMonitorIsKeptButRegistered)
   EXPECT_TRUE(FileExists(Module()));
 }
 
-TEST_F(MonitorTest, AMachineWithoutTheProductNeedsNothingRemoved) {
+TEST_F(MonitorStepTest, AMachineWithoutTheProductNeedsNothingRemoved) {
   StartAndRemove(true);
   EXPECT_EQ(NewLines(),
             Lines({">DeleteMonitor", "  ------- 2 existing monitors ----------", "  1. Local Port",
@@ -319,7 +319,7 @@ TEST_F(MonitorTest, AMachineWithoutTheProductNeedsNothingRemoved) {
   EXPECT_EQ(winsim::CallCount("DeleteMonitorW"), 1);
 }
 
-TEST_F(MonitorTest, WithoutAnInventoryTheModuleIsStillDeletedWhenTheSpoolerDeletesTheMonitor) {
+TEST_F(MonitorStepTest, WithoutAnInventoryTheModuleIsStillDeletedWhenTheSpoolerDeletesTheMonitor) {
   PutProductMonitor();
   Start();
   FailNext("EnumMonitorsW", RPC_S_SERVER_UNAVAILABLE);
@@ -333,7 +333,7 @@ TEST_F(MonitorTest, WithoutAnInventoryTheModuleIsStillDeletedWhenTheSpoolerDelet
   EXPECT_FALSE(FileExists(Module()));
 }
 
-TEST_F(MonitorTest, AMonitorRefusedOnceSwitchesItsPrintersToFile) {
+TEST_F(MonitorStepTest, AMonitorRefusedOnceSwitchesItsPrintersToFile) {
   PutProductMonitor();
   winsim::PutPrinter(u"Plain", u"Marbleleaf Server", u"MarbleleafServer:");
   winsim::PutPrinter(u"Elsewhere", u"Other", u"LPT1:");
@@ -358,7 +358,7 @@ TEST_F(MonitorTest, AMonitorRefusedOnceSwitchesItsPrintersToFile) {
   EXPECT_FALSE(FileExists(Module()));
 }
 
-TEST_F(MonitorTest, APrinterOnTheProductPortHoldsTheMonitorUntilItIsSwitched) {
+TEST_F(MonitorStepTest, APrinterOnTheProductPortHoldsTheMonitorUntilItIsSwitched) {
   PutProductMonitor();
   winsim::PutPrinter(u"Plain", u"Marbleleaf Server", u"MarbleleafServer:");
   StartAndRemove();
@@ -368,7 +368,7 @@ TEST_F(MonitorTest, APrinterOnTheProductPortHoldsTheMonitorUntilItIsSwitched) {
   EXPECT_EQ(winsim::CallCount("DeleteMonitorW"), 2);
 }
 
-TEST_F(MonitorTest, SwitchFailuresAreOnlyInformative) {
+TEST_F(MonitorStepTest, SwitchFailuresAreOnlyInformative) {
   PutProductMonitor();
   winsim::PutPrinter(u"Locked", u"Marbleleaf Server", u"MarbleleafServer:");
   winsim::PutPrinter(u"Stubborn", u"Marbleleaf Server", u"MarbleleafServer:");
@@ -391,7 +391,7 @@ TEST_F(MonitorTest, SwitchFailuresAreOnlyInformative) {
   EXPECT_EQ(state.errorCount, 1);
 }
 
-TEST_F(MonitorTest, WithoutRoomToRememberThemThePrintersAreNotSwitched) {
+TEST_F(MonitorStepTest, WithoutRoomToRememberThemThePrintersAreNotSwitched) {
   PutProductMonitor();
   winsim::PutPrinter(u"Plain", u"Marbleleaf Server", u"MarbleleafServer:");
   Start();
@@ -412,7 +412,7 @@ TEST_F(MonitorTest, WithoutRoomToRememberThemThePrintersAreNotSwitched) {
   EXPECT_EQ(winsim::CallCount("SetPrinterW"), 0);
 }
 
-TEST_F(MonitorTest, WithoutRoomForTheSwitchRecordsNothingIsKept) {
+TEST_F(MonitorStepTest, WithoutRoomForTheSwitchRecordsNothingIsKept) {
   PutProductMonitor();
   winsim::PutPrinter(u"Plain", u"Marbleleaf Server", u"MarbleleafServer:");
   Start();
@@ -426,7 +426,7 @@ TEST_F(MonitorTest, WithoutRoomForTheSwitchRecordsNothingIsKept) {
   EXPECT_EQ(PortOf(u"Plain"), "MarbleleafServer:");
 }
 
-TEST_F(MonitorTest, AFailedFolderCheckStillDeletesTheModule) {
+TEST_F(MonitorStepTest, AFailedFolderCheckStillDeletesTheModule) {
   PutProductMonitor();
   Start();
   inventory_ = TakeInventory();
@@ -435,7 +435,7 @@ TEST_F(MonitorTest, AFailedFolderCheckStillDeletesTheModule) {
   EXPECT_FALSE(FileExists(Module()));
 }
 
-TEST_F(MonitorTest, AMonitorRefusedTwiceIsDeletedAfterASpoolerRestart) {
+TEST_F(MonitorStepTest, AMonitorRefusedTwiceIsDeletedAfterASpoolerRestart) {
   PutProductMonitor();
   Start();
   inventory_ = TakeInventory();
@@ -452,7 +452,7 @@ TEST_F(MonitorTest, AMonitorRefusedTwiceIsDeletedAfterASpoolerRestart) {
   EXPECT_FALSE(FileExists(Module()));
 }
 
-TEST_F(MonitorTest, AMonitorRefusedThreeTimesIsErrorTwelveAndKeepsItsModule) {
+TEST_F(MonitorStepTest, AMonitorRefusedThreeTimesIsErrorTwelveAndKeepsItsModule) {
   PutProductMonitor();
   winsim::PutPrinter(u"Plain", u"Marbleleaf Server", u"MarbleleafServer:");
   Start();
@@ -471,7 +471,7 @@ TEST_F(MonitorTest, AMonitorRefusedThreeTimesIsErrorTwelveAndKeepsItsModule) {
   EXPECT_EQ(Repointed(), Lines({"Plain=file:"}));
 }
 
-TEST_F(MonitorTest, AModuleThatCantBeDeletedIsDeferred) {
+TEST_F(MonitorStepTest, AModuleThatCantBeDeletedIsDeferred) {
   PutProductMonitor();
   winsim::PutFile(Module(), "module", winsim::Build(2093));
   Start();
@@ -486,7 +486,7 @@ TEST_F(MonitorTest, AModuleThatCantBeDeletedIsDeferred) {
   EXPECT_EQ(state.deferredDeletes->next, nullptr);
 }
 
-TEST_F(MonitorTest, ARecordWithoutAModuleNameNeverLeadsToDeletingTheSystemFolder) {
+TEST_F(MonitorStepTest, ARecordWithoutAModuleNameNeverLeadsToDeletingTheSystemFolder) {
   for (bool checkVersion : {false, true}) {
     TearDown();
     SetUp();
@@ -501,7 +501,7 @@ TEST_F(MonitorTest, ARecordWithoutAModuleNameNeverLeadsToDeletingTheSystemFolder
   }
 }
 
-TEST_F(MonitorTest, AModuleNameThatNamesAFolderIsNotDeletedEither) {
+TEST_F(MonitorStepTest, AModuleNameThatNamesAFolderIsNotDeletedEither) {
   winsim::PutFolder(u"C:\\Windows\\system32\\spool");
   PutMonitorRecord(u"MarbleleafServer:", u"spool");
   StartAndRemove();
@@ -513,7 +513,7 @@ TEST_F(MonitorTest, AModuleNameThatNamesAFolderIsNotDeletedEither) {
 
 // ---- installation
 
-TEST_F(MonitorTest, InstallCopiesTheModuleAndRegistersTheMonitor) {
+TEST_F(MonitorStepTest, InstallCopiesTheModuleAndRegistersTheMonitor) {
   Start();
   InstallMonitor(&state);
   EXPECT_EQ(NewLines(), Lines({">AddMonitor", "  Copy monitor file", "  >CopyFile mlxmon64.dll to " + systemDir + " [0])",
@@ -526,7 +526,7 @@ TEST_F(MonitorTest, InstallCopiesTheModuleAndRegistersTheMonitor) {
   EXPECT_EQ(state.errorCount, 0);
 }
 
-TEST_F(MonitorTest, InstallWithoutCopyUsesTheModuleInPlace) {
+TEST_F(MonitorStepTest, InstallWithoutCopyUsesTheModuleInPlace) {
   winsim::PutFile(Module(), "old module", winsim::Build(2080));
   Start();
   state.copyMonitor = false;
@@ -535,7 +535,7 @@ TEST_F(MonitorTest, InstallWithoutCopyUsesTheModuleInPlace) {
   EXPECT_EQ(winsim::FindFile(Module())->version->build, 2080);
 }
 
-TEST_F(MonitorTest, ALockedModuleIsCopiedAgainWithTheSpoolerStopped) {
+TEST_F(MonitorStepTest, ALockedModuleIsCopiedAgainWithTheSpoolerStopped) {
   winsim::PutFile(Module(), "old module", winsim::Build(2080));
   Start();
   winsim::LockFile(Module(), M().clock.now + 5200);
@@ -552,7 +552,7 @@ TEST_F(MonitorTest, ALockedModuleIsCopiedAgainWithTheSpoolerStopped) {
   EXPECT_EQ(std::string(content.begin(), content.end()), "module");
 }
 
-TEST_F(MonitorTest, ARegistrationRefusedFourTimesSucceedsAtTheFifth) {
+TEST_F(MonitorStepTest, ARegistrationRefusedFourTimesSucceedsAtTheFifth) {
   Start();
   state.copyMonitor = false;
   winsim::PutFile(Module(), "module", winsim::Build(2093));
@@ -567,10 +567,10 @@ TEST_F(MonitorTest, ARegistrationRefusedFourTimesSucceedsAtTheFifth) {
 }
 
 // The product printers switched away while the monitor was removed, ready for InstallMonitor.
-class SwitchBackTest : public MonitorTest {
+class SwitchBackTest : public MonitorStepTest {
  protected:
   void SetUp() override {
-    MonitorTest::SetUp();
+    MonitorStepTest::SetUp();
     PutProductMonitor();
     winsim::PutPrinter(u"Plain", u"Marbleleaf Server", u"MarbleleafServer:");
     winsim::PutPrinter(u"Pooled", u"Marbleleaf Server", u"LPT1:,MarbleleafServer:");
