@@ -192,6 +192,7 @@ TEST_F(PrinterRestoreTest, NoMonitorsAtAll) {
   EXPECT_EQ(nullptr, AddProductPrinter(&state, nullptr));
   const std::string noMonitors =
       "  Let's check our port monitors\r\n"
+      "  1. EnumMonitors returns true\r\n"  // an empty enumeration succeeds at once
       "  No Marbleleaf port monitor was found.\r\n"
       "  BTW, there is no port monitors on this system.\r\n";
   EXPECT_EQ(">AddPrinter(Solo)\r\n" + noMonitors + "  OK :)\r\n" +

@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "app/installer_state.h"
-#include "system/spooler_calls.h"
 #include "winsim_fixture.h"
 
 class SpoolerStepTest : public MachineTest {
@@ -26,9 +25,6 @@ class SpoolerStepTest : public MachineTest {
   }
 
   void TearDown() override {
-    if (ownInventory_) GlobalFree(state.printers.entries);
-    if (ownInventory_) state.printers = {};
-    ownInventory_ = false;
     if (started_) FreeInstallerState(&state);
     started_ = false;
     EXPECT_EQ(winsim::M().globalBlocks, 0) << "global blocks left behind";
@@ -39,7 +35,6 @@ class SpoolerStepTest : public MachineTest {
   void Start() {
     InitInstallerState(&state);
     started_ = true;
-    if (!state.printers.entries) TakePrinterInventory();
     Mark();
   }
   void Mark() { mark_ = Length(state.logText); }
@@ -65,18 +60,6 @@ class SpoolerStepTest : public MachineTest {
   InstallerState state{};
 
  private:
-  // TEMPORARY until the state takes its own printer inventory at start.
-  void TakePrinterInventory() {
-    DWORD returned = 0;
-    LPBYTE block = FetchSpoolerBlock([&returned](LPBYTE buffer, DWORD size, DWORD* needed) {
-      return EnumPrintersW(PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS, nullptr, 2, buffer, size, needed,
-                           &returned) != FALSE;
-    });
-    state.printers.entries = reinterpret_cast<PRINTER_INFO_2W*>(block);
-    state.printers.count = block ? returned : 0;
-    ownInventory_ = block != nullptr;
-  }
-  bool ownInventory_ = false;
   bool started_ = false;
   uint64_t mark_ = 0;
 };
