@@ -14,7 +14,8 @@ namespace {
 char16_t* Block(const std::vector<char16_t>& text, size_t room) {
   char16_t* block = new char16_t[room];
   std::memset(block, 0, room * sizeof(char16_t));
-  std::memcpy(block, text.data(), (room < text.size() ? room : text.size()) * sizeof(char16_t));
+  const size_t units = room < text.size() ? room : text.size();
+  if (units) std::memcpy(block, text.data(), units * sizeof(char16_t));
   block[room - 1] = 0;
   return block;
 }
@@ -31,6 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     text.push_back(unit);
   }
   const size_t length = text.size();
+  text.push_back(0);  // compared with its terminator, and never an empty vector
 
   // Round trip in a block of exactly the text's room.
   char16_t* port = Block(text, length + 1);
@@ -38,9 +40,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (SwitchPortToFile(port, &switched)) {
     if (switched.room != length + 1) std::abort();
     if (!SwitchPortBack(port, switched)) std::abort();
-    if (std::memcmp(port, text.data(), length * sizeof(char16_t)) != 0 || port[length] != 0) std::abort();
+    if (std::memcmp(port, text.data(), (length + 1) * sizeof(char16_t)) != 0) std::abort();
     if (SwitchPortBack(port, switched)) std::abort();  // no room left for a second way back
-  } else if (std::memcmp(port, text.data(), length * sizeof(char16_t)) != 0) {
+  } else if (std::memcmp(port, text.data(), (length + 1) * sizeof(char16_t)) != 0) {
     std::abort();  // nothing to switch, nothing changed
   }
   delete[] port;
