@@ -392,38 +392,30 @@ TEST_F(MonitorStepTest, SwitchFailuresAreOnlyInformative) {
 }
 
 TEST_F(MonitorStepTest, WithoutRoomToRememberThemThePrintersAreNotSwitched) {
-  PutProductMonitor();
-  winsim::PutPrinter(u"Plain", u"Marbleleaf Server", u"MarbleleafServer:");
-  Start();
-  inventory_ = TakeInventory();
-  Mark();
-  FailNext("DeleteMonitorW", ERROR_PRINT_MONITOR_IN_USE, 3);
-  FailNext("GlobalAlloc", ERROR_NOT_ENOUGH_MEMORY);
-  RemoveMonitor(&state, &inventory_);
-  const Lines lines = NewLines();
-  EXPECT_EQ(lines[10], "  Can't delete monitor from the first try");
-  EXPECT_EQ(lines[11], "  Can't keep a list of the printers on MarbleleafServer:: they are not switched to file:");
-  EXPECT_EQ(lines.back(),
-            "  Error(12): Can`t remove the port monitor 'MarbleleafServer:' - (The specified print monitor is currently "
-            "in use.)");
-  EXPECT_EQ(PortOf(u"Plain"), "MarbleleafServer:");
-  EXPECT_EQ(Narrow(state.printers.entries[0].pPortName), "MarbleleafServer:");
-  EXPECT_EQ(state.repointedPrinters, nullptr);
-  EXPECT_EQ(winsim::CallCount("SetPrinterW"), 0);
-}
-
-TEST_F(MonitorStepTest, WithoutRoomForTheSwitchRecordsNothingIsKept) {
-  PutProductMonitor();
-  winsim::PutPrinter(u"Plain", u"Marbleleaf Server", u"MarbleleafServer:");
-  Start();
-  inventory_ = TakeInventory();
-  Mark();
-  FailNext("GlobalAlloc", ERROR_NOT_ENOUGH_MEMORY, 1, 1);  // the second of the two blocks
-  RemoveMonitor(&state, &inventory_);
-  EXPECT_EQ(NewLines()[11], "  Can't keep a list of the printers on MarbleleafServer:: they are not switched to file:");
-  EXPECT_EQ(state.repointedPrinters, nullptr);
-  EXPECT_EQ(state.repointedPorts, nullptr);
-  EXPECT_EQ(PortOf(u"Plain"), "MarbleleafServer:");
+  for (int block : {0, 1}) {  // the printer list, then the list of where their ports were switched
+    SCOPED_TRACE(block);
+    TearDown();
+    SetUp();
+    PutProductMonitor();
+    winsim::PutPrinter(u"Plain", u"Marbleleaf Server", u"MarbleleafServer:");
+    Start();
+    inventory_ = TakeInventory();
+    Mark();
+    FailNext("GlobalAlloc", ERROR_NOT_ENOUGH_MEMORY, 1, block);
+    RemoveMonitor(&state, &inventory_);
+    const Lines lines = NewLines();
+    EXPECT_EQ(lines[10], "  Can't delete monitor from the first try");
+    EXPECT_EQ(lines[11], "  Can't keep a list of the printers on MarbleleafServer:: they are not switched to file:");
+    // Still on the product port, the printer keeps the monitor in use.
+    EXPECT_EQ(lines.back(),
+              "  Error(12): Can`t remove the port monitor 'MarbleleafServer:' - (The specified print monitor is "
+              "currently in use.)");
+    EXPECT_EQ(PortOf(u"Plain"), "MarbleleafServer:");
+    EXPECT_EQ(Narrow(state.printers.entries[0].pPortName), "MarbleleafServer:");
+    EXPECT_EQ(state.repointedPrinters, nullptr);
+    EXPECT_EQ(state.repointedPorts, nullptr);
+    EXPECT_EQ(winsim::CallCount("SetPrinterW"), 0);
+  }
 }
 
 TEST_F(MonitorStepTest, AFailedFolderCheckStillDeletesTheModule) {
@@ -486,29 +478,27 @@ TEST_F(MonitorStepTest, AModuleThatCantBeDeletedIsDeferred) {
   EXPECT_EQ(state.deferredDeletes->next, nullptr);
 }
 
-TEST_F(MonitorStepTest, ARecordWithoutAModuleNameNeverLeadsToDeletingTheSystemFolder) {
-  for (bool checkVersion : {false, true}) {
-    TearDown();
-    SetUp();
-    PutMonitorRecord(u"MarbleleafServer:", u"");
-    StartAndRemove(checkVersion);
-    const Lines lines = NewLines();
-    EXPECT_EQ(lines[8], "  Auto calculated monitor file name: " + systemDir);
-    EXPECT_EQ(lines.back(), "  Monitor was removed :)");
-    EXPECT_EQ(winsim::CallCount("DeleteFileW"), 0);
-    EXPECT_EQ(state.deferredDeletes, nullptr);
-    EXPECT_NE(winsim::FindFile(kSystemDir), nullptr);
+TEST_F(MonitorStepTest, AModulePathThatNamesAFolderIsNeitherDeletedNorDeferred) {
+  // No module name leaves the system folder itself as the path; "spool" names a folder in it.
+  for (const char16_t* dll : {u"", u"spool"}) {
+    for (bool checkVersion : {false, true}) {
+      SCOPED_TRACE(Narrow(dll) + (checkVersion ? " checked" : ""));
+      TearDown();
+      SetUp();
+      winsim::PutFolder(u"C:\\Windows\\system32\\spool");
+      PutMonitorRecord(u"MarbleleafServer:", dll);
+      StartAndRemove(checkVersion);
+      const Lines lines = NewLines();
+      EXPECT_EQ(lines[8], "  Auto calculated monitor file name: " + systemDir + Narrow(dll));
+      EXPECT_EQ(lines.back(), "  Monitor was removed :)");
+      EXPECT_EQ(winsim::CallCount("DeleteFileW"), 0);
+      EXPECT_EQ(state.deferredDeletes, nullptr);
+      ASSERT_NE(winsim::FindFile(kSystemDir), nullptr);
+      EXPECT_TRUE(winsim::FindFile(kSystemDir)->isDirectory);
+      ASSERT_NE(winsim::FindFile(u"C:\\Windows\\system32\\spool"), nullptr);
+      EXPECT_TRUE(winsim::FindFile(u"C:\\Windows\\system32\\spool")->isDirectory);
+    }
   }
-}
-
-TEST_F(MonitorStepTest, AModuleNameThatNamesAFolderIsNotDeletedEither) {
-  winsim::PutFolder(u"C:\\Windows\\system32\\spool");
-  PutMonitorRecord(u"MarbleleafServer:", u"spool");
-  StartAndRemove();
-  EXPECT_EQ(NewLines().back(), "  Monitor was removed :)");
-  EXPECT_EQ(winsim::CallCount("DeleteFileW"), 0);
-  EXPECT_EQ(state.deferredDeletes, nullptr);
-  EXPECT_NE(winsim::FindFile(u"C:\\Windows\\system32\\spool"), nullptr);
 }
 
 // ---- installation
