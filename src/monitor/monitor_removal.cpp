@@ -43,8 +43,7 @@ void SwitchPrintersToFile(InstallerState* state) {
   if (!ports) {
     // Without the list the printers could never be moved back: leave them on the product port.
     if (printers) GlobalFree(printers);
-    LogLine(state, TEXT("Can't keep a list of the printers on %s: they are not switched to file:"),
-            PRODUCT_MONITOR_NAME);
+    LogLine(state, TEXT("Can't allocate the list of switched printers: printers stay on %s"), PRODUCT_MONITOR_NAME);
     return;
   }
   std::memset(printers, 0, pointerBytes);

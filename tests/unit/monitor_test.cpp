@@ -405,7 +405,7 @@ TEST_F(MonitorStepTest, WithoutRoomToRememberThemThePrintersAreNotSwitched) {
     RemoveMonitor(&state, &inventory_);
     const Lines lines = NewLines();
     EXPECT_EQ(lines[10], "  Can't delete monitor from the first try");
-    EXPECT_EQ(lines[11], "  Can't keep a list of the printers on MarbleleafServer:: they are not switched to file:");
+    EXPECT_EQ(lines[11], "  Can't allocate the list of switched printers: printers stay on MarbleleafServer:");
     // Still on the product port, the printer keeps the monitor in use.
     EXPECT_EQ(lines.back(),
               "  Error(12): Can`t remove the port monitor 'MarbleleafServer:' - (The specified print monitor is "
