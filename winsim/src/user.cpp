@@ -1,4 +1,6 @@
 // user32: windows of other processes, the Shift key, the window station and the modal dialog.
+#include <utility>
+
 #include "winsim/machine.h"
 
 using winsim::M;
@@ -8,7 +10,11 @@ HWND AddWindow(const std::u16string& className, const std::u16string& title) {
   DesktopState& desktop = M().desktop;
   HWND handle = reinterpret_cast<HWND>(desktop.nextHandle);
   desktop.nextHandle += 0x10;
-  desktop.windows.push_back(Window{handle, className, title, true});
+  Window window;
+  window.handle = handle;
+  window.className = className;
+  window.title = title;
+  desktop.windows.push_back(std::move(window));
   return handle;
 }
 

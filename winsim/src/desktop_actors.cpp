@@ -1,0 +1,74 @@
+// Scripted programs of other processes: the tray companion and help viewer windows.
+#include <memory>
+
+#include "winsim/machine.h"
+
+namespace winsim {
+
+const char16_t* const kDefaultTrayPath = u"C:\\Program Files\\Marbleleaf\\mbltray.exe";
+
+namespace {
+// What the companion does in its process: take the mutex, open its window, answer the exit
+// message as scripted.
+void RunTrayCompanion(DWORD id, const TrayScript& script) {
+  const bool anotherRuns = FindMutex(kTrayMutexName) != nullptr;
+  OpenMutexFor(id, kTrayMutexName, true);
+  if (anotherRuns) {  // the real program leaves at once when the mutex exists
+    EndProcess(id);
+    return;
+  }
+  HWND window = AddWindow(kTrayWindowClass, u"Marbleleaf");
+  Window* record = FindWindowRecord(window);
+  record->process = id;
+  auto answered = std::make_shared<bool>(false);
+  record->onMessage = [id, script, answered](HWND self, UINT message, WPARAM, LPARAM) {
+    if (message != kTrayExitMessage || *answered || script.answer == TrayAnswer::kNeverAnswers) return;
+    *answered = true;
+    After(script.delayMs, [id, script, self] {
+      DestroyWindowOf(self);
+      switch (script.answer) {
+        case TrayAnswer::kExits:
+          ReleaseMutexFor(id, kTrayMutexName);
+          EndProcess(id);
+          break;
+        case TrayAnswer::kClosesWindowKeepsMutex:
+          After(script.holdMs, [id] {
+            ReleaseMutexFor(id, kTrayMutexName);
+            EndProcess(id);
+          });
+          break;
+        case TrayAnswer::kExitsHoldingMutex:
+          EndProcess(id);
+          break;
+        case TrayAnswer::kNeverAnswers:
+          break;
+      }
+    });
+  };
+}
+}  // namespace
+
+DWORD StartTrayCompanion(const TrayScript& script, const std::u16string& path) {
+  const DWORD id = StartOtherProcess(path);
+  RunTrayCompanion(id, script);
+  return id;
+}
+
+void InstallTrayProgram(const std::u16string& path, const TrayScript& script) {
+  PutFile(path, "MZ tray companion");
+  RegisterProgram(path, [script](DWORD id) { RunTrayCompanion(id, script); });
+}
+
+HWND OpenHelpWindow(uint64_t closeDelayMs) {
+  HWND window = AddWindow(kHelpWindowClass, kHelpWindowTitle);
+  auto closing = std::make_shared<bool>(false);
+  FindWindowRecord(window)->onMessage = [closeDelayMs, closing](HWND self, UINT message, WPARAM wParam, LPARAM) {
+    if (message != WM_SYSCOMMAND || (wParam & 0xFFF0) != SC_CLOSE) return;
+    if (closeDelayMs == kNeverCloses || *closing) return;
+    *closing = true;
+    After(closeDelayMs, [self] { DestroyWindowOf(self); });
+  };
+  return window;
+}
+
+}  // namespace winsim
