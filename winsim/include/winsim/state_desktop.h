@@ -107,9 +107,6 @@ struct DesktopState {
   int endlessWaits = 0;            // INFINITE waits that nothing scheduled could ever end
 };
 
-// Closes a kernel object that is not a file (mutex, process, thread); false when the handle is unknown.
-bool CloseDesktopObject(HANDLE handle);
-
 // Adds a window that belongs to another process; returns its handle.
 HWND AddWindow(const std::u16string& className, const std::u16string& title);
 Window* FindWindowRecord(HWND window);  // alive windows only
