@@ -7,9 +7,7 @@
 bool ProbeDriverCurrent() { return false; }
 bool ProbePendingProductFiles() { return false; }
 bool ProbeDefaultPrinterIsOther() { return true; }
-void CloseHelpWindows() {}
 void SetDefaultToProductPrinter() {}
-void StopTray() {}
 bool RunUninstall(HWND, DWORD* rebootDeletes) {
   *rebootDeletes = 0;
   return false;

@@ -1,0 +1,343 @@
+// The tray companion: stopping it in each way it can answer, removing its file and Run entry,
+// registering and starting it.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/installer_state.h"
+#include "tray/tray.h"
+#include "winsim_fixture.h"
+
+using winsim::M;
+
+namespace {
+const char* const kRunKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+const char16_t* const kTray = u"C:\\Program Files\\Marbleleaf\\mbltray.exe";
+
+class TrayTest : public MachineTest {
+ protected:
+  void SetUp() override {
+    MachineTest::SetUp();
+    winsim::CreateRegKey(HKEY_LOCAL_MACHINE, kRunKey);
+  }
+  void TearDown() override {
+    // Every handle the product opened is closed again.
+    EXPECT_TRUE(M().desktop.handles.empty());
+    EXPECT_TRUE(M().registry.handles.empty());
+    MachineTest::TearDown();
+  }
+
+  static void SetRunValue(const std::u16string& path) {
+    winsim::SetRegString(HKEY_LOCAL_MACHINE, kRunKey, u"MarbleleafTray", path);
+  }
+  static bool HasRunValue() { return winsim::GetRegValue(HKEY_LOCAL_MACHINE, kRunKey, u"MarbleleafTray") != nullptr; }
+  // The Run value's text up to its first terminator, and its size in bytes.
+  static std::string RunValue(size_t* bytes = nullptr) {
+    const winsim::RegValue* value = winsim::GetRegValue(HKEY_LOCAL_MACHINE, kRunKey, u"MarbleleafTray");
+    if (!value) return "(none)";
+    if (bytes) *bytes = value->data.size();
+    std::u16string text;
+    for (size_t i = 0; i + 1 < value->data.size(); i += 2) {
+      const char16_t c = static_cast<char16_t>(value->data[i] | (value->data[i + 1] << 8));
+      if (!c) break;
+      text += c;
+    }
+    return Narrow(text);
+  }
+  // A running companion that Windows started from the Run value at log-on.
+  static DWORD RunningCompanion(winsim::TrayAnswer answer, uint64_t delayMs = 300, uint64_t holdMs = 0) {
+    winsim::PutFile(kTray, "MZ");
+    SetRunValue(kTray);
+    return winsim::StartTrayCompanion(winsim::TrayScript{answer, delayMs, holdMs}, kTray);
+  }
+  static int Calls(const char* function) { return winsim::CallCount(function); }
+};
+}  // namespace
+
+// The companion's answers, what StopTray spends waiting for each, and what it leaves.
+TEST_F(TrayTest, StopTrayWaitsForEachKindOfCompanionAndRemovesItsFileAndValue) {
+  struct Case {
+    const char* name;
+    winsim::TrayAnswer answer;
+    uint64_t holdMs;
+    uint64_t elapsed;  // virtual time StopTray took
+    int posts;
+    int waits;
+    bool companionEnds;
+  };
+  using A = winsim::TrayAnswer;
+  const Case cases[] = {
+      {"exits 300 ms after the request", A::kExits, 0, 300, 1, 1, true},
+      {"holds the mutex 2 s after closing its window", A::kClosesWindowKeepsMutex, 2000, 2300, 1, 1, true},
+      // The first wait times out with the window gone; one more wait sees the release.
+      {"holds the mutex 7 s after closing its window", A::kClosesWindowKeepsMutex, 7000, 7300, 1, 2, true},
+      // Two waits of 5 s, then StopTray goes on while the companion still holds the mutex.
+      {"holds the mutex 20 s after closing its window", A::kClosesWindowKeepsMutex, 20000, 10000, 1, 2, false},
+      // The abandoned mutex is ours after the first wait; the second returns at once.
+      {"exits holding the mutex", A::kExitsHoldingMutex, 0, 300, 1, 2, true},
+      // 20 passes of 5 s and one last wait.
+      {"never answers", A::kNeverAnswers, 0, 105000, 20, 21, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    winsim::Reset();
+    winsim::CreateRegKey(HKEY_LOCAL_MACHINE, kRunKey);
+    const DWORD companion = RunningCompanion(c.answer, 300, c.holdMs);
+    StopTray();
+    EXPECT_EQ(c.elapsed, M().clock.now);
+    EXPECT_EQ(c.posts, Calls("PostMessageW"));
+    EXPECT_EQ(c.posts, winsim::PostedTo(M().desktop.windows.front().handle, 1026));
+    EXPECT_EQ(c.waits, Calls("WaitForSingleObject"));
+    EXPECT_EQ(0, Calls("Sleep"));
+    EXPECT_EQ(c.companionEnds, !winsim::FindProcess(companion)->running);
+    EXPECT_FALSE(winsim::FileExists(kTray));
+    EXPECT_FALSE(HasRunValue());
+  }
+}
+
+TEST_F(TrayTest, StopTrayGivesUpOnACompanionWhoseWindowNeverAppears) {
+  winsim::PutFile(kTray, "MZ");
+  SetRunValue(kTray);
+  const DWORD companion = winsim::StartOtherProcess(kTray);
+  winsim::OpenMutexFor(companion, "{A9CA955A-0A8A-4C32-AAC6-888FB5F83BDC}", true);
+  StopTray();
+  EXPECT_EQ(20, Calls("FindWindowW"));
+  EXPECT_EQ(20, Calls("Sleep"));
+  EXPECT_EQ(0, Calls("WaitForSingleObject"));
+  EXPECT_EQ(5000u, M().clock.now);
+  EXPECT_FALSE(winsim::FileExists(kTray));
+  EXPECT_FALSE(HasRunValue());
+}
+
+TEST_F(TrayTest, StopTrayWithoutCompanionDeletesWhatTheRunValueNames) {
+  // No companion, a Run value: no window search, no wait, no pause.
+  winsim::PutFile(kTray, "MZ");
+  SetRunValue(kTray);
+  StopTray();
+  EXPECT_EQ(1, Calls("CreateMutexA"));
+  EXPECT_EQ(0, Calls("FindWindowW"));
+  EXPECT_EQ(0u, M().clock.now);
+  EXPECT_FALSE(winsim::FileExists(kTray));
+  EXPECT_FALSE(HasRunValue());
+  EXPECT_EQ(nullptr, winsim::FindMutex("{A9CA955A-0A8A-4C32-AAC6-888FB5F83BDC}"));
+
+  // A Run value naming a file that is gone: one attempt, no pause.
+  SetRunValue(kTray);
+  StopTray();
+  EXPECT_EQ(2, Calls("DeleteFileW"));
+  EXPECT_EQ(0u, M().clock.now);
+  EXPECT_FALSE(HasRunValue());
+
+  // No Run value: one pause of a second, nothing deleted.
+  winsim::PutFile(kTray, "MZ");
+  StopTray();
+  EXPECT_EQ(1000u, M().clock.now);
+  EXPECT_EQ(2, Calls("DeleteFileW"));
+  EXPECT_TRUE(winsim::FileExists(kTray));
+}
+
+TEST_F(TrayTest, StopTrayRetriesTheDeletionWithPausesByError) {
+  // Held open by another program for 25 ms: sharing violations, 10 ms apart.
+  winsim::PutFile(kTray, "MZ");
+  SetRunValue(kTray);
+  winsim::LockFile(kTray, 25);
+  StopTray();
+  EXPECT_EQ(4, Calls("DeleteFileW"));
+  EXPECT_EQ(30u, M().clock.now);
+  EXPECT_FALSE(winsim::FileExists(kTray));
+
+  // Access denied every time: ten attempts, each followed by 100 ms, then the value goes anyway.
+  winsim::PutFile(kTray, "MZ").attributes = FILE_ATTRIBUTE_READONLY;
+  SetRunValue(kTray);
+  StopTray();
+  EXPECT_EQ(14, Calls("DeleteFileW"));
+  EXPECT_EQ(1030u, M().clock.now);
+  EXPECT_TRUE(winsim::FileExists(kTray));
+  EXPECT_FALSE(HasRunValue());
+}
+
+TEST_F(TrayTest, StopTrayDeletesOnlyTheCompanionWhateverTheRunValueSays) {
+  const char16_t* const others[] = {u"C:\\Windows\\system32\\kernel32.dll", u"C:\\Tools\\mbltray.exe.bak",
+                                    u"C:\\Tools\\notmbltray.exe", u"C:\\Tools\\mbltray.ex"};
+  for (const char16_t* other : others) {
+    SCOPED_TRACE(Narrow(other));
+    winsim::PutFile(other, "precious");
+    SetRunValue(other);
+    StopTray();
+    EXPECT_TRUE(winsim::FileExists(other));
+    EXPECT_FALSE(HasRunValue());
+  }
+  EXPECT_EQ(0, Calls("DeleteFileW"));
+  // The companion's name in any letter case, behind a slash or a drive, is the companion.
+  for (const char16_t* tray : {u"C:\\Tools\\MBLTRAY.EXE", u"D:/apps/MblTray.exe", u"E:mbltray.exe"}) {
+    SCOPED_TRACE(Narrow(tray));
+    winsim::PutFile(tray, "MZ");
+    SetRunValue(tray);
+    StopTray();
+    EXPECT_FALSE(winsim::FileExists(tray));
+  }
+}
+
+TEST_F(TrayTest, StopTrayTerminatesARunValueStoredWithoutTerminator) {
+  // REG_SZ data written without its terminator comes back without one.
+  auto setUnterminated = [](const std::u16string& path) {
+    std::vector<uint8_t> bytes;
+    for (char16_t c : path) {
+      bytes.push_back(static_cast<uint8_t>(c & 0xFF));
+      bytes.push_back(static_cast<uint8_t>(c >> 8));
+    }
+    winsim::SetRegValue(HKEY_LOCAL_MACHINE, kRunKey, u"MarbleleafTray", REG_SZ, bytes);
+  };
+  winsim::PutFile(u"C:\\Tools\\mbltray.exe", "MZ");
+  setUnterminated(u"C:\\Tools\\mbltray.exe");
+  StopTray();
+  EXPECT_FALSE(winsim::FileExists(u"C:\\Tools\\mbltray.exe"));
+  EXPECT_EQ(1, Calls("DeleteFileW"));
+
+  // A value that fills all 520 bytes of the buffer.
+  const std::u16string folder = u"C:\\" + std::u16string(245, u'd');
+  const std::u16string full = folder + u"\\mbltray.exe";
+  ASSERT_EQ(260u, full.size());
+  winsim::PutFile(full, "MZ");
+  setUnterminated(full);
+  StopTray();
+  EXPECT_FALSE(winsim::FileExists(full));
+  EXPECT_FALSE(HasRunValue());
+  // One character more does not fit: the read fails and StopTray pauses instead.
+  winsim::PutFile(full + u"x", "MZ");
+  setUnterminated(full + u"x");
+  StopTray();
+  EXPECT_EQ(1000u, M().clock.now);
+  EXPECT_EQ(2, Calls("DeleteFileW"));
+}
+
+TEST_F(TrayTest, StopTrayWhenWindowsRefuses) {
+  // The Run key does not open with full access: file and value stay.
+  RunningCompanion(winsim::TrayAnswer::kExits, 0);
+  winsim::FailCall("RegOpenKeyExA", ERROR_ACCESS_DENIED);
+  StopTray();
+  EXPECT_TRUE(winsim::FileExists(kTray));
+  EXPECT_TRUE(HasRunValue());
+  EXPECT_EQ(0, winsim::RunningProcesses(kTray));
+
+  // No mutex: no waiting and no deletion, but the value goes.
+  winsim::FailCall("CreateMutexA", ERROR_ACCESS_DENIED, 1, 2);
+  winsim::StartTrayCompanion(winsim::TrayScript{}, kTray);
+  StopTray();
+  EXPECT_EQ(0, Calls("FindWindowW") - 1);
+  EXPECT_EQ(1, winsim::RunningProcesses(kTray));
+  EXPECT_TRUE(winsim::FileExists(kTray));
+  EXPECT_FALSE(HasRunValue());
+  EXPECT_EQ(0, Calls("DeleteFileW"));
+}
+
+// ---- RegisterAndStartTray
+
+class RegisterTrayTest : public TrayTest {
+ protected:
+  void TearDown() override {
+    Release(state_.installerDir);
+    TrayTest::TearDown();
+  }
+  void Register(const std::u16string& installerDir) {
+    Assign(state_.installerDir, installerDir.c_str());
+    RegisterAndStartTray(&state_);
+  }
+  static const winsim::Process* Started() {
+    for (const winsim::Process& process : M().desktop.processes)
+      if (process.startedByUs) return &process;
+    return nullptr;
+  }
+  InstallerState state_ = {};
+};
+
+TEST_F(RegisterTrayTest, RegistersAndStartsTheCompanionBesideTheInstallerFolder) {
+  winsim::InstallTrayProgram(kTray);
+  Register(u"C:\\Program Files\\Marbleleaf\\Setup\\");
+  size_t bytes = 0;
+  EXPECT_EQ("C:\\Program Files\\Marbleleaf\\mbltray.exe", RunValue(&bytes));
+  EXPECT_EQ(80u, bytes);  // 39 characters and the terminator
+  EXPECT_EQ(REG_SZ, winsim::GetRegValue(HKEY_LOCAL_MACHINE, kRunKey, u"MarbleleafTray")->type);
+  const winsim::Process* process = Started();
+  ASSERT_NE(nullptr, process);
+  EXPECT_EQ("\"C:\\Program Files\\Marbleleaf\\mbltray.exe\"", Narrow(process->commandLine));
+  EXPECT_EQ(104u, process->startup.cb);
+  EXPECT_EQ(static_cast<DWORD>(STARTF_USESHOWWINDOW), process->startup.dwFlags);
+  EXPECT_EQ(SW_SHOW, process->startup.wShowWindow);
+  EXPECT_EQ(static_cast<DWORD>(NORMAL_PRIORITY_CLASS), process->creationFlags);
+  EXPECT_FALSE(process->inheritHandles || process->hadApplicationName || process->hadEnvironment ||
+               process->hadCurrentDirectory);
+  EXPECT_TRUE(process->running);  // not waited for; its handles are closed at once
+  EXPECT_NE(nullptr, FindWindowW(u"mbs::{05759F8E-103D-41B6-8A61-EFAA89516692}", nullptr));
+}
+
+TEST_F(RegisterTrayTest, AnInstallerFolderAtADriveRootGivesTheBareFileName) {
+  M().modulePath = u"C:\\install.exe";
+  winsim::InstallTrayProgram(u"C:\\mbltray.exe");
+  Register(u"C:\\");
+  EXPECT_EQ("mbltray.exe", RunValue());
+  ASSERT_NE(nullptr, Started());
+  EXPECT_EQ("\"mbltray.exe\"", Narrow(Started()->commandLine));
+  // Windows finds the bare name beside the installer.
+  EXPECT_EQ("C:\\mbltray.exe", Narrow(Started()->imagePath));
+}
+
+TEST_F(RegisterTrayTest, WritesTheValueWithoutAProgramAndStartsWithoutTheValue) {
+  Register(u"C:\\Tools\\Setup");  // no trailing separator: the same parent
+  EXPECT_EQ("C:\\Tools\\mbltray.exe", RunValue());
+  EXPECT_EQ(1, Calls("CreateProcessW"));
+  EXPECT_EQ(nullptr, Started());
+
+  winsim::InstallTrayProgram(u"C:\\Tools\\mbltray.exe");
+  winsim::DeleteRegValue(HKEY_LOCAL_MACHINE, kRunKey, u"MarbleleafTray");
+  winsim::FailCall("RegOpenKeyExA", ERROR_ACCESS_DENIED, 1, 2);
+  Register(u"C:\\Tools\\Setup\\");
+  EXPECT_FALSE(HasRunValue());
+  ASSERT_NE(nullptr, Started());
+}
+
+TEST_F(RegisterTrayTest, APathTooLongForTheCommandLineIsRegisteredButNotStartedCut) {
+  // The companion's path is the parent folder plus "\\mbltray.exe" (12 characters).
+  const std::u16string fits = u"C:\\" + std::u16string(244, u'f');           // path of 259
+  const std::u16string tooLong = u"C:\\" + std::u16string(245, u'g');        // path of 260
+  winsim::InstallTrayProgram(fits + u"\\mbltray.exe");
+  winsim::InstallTrayProgram(tooLong + u"\\mbltray.exe");
+  // Where the cut path would lead.
+  winsim::InstallTrayProgram(tooLong + u"\\mbltray.ex");
+
+  Register(fits + u"\\Setup\\");
+  ASSERT_NE(nullptr, Started());
+  EXPECT_EQ(261u, Started()->commandLine.size());
+  EXPECT_EQ(Narrow(fits + u"\\mbltray.exe"), Narrow(Started()->imagePath));
+  winsim::EndProcess(Started()->id);
+  M().desktop.processes.clear();
+
+  Register(tooLong + u"\\Setup\\");
+  size_t bytes = 0;
+  EXPECT_EQ(Narrow(tooLong + u"\\mbltray.exe"), RunValue(&bytes));
+  EXPECT_EQ(522u, bytes);
+  EXPECT_EQ(1, Calls("CreateProcessW"));
+  EXPECT_EQ(nullptr, Started());
+}
+
+TEST_F(RegisterTrayTest, ReinstallReplacesTheRunningCompanion) {
+  // As after the setup program's "removetray" and copying the new files: no Run value.
+  winsim::InstallTrayProgram(kTray, winsim::TrayScript{winsim::TrayAnswer::kExits, 200});
+  const DWORD old = winsim::StartTrayCompanion(winsim::TrayScript{winsim::TrayAnswer::kExits, 200}, kTray);
+  StopTray();
+  Register(u"C:\\Program Files\\Marbleleaf\\Setup\\");
+  EXPECT_FALSE(winsim::FindProcess(old)->running);
+  ASSERT_NE(nullptr, Started());
+  EXPECT_TRUE(Started()->running);
+  EXPECT_EQ(Started()->id, winsim::FindMutex("{A9CA955A-0A8A-4C32-AAC6-888FB5F83BDC}")->owner);
+  EXPECT_EQ(1, winsim::RunningProcesses(kTray));
+
+  // A Run value of the earlier installation naming the same file: StopTray deletes the file
+  // that is then to be started, and no companion runs afterwards.
+  StopTray();
+  SetRunValue(kTray);
+  StopTray();
+  Register(u"C:\\Program Files\\Marbleleaf\\Setup\\");
+  EXPECT_EQ(0, winsim::RunningProcesses(kTray));
+  EXPECT_EQ("C:\\Program Files\\Marbleleaf\\mbltray.exe", RunValue());
+}
