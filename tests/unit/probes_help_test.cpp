@@ -40,3 +40,18 @@ TEST_F(HelpWindowsTest, AWindowThatNeverClosesIsGivenUpAfterAboutFiveSeconds) {
   EXPECT_EQ(100, winsim::PostedTo(stubborn, WM_SYSCOMMAND));
   EXPECT_EQ(5000u, M().clock.now);
 }
+
+TEST_F(HelpWindowsTest, FailedCallsNeitherHangNorStopTheClosing) {
+  // A failed search looks like no window: the run goes on.
+  HWND window = winsim::OpenHelpWindow(0);
+  winsim::FailNext("FindWindowW", ERROR_ACCESS_DENIED);
+  CloseHelpWindows();
+  EXPECT_TRUE(IsWindow(window));
+  EXPECT_EQ(0u, M().clock.now);
+  // A lost request is posted again on the next attempt.
+  winsim::FailNext("PostMessageW", ERROR_ACCESS_DENIED);
+  CloseHelpWindows();
+  EXPECT_FALSE(IsWindow(window));
+  EXPECT_EQ(1, winsim::PostedTo(window, WM_SYSCOMMAND));
+  EXPECT_EQ(100u, M().clock.now);
+}

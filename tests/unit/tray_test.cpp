@@ -231,6 +231,55 @@ TEST_F(TrayTest, StopTrayWhenWindowsRefuses) {
   EXPECT_EQ(0, Calls("DeleteFileW"));
 }
 
+// Each failing Windows call leaves StopTray going on to its next step.
+TEST_F(TrayTest, StopTrayCarriesOnWhenACallFails) {
+  using A = winsim::TrayAnswer;
+  struct Case {
+    const char* function;
+    DWORD error;
+    int fromCall;
+    A answer;
+    uint64_t holdMs;
+    uint64_t elapsed;
+    bool fileGone;
+    bool valueGone;
+    size_t objectHandlesLeft;    // a failed CloseHandle leaves ours open
+    size_t registryHandlesLeft;  // as does a failed RegCloseKey
+  };
+  const Case cases[] = {
+      // No window seen on the first pass: a pause, then the usual request.
+      {"FindWindowW", ERROR_ACCESS_DENIED, 1, A::kExits, 0, 550, true, true, 0, 0},
+      // The lost request costs one full wait.
+      {"PostMessageW", ERROR_INVALID_WINDOW_HANDLE, 1, A::kExits, 0, 5300, true, true, 0, 0},
+      // A failed wait goes straight to the next pass.
+      {"WaitForSingleObject", ERROR_INVALID_HANDLE, 1, A::kExits, 0, 300, true, true, 0, 0},
+      // The wait after the window has gone fails: StopTray goes on at once.
+      {"WaitForSingleObject", ERROR_INVALID_HANDLE, 2, A::kClosesWindowKeepsMutex, 7000, 5000, true, true, 0, 0},
+      // The last wait after 20 passes fails.
+      {"WaitForSingleObject", ERROR_INVALID_HANDLE, 21, A::kNeverAnswers, 0, 100000, true, true, 0, 0},
+      {"DeleteFileW", ERROR_ACCESS_DENIED, 1, A::kExits, 0, 400, true, true, 0, 0},
+      {"RegQueryValueExW", ERROR_ACCESS_DENIED, 1, A::kExits, 0, 1300, false, true, 0, 0},
+      {"CloseHandle", ERROR_INVALID_HANDLE, 1, A::kExits, 0, 300, true, true, 1, 0},
+      {"RegDeleteValueA", ERROR_ACCESS_DENIED, 1, A::kExits, 0, 300, true, false, 0, 0},
+      {"RegCloseKey", ERROR_INVALID_HANDLE, 1, A::kExits, 0, 300, true, true, 0, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.function) + " from call " + std::to_string(c.fromCall));
+    winsim::Reset();
+    winsim::CreateRegKey(HKEY_LOCAL_MACHINE, kRunKey);
+    RunningCompanion(c.answer, 300, c.holdMs);
+    winsim::FailCall(c.function, c.error, 1, c.fromCall);
+    StopTray();
+    EXPECT_GE(winsim::CallCount(c.function), c.fromCall);  // the fault fired
+    EXPECT_EQ(c.elapsed, M().clock.now);
+    EXPECT_EQ(c.fileGone, !winsim::FileExists(kTray));
+    EXPECT_EQ(c.valueGone, !HasRunValue());
+    EXPECT_EQ(c.objectHandlesLeft, M().desktop.handles.size());
+    EXPECT_EQ(c.registryHandlesLeft, M().registry.handles.size());
+  }
+  winsim::Reset();
+}
+
 // ---- RegisterAndStartTray
 
 class RegisterTrayTest : public TrayTest {
@@ -318,6 +367,37 @@ TEST_F(RegisterTrayTest, APathTooLongForTheCommandLineIsRegisteredButNotStartedC
   EXPECT_EQ(522u, bytes);
   EXPECT_EQ(1, Calls("CreateProcessW"));
   EXPECT_EQ(nullptr, Started());
+}
+
+TEST_F(RegisterTrayTest, CarriesOnWhenACallFails) {
+  struct Case {
+    const char* function;
+    int fromCall;
+    bool valueWritten;
+    bool started;
+    size_t objectHandlesLeft;
+    size_t registryHandlesLeft;
+  };
+  const Case cases[] = {
+      {"RegSetValueExW", 1, false, true, 0, 0},
+      {"RegCloseKey", 1, true, true, 0, 1},
+      {"CreateProcessW", 1, true, false, 0, 0},
+      {"CloseHandle", 1, true, true, 1, 0},  // the process handle
+      {"CloseHandle", 2, true, true, 1, 0},  // the thread handle
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.function) + " from call " + std::to_string(c.fromCall));
+    winsim::Reset();
+    winsim::CreateRegKey(HKEY_LOCAL_MACHINE, kRunKey);
+    winsim::InstallTrayProgram(kTray);
+    winsim::FailCall(c.function, ERROR_ACCESS_DENIED, 1, c.fromCall);
+    Register(u"C:\\Program Files\\Marbleleaf\\Setup\\");
+    EXPECT_EQ(c.valueWritten, HasRunValue());
+    EXPECT_EQ(c.started ? 1 : 0, winsim::RunningProcesses(kTray));
+    EXPECT_EQ(c.objectHandlesLeft, M().desktop.handles.size());
+    EXPECT_EQ(c.registryHandlesLeft, M().registry.handles.size());
+  }
+  winsim::Reset();
 }
 
 TEST_F(RegisterTrayTest, ReinstallReplacesTheRunningCompanion) {
