@@ -51,25 +51,15 @@ bool WaitEnds(const ObjectHandle& object, DWORD* result) {
   return !process || !process->running;
 }
 
-// The executable a command line names: a quoted first token, or the shortest space-delimited
-// prefix that names an existing file, as CreateProcess tries them.
+// The executable a command line names: its first token, quoted or ending at the first blank.
+// (Windows also tries longer blank-separated prefixes of an unquoted path; the product quotes.)
 std::u16string SearchExecutable(const std::u16string& name);
 
 std::u16string ExecutableOf(const std::u16string& commandLine) {
-  if (!commandLine.empty() && commandLine[0] == u'"') {
-    const size_t close = commandLine.find(u'"', 1);
-    return SearchExecutable(commandLine.substr(1, close == std::u16string::npos ? std::u16string::npos : close - 1));
-  }
-  std::u16string first;
-  for (size_t pos = 0;; ++pos) {
-    if (pos == commandLine.size() || commandLine[pos] == u' ' || commandLine[pos] == u'\t') {
-      const std::u16string candidate = SearchExecutable(commandLine.substr(0, pos));
-      if (first.empty()) first = candidate;
-      if (FileExists(candidate)) return candidate;
-      if (pos == commandLine.size()) break;
-    }
-  }
-  return first;
+  const bool quoted = !commandLine.empty() && commandLine[0] == u'"';
+  const size_t start = quoted ? 1 : 0;
+  const size_t end = commandLine.find_first_of(quoted ? u"\"" : u" \t", start);
+  return SearchExecutable(commandLine.substr(start, end == std::u16string::npos ? std::u16string::npos : end - start));
 }
 
 std::u16string FolderOf(const std::u16string& path) {
