@@ -73,6 +73,27 @@ TEST_F(PrinterRestoreTest, TwoSavedPrintersComeBackAsTheyWere) {
   EXPECT_NE(nullptr, state.savedPrinters);  // walked, not consumed
 }
 
+TEST_F(PrinterRestoreTest, OneSavedPrinterIsRestoredInTheOrderOfItsCalls) {
+  ProductPrinter(u"P", "keyP").attributes |= PRINTER_ATTRIBUTE_SHARED;
+  winsim::M().spooler.defaultPrinter = u"P";
+  MarkDeleted("keyP");
+  RemoveProductPrinters();
+  // The plain form is not kept, so the name is read back from the "DsUser" form.
+  winsim::FailNext("SetPrinterDataA", ERROR_ACCESS_DENIED);
+  winsim::M().tracing = true;
+  RestorePrinters(&state);
+  std::vector<std::string> calls;
+  for (const std::string& call : winsim::M().trace)
+    if (call != "GlobalAlloc" && call != "FormatMessageW") calls.push_back(call);
+  EXPECT_EQ((std::vector<std::string>{"EnumMonitorsW", "EnumMonitorsW", "AddPrinterW", "SetPrinterDataA",
+                                      "SetPrinterDataExA", "GetPrinterDataA", "GetPrinterDataExA", "RegOpenKeyExA",
+                                      "RegDeleteValueA", "RegCloseKey", "GetPrinterW", "GetPrinterW", "SetPrinterW",
+                                      "SetDefaultPrinterW", "SetPrinterW", "ClosePrinter"}),
+            calls);
+  EXPECT_FALSE(MarkedDeleted("keyP"));
+  EXPECT_EQ(u"P", winsim::M().spooler.defaultPrinter);
+}
+
 TEST_F(PrinterRestoreTest, DefaultStatusIsRestoredOnlyForTheFormerDefault) {
   ProductPrinter(u"Only", "keyOnly");
   winsim::PutPrinter(u"Laser", u"Other Driver", u"LPT1:");

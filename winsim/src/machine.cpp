@@ -84,6 +84,7 @@ void RecordSite(const char* function, const void* caller) {
 bool Enter(const char* function, const void* caller) {
   Machine& m = M();
   const int call = ++m.calls[function];
+  if (m.tracing) m.trace.push_back(function);
   for (Fault& fault : m.faults) {
     if (fault.function != function || call < fault.fromCall) continue;
     if (fault.times >= 0 && call >= fault.fromCall + fault.times) continue;

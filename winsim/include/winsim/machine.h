@@ -48,6 +48,8 @@ struct Machine {
   Clock clock;
   std::vector<Fault> faults;
   std::map<std::string, int> calls;  // how many times each Windows function was called
+  std::vector<std::string> trace;    // every failable call in order, while `tracing` is set
+  bool tracing = false;
 
   RegistryState registry;
   FileSystemState files;
