@@ -5,6 +5,7 @@
 #include "app/installer_state.h"
 #include "app/procedures.h"
 #include "probes/probes.h"
+#include "support/ascii_text.h"
 #include "tray/tray.h"
 
 namespace {
@@ -20,16 +21,6 @@ const VerbRow kCaseInsensitiveVerbs[] = {
     {TEXT("removetray"), kVerbRemoveTray}, {TEXT("in"), kVerbInstall},
     {TEXT("install"), kVerbInstall},      {TEXT("serverinstall"), kVerbInstall},
 };
-
-WCHAR AsciiLower(WCHAR c) { return (c >= TEXT('A') && c <= TEXT('Z')) ? static_cast<WCHAR>(c + 32) : c; }
-
-// Whole-argument comparison where only A-Z and a-z fold together.
-bool EqualsAsciiNoCase(LPCWSTR a, LPCWSTR b) {
-  for (;; ++a, ++b) {
-    if (AsciiLower(*a) != AsciiLower(*b)) return false;
-    if (*a == 0) return true;
-  }
-}
 
 bool EqualsExactly(LPCWSTR a, LPCWSTR b) {
   for (;; ++a, ++b) {

@@ -1,0 +1,131 @@
+// The uninstall and reinstall procedures, and the run functions around them.
+#include "app/procedures.h"
+
+#include "app/installer_state.h"
+#include "driver/driver_removal.h"
+#include "driver/platform.h"
+#include "log/log_dialog.h"
+#include "monitor/monitor_inventory.h"
+#include "monitor/monitor_removal.h"
+#include "printers/printer_removal.h"
+#include "printers/printer_restore.h"
+#include "system/pending_files.h"
+#include "system/spooler_service.h"
+#include "tray/tray.h"
+
+namespace {
+void ReleaseBlock(LPBYTE block) {
+  if (block) GlobalFree(block);
+}
+
+void PurgePendingFileOperations() {
+  PendingRenameTable table;
+  ReadPendingRenames(&table);
+  PurgePendingDeletes(&table);
+  FreePendingRenames(&table);
+}
+
+// Retries the deferred deletes, and once more with the spooler stopped when some still resist.
+void RetryDeferredDeletesTwice(InstallerState* state) {
+  if (!state->deferredDeletes) return;
+  RetryDeferredDeletes(state);
+  if (!state->deferredDeletes) return;
+  SpoolerRestart guard;
+  BeginSpoolerRestart(&guard, state);
+  RetryDeferredDeletes(state);
+  EndSpoolerRestart(&guard);
+}
+
+// One run: its own state, the procedure, the reboot hand-over, the dialog, the release.
+bool RunProcedure(void (*procedure)(InstallerState*), HWND parentWindow, DWORD* rebootDeletes) {
+  InstallerState state;
+  InitInstallerState(&state);
+  procedure(&state);
+  *rebootDeletes = static_cast<DWORD>(ScheduleDeletesAtReboot(&state));
+  // The key state is asked only when no error already decided that the log is shown.
+  if (state.errorCount != 0 || (GetAsyncKeyState(VK_SHIFT) & 0x8000) != 0) ShowLogDialog(&state, parentWindow);
+  const bool errorsCounted = state.errorCount != 0;
+  FreeInstallerState(&state);
+  return errorsCounted;
+}
+}  // namespace
+
+void UninstallAllPlatforms(InstallerState* state) {
+  LogLine(state, TEXT(">UnInstall Server"));
+  LogSection section(state);
+  StopTray();
+
+  // Every inventory is taken before anything is removed.
+  LogLine(state, TEXT("EnumMonitors"));
+  MonitorInventory monitors;
+  EnumerateMonitors(&monitors, state);
+  LogLine(state, TEXT("%d Monitors found"), static_cast<int>(monitors.count));
+  LogLine(state, TEXT("EnumPrinterDrivers for %s"), state->environment);
+  DriverInventory currentDrivers;
+  EnumerateDrivers(&currentDrivers, state->environment);
+  LPCWSTR otherEnvironment = state->isX64 ? TEXT("Windows NT x86") : TEXT("Windows x64");
+  LogLine(state, TEXT("EnumPrinterDrivers for %s"), otherEnvironment);
+  DriverInventory otherDrivers;
+  EnumerateDrivers(&otherDrivers, otherEnvironment);
+
+  DeleteAllProductPrinters(state);
+  RemoveDriver(state, &currentDrivers);
+  RemoveMonitor(state, &monitors);
+  SelectPlatform(state, !state->isX64);
+  RemoveDriver(state, &otherDrivers);
+  SelectPlatform(state, !state->isX64);
+  if (state->deferredDeletes) RetryDeferredDeletes(state);
+
+  ReleaseBlock(otherDrivers.buffer);
+  ReleaseBlock(currentDrivers.buffer);
+  ReleaseBlock(monitors.buffer);
+}
+
+void UninstallProduct(InstallerState* state) {
+  LogLine(state, TEXT(">UnInstall"));
+  LogSection section(state);
+  UninstallAllPlatforms(state);
+}
+
+void UninstallAndPurge(InstallerState* state) {
+  UninstallProduct(state);
+  PurgePendingFileOperations();
+  RetryDeferredDeletesTwice(state);
+}
+
+bool RunUninstall(HWND parentWindow, DWORD* rebootDeletes) {
+  return RunProcedure(UninstallAndPurge, parentWindow, rebootDeletes);
+}
+
+void Reinstall(InstallerState* state) {
+  LogLine(state, TEXT(">ReInstall"));
+  LogSection section(state, 2);
+  state->checkMonitorVersion = true;
+  UninstallProduct(state);
+
+  // What the old installation left is tried once more with the spooler stopped, then given up:
+  // only files of this run's own work reach the reboot hand-over.
+  if (state->deferredDeletes) {
+    SpoolerRestart guard;
+    BeginSpoolerRestart(&guard, state);
+    RetryDeferredDeletes(state);
+    FreeDeferredDeletes(&state->deferredDeletes);
+    EndSpoolerRestart(&guard);
+  }
+  PurgePendingFileOperations();
+
+  if (state->installMonitor) InstallMonitor(state);
+  InstallDriver(state);
+  if (state->serverMode) {
+    SelectPlatform(state, !state->isX64);
+    InstallDriver(state);
+    SelectPlatform(state, !state->isX64);
+  }
+  RestorePrinters(state);
+  RegisterAndStartTray(state);
+  RetryDeferredDeletesTwice(state);
+}
+
+bool RunReinstall(HWND parentWindow, DWORD* rebootDeletes) {
+  return RunProcedure(Reinstall, parentWindow, rebootDeletes);
+}

@@ -1,0 +1,122 @@
+// The setup program's questions, answered through the exit code, and the default printer.
+// Nothing here logs; every failure turns into the probe's answer.
+#include "probes/probes.h"
+
+#include <cstring>
+
+#include "app/product.h"
+#include "printers/printer_inventory.h"
+#include "printers/printer_removal.h"
+#include "support/ascii_text.h"
+#include "system/file_copy.h"
+#include "system/pending_files.h"
+#include "system/spooler_service.h"
+
+namespace {
+const LPCWSTR kX64Modules[] = {TEXT("mlxmon64.dll"), TEXT("mlxdrv64.dll"), TEXT("mlxui64.dll")};
+
+// The file name of a pending entry: after a "\??\" prefix, behind the last "\", "/" or ":".
+LPCWSTR FileNamePart(LPCWSTR path) {
+  if (path[0] == TEXT('\\') && path[1] == TEXT('?') && path[2] == TEXT('?') && path[3] == TEXT('\\')) path += 4;
+  LPCWSTR name = path;
+  for (LPCWSTR p = path; *p; ++p)
+    if (*p == TEXT('\\') || *p == TEXT('/') || *p == TEXT(':')) name = p + 1;
+  return name;
+}
+
+bool NamesProductModule(LPCWSTR path) {
+  LPCWSTR name = FileNamePart(path);
+  for (LPCWSTR module : kX64Modules)
+    if (EqualsAsciiNoCase(name, module)) return true;
+  return false;
+}
+
+// Carries out the pending deletes it can, then looks for an existing product module still named
+// as the source of a pending operation.
+bool PendingProductModuleRemains() {
+  PendingRenameTable table;
+  ReadPendingRenames(&table);
+  PurgePendingDeletes(&table);
+  bool hit = false;
+  for (int pair = 0; pair < table.pairCount; ++pair) {
+    const int source = 2 * pair;
+    if (table.isFile[source] && table.paths[source] && NamesProductModule(table.paths[source])) hit = true;
+  }
+  FreePendingRenames(&table);
+  return hit;
+}
+
+PRINTER_INFO_2W* FirstProductPrinter(const PrinterInventory& inventory) {
+  for (DWORD i = 0; i < inventory.count; ++i)
+    if (IsProductDriverName(inventory.entries[i].pDriverName)) return &inventory.entries[i];
+  return nullptr;
+}
+}  // namespace
+
+bool ProbePendingProductFiles() {
+  for (int pass = 0; pass < 2; ++pass) {
+    if (!PendingProductModuleRemains()) return false;
+    // A fresh spooler releases the modules it held; the second pass sees what is left.
+    SpoolerRestart guard;
+    BeginSpoolerRestart(&guard, nullptr);
+    EndSpoolerRestart(&guard);
+  }
+  return true;
+}
+
+bool ProbeDefaultPrinterIsOther() {
+  WCHAR name[260];
+  std::memset(name, 0, sizeof(name));
+  DWORD capacity = 260;
+  GetDefaultPrinterW(name, &capacity);
+  if (name[0] == 0) return true;
+  HANDLE printer = nullptr;
+  if (!OpenPrinterW(name, &printer, nullptr)) return true;
+  PrinterInfo2Result result = GetPrinterInfo2(printer);
+  const bool other = !(result.info && IsProductDriverName(result.info->pDriverName));
+  ClosePrinterHandle(printer);
+  if (result.info) GlobalFree(result.info);
+  return other;
+}
+
+DRIVER_INFO_2W* GetDriverInfo2(HANDLE printer) {
+  DWORD needed = 0;
+  GetPrinterDriverW(printer, const_cast<LPWSTR>(TEXT("Windows x64")), 2, nullptr, 0, &needed);
+  if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return nullptr;
+  LPBYTE block = static_cast<LPBYTE>(GlobalAlloc(GMEM_FIXED, needed));
+  if (!block) {
+    SetLastError(static_cast<DWORD>(E_OUTOFMEMORY));
+    return nullptr;
+  }
+  std::memset(block, 0, needed);
+  // A null environment is the local machine's own: "Windows x64" where the installer runs.
+  if (!GetPrinterDriverW(printer, nullptr, 2, block, needed, &needed)) {
+    GlobalFree(block);
+    return nullptr;
+  }
+  return reinterpret_cast<DRIVER_INFO_2W*>(block);
+}
+
+bool ProbeDriverCurrent() {
+  PrinterInventory inventory = {nullptr, 0};
+  EnumerateLocalPrinters(&inventory);
+  bool current = false;
+  PRINTER_INFO_2W* entry = FirstProductPrinter(inventory);
+  HANDLE printer = nullptr;
+  if (entry && OpenPrinterW(entry->pPrinterName, &printer, nullptr)) {
+    DRIVER_INFO_2W* driver = GetDriverInfo2(printer);
+    // Compared as a signed number: a module without a version (-1) is not current.
+    if (driver && driver->pDriverPath) current = GetFileBuildNumber(driver->pDriverPath) >= kOldestCompatibleMonitorBuild;
+    ClosePrinterHandle(printer);
+    if (driver) GlobalFree(driver);
+  }
+  ReleasePrinterInventory(&inventory);
+  return current;
+}
+
+void SetDefaultToProductPrinter() {
+  PrinterInventory inventory = {nullptr, 0};
+  EnumerateLocalPrinters(&inventory);
+  if (PRINTER_INFO_2W* entry = FirstProductPrinter(inventory)) SetDefaultPrinterW(entry->pPrinterName);
+  ReleasePrinterInventory(&inventory);
+}

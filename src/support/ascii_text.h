@@ -1,0 +1,6 @@
+// Comparisons where only the ASCII letters A-Z and a-z fold together, as the installer's verbs and
+// file names need: no locale, no other folding.
+#pragma once
+#include "platform/win32.h"
+
+bool EqualsAsciiNoCase(LPCWSTR a, LPCWSTR b);
