@@ -142,3 +142,18 @@ TEST_F(WinsimSystemTest, DoubledSeparatorsNameTheSameFileAsOnWindows) {
   EXPECT_FALSE(winsim::FileExists(u"C:\\Dest\\m.dll"));
   EXPECT_EQ(winsim::PathKey(u"\\\\SERVER\\SHARE\\X"), winsim::PathKey(u"\\\\server\\\\share\\x"));
 }
+
+TEST_F(WinsimSystemTest, ACopyThroughReadAndWriteCarriesTheVersionResource) {
+  winsim::PutFile(u"C:\\src\\m.dll", "module", winsim::Build(2073));
+  HANDLE in = CreateFileW(u"C:\\src\\m.dll", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE out = CreateFileW(u"C:\\src\\copy.dll", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  BYTE buffer[16];
+  DWORD read = 0, written = 0;
+  while (ReadFile(in, buffer, sizeof(buffer), &read, nullptr) && read) WriteFile(out, buffer, read, &written, nullptr);
+  CloseHandle(out);
+  CloseHandle(in);
+  const winsim::FileEntry* copy = winsim::FindFile(u"C:\\src\\copy.dll");
+  ASSERT_TRUE(copy && copy->version);
+  EXPECT_EQ(2073, copy->version->build);
+  EXPECT_EQ("module", std::string(copy->content.begin(), copy->content.end()));
+}

@@ -42,6 +42,45 @@ bool SharingConflict(const std::u16string& key, DWORD access, DWORD share) {
   return false;
 }
 
+// A version resource is part of a module's bytes: readers see it behind the content, and a copy
+// that writes those bytes elsewhere carries it along (taken back out when the copy is closed).
+const DWORD kVersionTrailerMagic = 0x52565357;  // "WSVR"
+struct VersionTrailer {
+  VS_FIXEDFILEINFO fixed;
+  DWORD fixedInfoLength;
+  DWORD magic;
+};
+
+std::vector<uint8_t> DiskBytes(const FileEntry& entry) {
+  std::vector<uint8_t> bytes = entry.content;
+  if (!entry.version) return bytes;
+  const winsim::VersionResource& v = *entry.version;
+  VersionTrailer trailer = {};
+  trailer.fixed.dwSignature = 0xFEEF04BD;
+  trailer.fixed.dwProductVersionMS = (DWORD{v.major} << 16) | v.minor;
+  trailer.fixed.dwProductVersionLS = (DWORD{v.patch} << 16) | v.build;
+  trailer.fixedInfoLength = v.fixedInfoLength;
+  trailer.magic = kVersionTrailerMagic;
+  const uint8_t* raw = reinterpret_cast<const uint8_t*>(&trailer);
+  bytes.insert(bytes.end(), raw, raw + sizeof(trailer));
+  return bytes;
+}
+
+void AdoptVersionTrailer(FileEntry& entry) {
+  if (entry.content.size() < sizeof(VersionTrailer)) return;
+  VersionTrailer trailer;
+  std::memcpy(&trailer, entry.content.data() + entry.content.size() - sizeof(trailer), sizeof(trailer));
+  if (trailer.magic != kVersionTrailerMagic || trailer.fixed.dwSignature != 0xFEEF04BD) return;
+  winsim::VersionResource v;
+  v.major = static_cast<WORD>(trailer.fixed.dwProductVersionMS >> 16);
+  v.minor = static_cast<WORD>(trailer.fixed.dwProductVersionMS);
+  v.patch = static_cast<WORD>(trailer.fixed.dwProductVersionLS >> 16);
+  v.build = static_cast<WORD>(trailer.fixed.dwProductVersionLS);
+  v.fixedInfoLength = trailer.fixedInfoLength;
+  entry.version = v;
+  entry.content.resize(entry.content.size() - sizeof(trailer));
+}
+
 winsim::OpenFile* FindOpen(HANDLE handle) {
   auto it = M().files.handles.find(reinterpret_cast<uintptr_t>(handle));
   return it == M().files.handles.end() ? nullptr : &it->second;
@@ -111,7 +150,7 @@ BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPO
     SetLastError(open ? ERROR_ACCESS_DENIED : ERROR_INVALID_HANDLE);
     return FALSE;
   }
-  const std::vector<uint8_t>& content = M().files.entries[open->key].content;
+  const std::vector<uint8_t> content = DiskBytes(M().files.entries[open->key]);
   const size_t available = open->position < content.size() ? content.size() - open->position : 0;
   const size_t n = std::min<size_t>(available, toRead);
   if (n) std::memcpy(buffer, content.data() + open->position, n);
@@ -146,7 +185,10 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
   auto it = M().files.handles.find(reinterpret_cast<uintptr_t>(handle));
   if (it != M().files.handles.end()) {
     auto entry = M().files.entries.find(it->second.key);
-    if (entry != M().files.entries.end()) entry->second.openHandles--;
+    if (entry != M().files.entries.end()) {
+      entry->second.openHandles--;
+      if (it->second.access & GENERIC_WRITE) AdoptVersionTrailer(entry->second);
+    }
     M().files.handles.erase(it);
     return TRUE;
   }
