@@ -3,7 +3,7 @@
 #include "platform/win32.h"
 
 const int kProductBuild = 2093;
-const int kOldestCompatibleMonitorBuild = 2073;
+const int kOldestCompatibleBuild = 2073;
 
 #define PRODUCT_MONITOR_NAME TEXT("MarbleleafServer:")
 #define PRODUCT_DRIVER_NAME TEXT("Marbleleaf Server")

@@ -101,7 +101,7 @@ void RemoveMonitor(InstallerState* state, const MonitorInventory* inventory) {
     LogLine(state, TEXT("There is no check for monitor version"));
   } else {
     const int build = GetFileBuildNumber(Text(path));
-    if (build >= kOldestCompatibleMonitorBuild && build <= kProductBuild) {
+    if (build >= kOldestCompatibleBuild && build <= kProductBuild) {
       LogLine(state, TEXT("Version (%d) is compatible, proceed without uninstall"), build);
       if (found)
         state->installMonitor = false;

@@ -106,7 +106,7 @@ bool ProbeDriverCurrent() {
   if (entry && OpenPrinterW(entry->pPrinterName, &printer, nullptr)) {
     DRIVER_INFO_2W* driver = GetDriverInfo2(printer);
     // Compared as a signed number: a module without a version (-1) is not current.
-    if (driver && driver->pDriverPath) current = GetFileBuildNumber(driver->pDriverPath) >= kOldestCompatibleMonitorBuild;
+    if (driver && driver->pDriverPath) current = GetFileBuildNumber(driver->pDriverPath) >= kOldestCompatibleBuild;
     ClosePrinterHandle(printer);
     if (driver) GlobalFree(driver);
   }
