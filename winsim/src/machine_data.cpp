@@ -28,6 +28,18 @@ std::u16string PathKey(const std::u16string& path) {
   return key;
 }
 
+FileSystemState::FileSystemState() {
+  for (const char16_t* folder :
+       {u"C:\\Windows", u"C:\\Windows\\system32", u"C:\\Windows\\system32\\spool",
+        u"C:\\Windows\\system32\\spool\\DRIVERS", u"C:\\Windows\\system32\\spool\\DRIVERS\\x64",
+        u"C:\\Windows\\system32\\spool\\DRIVERS\\W32X86", u"C:\\Program Files"}) {
+    FileEntry& entry = entries[PathKey(folder)];
+    entry.path = folder;
+    entry.isDirectory = true;
+    entry.attributes = FILE_ATTRIBUTE_DIRECTORY;
+  }
+}
+
 FileEntry* FindFile(const std::u16string& path) {
   auto it = M().files.entries.find(PathKey(path));
   return it == M().files.entries.end() ? nullptr : &it->second;
@@ -111,6 +123,15 @@ void Reboot() {
 // ---- registry
 const char* const kSessionManagerKey = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 const char16_t* const kPendingRenamesValue = u"PendingFileRenameOperations";
+
+RegistryState::RegistryState() {
+  for (const char16_t* key : {u"HKLM", u"HKLM\\SOFTWARE", u"HKLM\\SOFTWARE\\MICROSOFT", u"HKLM\\SOFTWARE\\MICROSOFT\\WINDOWS",
+                              u"HKLM\\SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION",
+                              u"HKLM\\SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\RUN", u"HKLM\\SYSTEM",
+                              u"HKLM\\SYSTEM\\CURRENTCONTROLSET", u"HKLM\\SYSTEM\\CURRENTCONTROLSET\\CONTROL",
+                              u"HKLM\\SYSTEM\\CURRENTCONTROLSET\\CONTROL\\SESSION MANAGER", u"HKCU", u"HKCU\\SOFTWARE"})
+    keys[key];
+}
 
 std::u16string RegKeyName(HKEY root, const std::string& path) {
   std::u16string name = root == HKEY_CURRENT_USER ? u"HKCU" : u"HKLM";

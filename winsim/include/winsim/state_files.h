@@ -40,6 +40,7 @@ struct FileSystemState {
   uintptr_t nextHandle = 0x4000;
   int shortWrites = 0;                    // the next N WriteFile calls write one byte less than asked
   bool rebootOperationsAllowed = true;    // MoveFileExW may write PendingFileRenameOperations
+  FileSystemState();                      // the folders every Windows installation has
 };
 
 // Test-side helpers (they model the machine; none of them counts as a Windows call).

@@ -26,6 +26,7 @@ struct RegHandle {
 struct RegistryState {
   std::map<std::u16string, RegKey> keys;  // key: "HKLM\\PATH" or "HKCU\\PATH", upper-cased
   std::map<uintptr_t, RegHandle> handles;
+  RegistryState();  // the keys every Windows installation has
   uintptr_t nextHandle = 0x8000;
 };
 

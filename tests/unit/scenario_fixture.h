@@ -1,0 +1,74 @@
+// Whole runs of install.exe on a simulated machine laid out as the setup program leaves it: the
+// installer and the product files in "C:\Program Files\Marbleleaf\app", the tray companion in
+// its parent folder. Shift is held so that every run shows its log, which the tests read back.
+#pragma once
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/dispatcher.h"
+#include "winsim_fixture.h"
+
+class ScenarioTest : public MachineTest {
+ protected:
+  static constexpr const char16_t* kApp = u"C:\\Program Files\\Marbleleaf\\app\\";
+  static constexpr const char16_t* kTray = u"C:\\Program Files\\Marbleleaf\\mbltray.exe";
+  static constexpr const char16_t* kSystem = u"C:\\Windows\\system32\\";
+
+  void SetUp() override {
+    MachineTest::SetUp();
+    winsim::M().modulePath = std::u16string(kApp) + u"install.exe";
+    winsim::PutFile(winsim::M().modulePath, "installer");
+    LayDownProduct(2093);
+    winsim::InstallTrayProgram(kTray);
+    winsim::M().desktop.shiftDown = true;
+  }
+
+  void TearDown() override {
+    EXPECT_EQ(0, winsim::M().globalBlocks) << "global blocks left";
+    EXPECT_EQ(0, winsim::M().localBlocks) << "local blocks left";
+    MachineTest::TearDown();
+  }
+
+  // The product files of one build in the installer's folder.
+  static void LayDownProduct(WORD build) {
+    for (const char16_t* module : {u"mlxmon64.dll", u"mlxdrv64.dll", u"mlxui64.dll", u"mlxmon32.dll",
+                                   u"mlxdrv32.dll", u"mlxui32.dll"}) {
+      winsim::PutFile(std::u16string(kApp) + module, "module " + Narrow(module), winsim::Build(build));
+    }
+    winsim::PutFile(std::u16string(kApp) + u"mlxhelp.chm", "help");
+  }
+
+  static int Run(const std::u16string& verb) {
+    winsim::M().commandLine = u"\"" + winsim::M().modulePath + u"\" " + verb;
+    return RunInstaller(nullptr);
+  }
+
+  static std::string Log() { return Narrow(winsim::M().desktop.dialog.text); }
+  static std::string Title() { return Narrow(winsim::M().desktop.dialog.title); }
+
+  // The log compared with tests/unit/golden/<name>.log; UPDATE_GOLDEN=1 writes the file instead.
+  static void ExpectGoldenLog(const std::string& name) {
+    const std::string path = std::string(INSTALL_SOURCE_DIR) + "/tests/unit/golden/" + name + ".log";
+    std::string log = Log();
+    // Stored with LF line ends so that reviews and diffs read well; the log itself uses CR LF.
+    std::string stored;
+    for (char c : log)
+      if (c != '\r') stored += c;
+    if (std::getenv("UPDATE_GOLDEN")) {
+      std::ofstream(path, std::ios::binary) << stored;
+      return;
+    }
+    std::ifstream in(path, std::ios::binary);
+    ASSERT_TRUE(in.good()) << "missing golden log " << path;
+    std::stringstream expected;
+    expected << in.rdbuf();
+    EXPECT_EQ(expected.str(), stored) << "golden log " << name;
+    for (size_t i = 0; i < log.size(); ++i) {
+      if (log[i] == '\n') {
+        ASSERT_TRUE(i > 0 && log[i - 1] == '\r') << "a line not ended by CR LF";
+      }
+    }
+  }
+};

@@ -1,0 +1,196 @@
+// Whole installer runs on simulated machines: exit code, the whole log (golden files in
+// tests/unit/golden, reviewed line by line) and the machine afterwards.
+#include <gtest/gtest.h>
+
+#include "scenario_fixture.h"
+
+namespace {
+const char16_t* const kDriver = u"Marbleleaf Server";
+const char16_t* const kPort = u"MarbleleafServer:";
+
+std::string RunValue() {
+  const winsim::RegValue* value =
+      winsim::GetRegValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", u"MarbleleafTray");
+  if (!value) return "(none)";
+  std::u16string text;
+  for (size_t i = 0; i + 1 < value->data.size(); i += 2) text += static_cast<char16_t>(value->data[i] | value->data[i + 1] << 8);
+  return Narrow(text.c_str());
+}
+
+// A product printer left by an earlier installation, with its settings key when given.
+winsim::PrinterEntry& OldProductPrinter(const std::u16string& name, const std::string& key) {
+  winsim::PrinterEntry& printer = winsim::PutPrinter(name, kDriver, kPort);
+  if (!key.empty()) winsim::SetPrinterDataString(printer, "", "SubKey", key);
+  return printer;
+}
+
+// The machine after a complete installation of build `build`.
+void InstalledProduct(WORD build) {
+  winsim::PutMonitor(kPort, u"mlxmon64.dll", winsim::Build(build));
+  winsim::PutDriver(kDriver, u"Windows x64", u"mlxdrv64.dll", u"mlxui64.dll", u"mlxhelp.chm", winsim::Build(build));
+  winsim::PutDriver(kDriver, u"Windows NT x86", u"mlxdrv32.dll", u"mlxui32.dll", u"mlxhelp.chm", winsim::Build(build));
+}
+}  // namespace
+
+TEST_F(ScenarioTest, FirstInstallationOnACleanMachine) {
+  EXPECT_EQ(1, Run(u"install"));
+  ExpectGoldenLog("first_install");
+  EXPECT_EQ("Marbleleaf build 2093- Install log.", Title());
+  ASSERT_NE(nullptr, winsim::FindMonitor(kPort));
+  EXPECT_TRUE(winsim::FileExists(std::u16string(kSystem) + u"mlxmon64.dll"));
+  ASSERT_NE(nullptr, winsim::FindDriver(kDriver, u"Windows x64"));
+  ASSERT_NE(nullptr, winsim::FindDriver(kDriver, u"Windows NT x86"));
+  EXPECT_TRUE(winsim::FileExists(u"C:\\Windows\\system32\\spool\\DRIVERS\\x64\\3\\mlxdrv64.dll"));
+  EXPECT_TRUE(winsim::FileExists(u"C:\\Windows\\system32\\spool\\DRIVERS\\W32X86\\3\\mlxui32.dll"));
+  EXPECT_FALSE(winsim::FileExists(u"C:\\Windows\\system32\\spool\\DRIVERS\\x64\\mlxdrv64.dll"));  // staging gone
+  const winsim::PrinterEntry* server = winsim::FindPrinter(u"mblServer");
+  ASSERT_NE(nullptr, server);
+  EXPECT_EQ(u"MarbleleafServer:", server->portName);
+  EXPECT_TRUE(server->attributes & PRINTER_ATTRIBUTE_SHARED);
+  EXPECT_EQ(u"mblServer", server->shareName.value_or(u"(null)"));
+  EXPECT_EQ(u"", winsim::M().spooler.defaultPrinter);
+  EXPECT_EQ("C:\\Program Files\\Marbleleaf\\mbltray.exe", RunValue());
+  EXPECT_EQ(1, winsim::RunningProcesses(kTray));
+  EXPECT_EQ(nullptr, winsim::GetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenamesValue));
+}
+
+// The setup program's upgrade: "removetray", the new files laid down, then the install verb.
+TEST_F(ScenarioTest, ReinstallKeepsACompatibleMonitor) {
+  ASSERT_EQ(1, Run(u"install"));
+  const int registrations = winsim::CallCount("AddMonitorW");
+  EXPECT_EQ(6, Run(u"removetray"));
+  winsim::InstallTrayProgram(kTray);
+  winsim::M().desktop.dialog = winsim::DialogState();
+  EXPECT_EQ(1, Run(u"in"));
+  ExpectGoldenLog("reinstall_over_install");
+  EXPECT_EQ(registrations, winsim::CallCount("AddMonitorW"));
+  EXPECT_NE(nullptr, winsim::FindMonitor(kPort));
+  EXPECT_NE(nullptr, winsim::FindPrinter(u"mblServer"));
+  EXPECT_EQ(1, winsim::RunningProcesses(kTray));
+}
+
+TEST_F(ScenarioTest, ReinstallRecreatesSavedPrintersWithTheirSettings) {
+  InstalledProduct(2093);
+  winsim::PrinterEntry& front = OldProductPrinter(u"Front Desk", "FrontKey");
+  front.comment = u"by the door";
+  front.location = u"Ground floor";
+  front.shareName = u"FRONT";
+  front.attributes |= PRINTER_ATTRIBUTE_SHARED;
+  winsim::PrinterEntry& back = OldProductPrinter(u"Back Office", "");
+  winsim::SetPrinterDataString(back, "DsUser", "SubKey", "BackKey");
+  OldProductPrinter(u"Scratch", "");  // no settings key: not recreated
+  winsim::PutPrinter(u"Laser", u"Generic Laser", u"LPT1:");
+  winsim::M().spooler.defaultPrinter = u"Back Office";
+  winsim::CreateRegKey(HKEY_CURRENT_USER, "Software\\Orvanel Software KFT\\Marbleleaf\\Marbleleafs\\BackKey");
+  winsim::SetRegString(HKEY_CURRENT_USER, "Software\\Orvanel Software KFT\\Marbleleaf\\Marbleleafs\\BackKey",
+                       u"deleted", u"1");
+
+  EXPECT_EQ(1, Run(u"serverinstall"));
+  ExpectGoldenLog("reinstall_saved_printers");
+
+  const winsim::PrinterEntry* frontNow = winsim::FindPrinter(u"Front Desk");
+  ASSERT_NE(nullptr, frontNow);
+  EXPECT_EQ(u"by the door", frontNow->comment.value_or(u"(null)"));
+  EXPECT_EQ(u"Ground floor", frontNow->location.value_or(u"(null)"));
+  EXPECT_EQ(u"FRONT", frontNow->shareName.value_or(u"(null)"));
+  EXPECT_EQ(kPort, frontNow->portName);
+  EXPECT_EQ("FrontKey", std::string(frontNow->data.at("").at("SubKey").data.begin(),
+                                    frontNow->data.at("").at("SubKey").data.end() - 1));
+  const winsim::PrinterEntry* backNow = winsim::FindPrinter(u"Back Office");
+  ASSERT_NE(nullptr, backNow);
+  EXPECT_EQ(u"Back Office", backNow->shareName.value_or(u"(null)"));
+  EXPECT_EQ(u"Back Office", winsim::M().spooler.defaultPrinter);
+  EXPECT_EQ(nullptr, winsim::GetRegValue(HKEY_CURRENT_USER,
+                                         "Software\\Orvanel Software KFT\\Marbleleaf\\Marbleleafs\\BackKey", u"deleted"));
+  EXPECT_EQ(nullptr, winsim::FindPrinter(u"Scratch"));
+  EXPECT_EQ(nullptr, winsim::FindPrinter(u"mblServer"));
+  EXPECT_NE(nullptr, winsim::FindPrinter(u"Laser"));
+}
+
+// Without "removetray" first, the companion's Run value names the file the reinstall is about to
+// start, and the removal half deletes it: the run succeeds but no companion starts.
+TEST_F(ScenarioTest, ReinstallWithoutRemoveTrayLosesTheCompanionFile) {
+  ASSERT_EQ(1, Run(u"install"));
+  EXPECT_EQ(1, Run(u"install"));
+  EXPECT_FALSE(winsim::FileExists(kTray));
+  EXPECT_EQ(0, winsim::RunningProcesses(kTray));
+  EXPECT_EQ("C:\\Program Files\\Marbleleaf\\mbltray.exe", RunValue());
+}
+
+TEST_F(ScenarioTest, UninstallOfAMachineWithoutTheProduct) {
+  EXPECT_EQ(2, Run(u"uninstall"));
+  ExpectGoldenLog("uninstall_without_product");
+  EXPECT_EQ("Marbleleaf build 2093- Install log.", Title());
+}
+
+TEST_F(ScenarioTest, UninstallRemovesEverythingOfTheProduct) {
+  ASSERT_EQ(1, Run(u"install"));
+  winsim::PutPrinter(u"Laser", u"Generic Laser", u"LPT1:");
+  EXPECT_EQ(2, Run(u"UN"));
+  EXPECT_EQ(nullptr, winsim::FindMonitor(kPort));
+  EXPECT_EQ(nullptr, winsim::FindDriver(kDriver, u"Windows x64"));
+  EXPECT_EQ(nullptr, winsim::FindDriver(kDriver, u"Windows NT x86"));
+  EXPECT_EQ(nullptr, winsim::FindPrinter(u"mblServer"));
+  EXPECT_NE(nullptr, winsim::FindPrinter(u"Laser"));
+  EXPECT_FALSE(winsim::FileExists(std::u16string(kSystem) + u"mlxmon64.dll"));
+  EXPECT_FALSE(winsim::FileExists(kTray));
+  EXPECT_EQ("(none)", RunValue());
+  EXPECT_EQ(0, winsim::RunningProcesses(kTray));
+}
+
+// A second registration that shares the module keeps it loaded until the spooler stops.
+TEST_F(ScenarioTest, UninstallDeletesAModuleLockedUntilTheSpoolerStops) {
+  InstalledProduct(2093);
+  winsim::PutMonitor(u"Marbleleaf Legacy", u"mlxmon64.dll");
+  EXPECT_EQ(2, Run(u"uninstall"));
+  ExpectGoldenLog("uninstall_module_locked_until_restart");
+  EXPECT_FALSE(winsim::FileExists(std::u16string(kSystem) + u"mlxmon64.dll"));
+  EXPECT_TRUE(winsim::SpoolerRunning());
+}
+
+TEST_F(ScenarioTest, AFileThatStaysLockedIsLeftForTheReboot) {
+  InstalledProduct(2093);
+  winsim::LockFile(std::u16string(kSystem) + u"mlxmon64.dll");
+  EXPECT_EQ(101, Run(u"uninstall"));
+  ExpectGoldenLog("uninstall_file_left_for_reboot");
+  winsim::Reboot();
+  EXPECT_FALSE(winsim::FileExists(std::u16string(kSystem) + u"mlxmon64.dll"));
+
+  // The same run with one error counted: errors decide before files left for the reboot.
+  winsim::Reset();
+  SetUp();
+  InstalledProduct(2093);
+  OldProductPrinter(u"Stuck", "");
+  winsim::LockFile(std::u16string(kSystem) + u"mlxmon64.dll");
+  winsim::FailCall("DeletePrinter", ERROR_ACCESS_DENIED);
+  winsim::M().desktop.shiftDown = false;
+  EXPECT_EQ(100, Run(u"uninstall"));
+  EXPECT_EQ("Marbleleaf build 2093- Install error log!", Title());
+  EXPECT_EQ(0, winsim::CallCount("GetAsyncKeyState"));  // an error decides alone
+  EXPECT_NE(std::string::npos, Log().find("Error(17): Can`t delete printer 'Stuck' - (Access is denied.)\r\n"));
+}
+
+TEST_F(ScenarioTest, ShiftShowsTheLogOfAnErrorFreeRunOnly) {
+  winsim::M().desktop.shiftDown = false;
+  EXPECT_EQ(2, Run(u"uninstall"));
+  EXPECT_EQ(0, winsim::M().desktop.dialog.shown);
+  EXPECT_EQ(1, winsim::CallCount("GetAsyncKeyState"));
+  winsim::M().desktop.shiftDown = true;
+  winsim::M().desktop.dialog.scriptedCommand = IDCANCEL;
+  EXPECT_EQ(2, Run(u"uninstall"));
+  EXPECT_EQ(1, winsim::M().desktop.dialog.shown);
+  EXPECT_EQ("Marbleleaf build 2093- Install log.", Title());
+  // The reboot hand-over comes before the dialog.
+  winsim::FailNext("GetAsyncKeyState", 5);
+  EXPECT_EQ(2, Run(u"uninstall"));
+  EXPECT_EQ(1, winsim::M().desktop.dialog.shown);
+}
+
+TEST_F(ScenarioTest, RemoveTrayStopsTheCompanionAndEndsWithSix) {
+  ASSERT_EQ(1, Run(u"install"));
+  ASSERT_EQ(1, winsim::RunningProcesses(kTray));
+  EXPECT_EQ(6, Run(u"removetray"));
+  EXPECT_EQ(0, winsim::RunningProcesses(kTray));
+  EXPECT_EQ("(none)", RunValue());
+  EXPECT_FALSE(winsim::FileExists(kTray));
+}
