@@ -228,9 +228,27 @@ SpoolerState::SpoolerState() {
   monitors.push_back({u"Standard TCP/IP Port", u"Windows x64", u"tcpmon.dll", {}});
 }
 
+namespace {
+bool SameTextNoCase(const std::u16string& a, const std::u16string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (a[i] != b[i] && Upper(a[i]) != Upper(b[i])) return false;
+  return true;
+}
+}  // namespace
+
+// Looked up on every handle operation: the last printer found is tried first, and names are
+// compared in place, so that a machine of thousands of printers costs the model little per call.
 PrinterEntry* FindPrinter(const std::u16string& name) {
-  for (PrinterEntry& p : M().spooler.printers)
-    if (UpperCopy(p.name) == UpperCopy(name)) return &p;
+  static size_t lastFound = 0;
+  std::vector<PrinterEntry>& printers = M().spooler.printers;
+  if (lastFound < printers.size() && SameTextNoCase(printers[lastFound].name, name)) return &printers[lastFound];
+  for (size_t i = 0; i < printers.size(); ++i) {
+    if (SameTextNoCase(printers[i].name, name)) {
+      lastFound = i;
+      return &printers[i];
+    }
+  }
   return nullptr;
 }
 
