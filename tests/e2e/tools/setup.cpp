@@ -202,6 +202,8 @@ int wmain(int argc, wchar_t** argv) {
     if (command == L"addprinter" && argc >= 3) return CmdAddPrinter(argc, argv);
     if (command == L"setdefault" && argc == 3) return Report(SetDefaultPrinterW(argv[2]));
     if (command == L"pending" && (argc == 3 || argc == 4)) return CmdPending(argv[2], argc == 4 ? argv[3] : nullptr);
+    if (command == L"deldriver" && argc == 3)  // the registration only: flags 0
+        return Report(DeletePrinterDriverW(nullptr, argv[2], const_cast<WCHAR*>(L"Marbleleaf Server")));
     if (command == L"hold" && argc == 3) return CmdHold(argv[2]);
     if (command == L"load" && argc == 3) return CmdLoad(argv[2]);
     if (command == L"print" && argc == 4) return CmdPrint(argv[2], argv[3]);
