@@ -207,6 +207,14 @@ e2e_reboot() {
     e2e_log "rebooted"
 }
 
+# A fresh persistent wineserver: the next program starts the desktop again and
+# picks up a changed display driver.
+e2e_restart_wineserver() {
+    "$E2E_WINESERVER" -k 2>/dev/null
+    "$E2E_WINESERVER" -w 2>/dev/null
+    "$E2E_WINESERVER" -p </dev/null >/dev/null 2>&1
+}
+
 # Registers the monitor's port where Wine's spooler looks for it before it
 # hands a job to the monitor (Windows keeps its own record).
 e2e_register_port() {

@@ -391,3 +391,51 @@ scenario_print_after_install() {
     e2e_setup print mblServer "page one"
     e2e_expect_job "page one"
 }
+
+# The log dialog on a real X display (Xvfb), photographed as an artifact:
+# e2e-artifacts/log-dialog.png. Shows the error title, the log and "Close".
+scenario_log_dialog_screenshot() {
+    e2e_installer_prefix log_dialog_screenshot
+    local display
+    display=$(e2e_start_xvfb) || { e2e_fail "no Xvfb"; return; }
+    # The X11 driver instead of the null one, with window-manager decorations.
+    e2e_run reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d x11 /f
+    e2e_run reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f
+    e2e_restart_wineserver
+    export DISPLAY=$display
+    e2e_spawn shift "shift down" "$E2E_TOOLS_WIN\\shiftdown.exe"
+    rm "$(e2e_unix "$E2E_APP_WIN")/mlxui64.dll"
+    e2e_spawn installer "" "$E2E_APP_WIN\\install.exe" install
+    e2e_tool logdialog 60000 --keep
+    e2e_expect_rc 0 "log dialog"
+    e2e_expect_line "$E2E_OUT" "title: Marbleleaf build 2093- Install error log!"
+    mkdir -p "$E2E_ARTIFACTS"
+    local shot="$E2E_ARTIFACTS/log-dialog.png"
+    rm -f "$shot"
+    import -display "$display" -window root "$shot" 2>/dev/null || e2e_fail "import failed"
+    [ -s "$shot" ] || e2e_fail "no screenshot"
+    # The screen is not blank: the dialog is drawn.
+    local colours
+    colours=$(convert "$shot" -format '%k' info: 2>/dev/null)
+    [ "${colours:-0}" -gt 10 ] || e2e_fail "screenshot has $colours colours"
+    e2e_tool logdialog 10000
+    e2e_wait installer 30
+    e2e_expect_rc 100 "install without mlxui64.dll"
+}
+
+# Starts Xvfb on a free display for this scenario; prints ":N".
+e2e_start_xvfb() {
+    local n
+    for ((n = 90; n < 140; n++)); do
+        [ -e "/tmp/.X$n-lock" ] && continue
+        Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
+        echo $! >"$E2E_SPAWNED/xvfb.pid"
+        local i
+        for ((i = 0; i < 50; i++)); do
+            [ -e "/tmp/.X11-unix/X$n" ] && { echo ":$n"; return 0; }
+            sleep 0.1
+        done
+        kill "$(cat "$E2E_SPAWNED/xvfb.pid")" 2>/dev/null
+    done
+    return 1
+}

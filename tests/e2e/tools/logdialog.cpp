@@ -1,7 +1,7 @@
 // Reads the installer's log dialog as a person would see it, then closes it:
 // waits for a visible window with the edit control 1001 and a "Close" button,
 // prints its title and the text of 1001, and posts WM_COMMAND IDOK.
-//   logdialog [timeout-ms]      exit 0 when read and closed, 1 on time-out
+//   logdialog [timeout-ms] [--keep]   exit 0 when read (and closed unless --keep), 1 on time-out
 #include "common.h"
 
 namespace {
@@ -62,6 +62,7 @@ int wmain(int argc, wchar_t** argv) {
         }
     }
     if (!line.empty()) Line(line);
-    PostMessageW(found.dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    bool keep = argc > 2 && lstrcmpW(argv[2], L"--keep") == 0;
+    if (!keep) PostMessageW(found.dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
     return 0;
 }
