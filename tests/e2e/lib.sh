@@ -223,6 +223,38 @@ e2e_register_port() {
 
 # ---- expectations -----------------------------------------------------------
 
+E2E_SOURCE=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+
+# The sed script of one side (host or wine) for one story, from tier_differences.txt.
+e2e_tier_rules() {
+    local side=$1 story=$2
+    awk -v side="$side" -v story="$story" '
+        /^  (both|host|wine) / {
+            line = substr($0, 3)
+            split(line, f, " ")
+            if (f[1] != "both" && f[1] != side) next
+            n = split(f[2], stories, ",")
+            ok = (f[2] == "*")
+            for (i = 1; i <= n; i++) if (stories[i] == story) ok = 1
+            if (!ok) next
+            print substr(line, length(f[1]) + length(f[2]) + 3)
+        }' "$E2E_SOURCE/tests/e2e/tier_differences.txt"
+}
+
+# The log of the last e2e_install_logged against the host tier's golden log of
+# the same story, line by line, after the rules of tier_differences.txt.
+e2e_compare_tiers() {
+    local story=$1 golden="$E2E_SOURCE/tests/unit/golden/$1.log" out
+    [ -f "$golden" ] || { e2e_fail "no golden log $golden"; return; }
+    out=$(diff <(sed -E -f <(e2e_tier_rules host "$story") "$golden") \
+               <(printf '%s\n' "$E2E_LOG" | sed -E -f <(e2e_tier_rules wine "$story")))
+    if [ -n "$out" ]; then
+        e2e_fail "Wine's log differs from the host tier's $story.log beyond tier_differences.txt:"$'\n'"$out"
+    else
+        e2e_log "log agrees with the host tier's $story.log"
+    fi
+}
+
 e2e_fail() {
     E2E_FAILURES=$((E2E_FAILURES + 1))
     e2e_log "FAILED: $*"

@@ -191,7 +191,7 @@ scenario_clean_install() {
     e2e_install_logged install
     e2e_expect_rc 1 "clean install"
     [ "$E2E_TITLE" = "Marbleleaf build 2093- Install log." ] || e2e_fail "title '$E2E_TITLE'"
-    e2e_expect_line "$E2E_LOG" "Marbleleaf 2093"
+    e2e_compare_tiers first_install
     e2e_expect_line "$E2E_LOG" "      AddMonitor - OK :)"
     e2e_expect_installed 2093
     e2e_wait_tray "tray mutex yes window yes"
@@ -224,6 +224,7 @@ scenario_reinstall() {
     e2e_install_logged install
     e2e_expect_rc 100 "second install (Wine: drivers not deleted, mblServer not recreated)"
     [ "$E2E_TITLE" = "Marbleleaf build 2093- Install error log!" ] || e2e_fail "title '$E2E_TITLE'"
+    e2e_compare_tiers reinstall_over_install
     e2e_expect_no_match "$E2E_LOG" 'AddMonitor|Copy monitor file'
     e2e_expect_wine_driver_errors 1
     e2e_expect_match "$E2E_LOG" "Error\(15\): Can.t add printer 'mblServer' - \(Invalid printer name\.\)$"
@@ -266,7 +267,7 @@ scenario_uninstall() {
     e2e_installer_prefix uninstall
     e2e_install_logged uninstall
     e2e_expect_rc 2 "uninstall of a machine without the product"
-    e2e_expect_no_match "$E2E_LOG" 'Error\('
+    e2e_compare_tiers uninstall_without_product
     e2e_install_logged install
     e2e_expect_rc 1 "install"
     e2e_wait_tray "tray mutex yes window yes"
