@@ -310,6 +310,15 @@ scenario_chkdrv() {
     e2e_expect_rc 103 "build 2093"
 }
 
+# onChkDrv after a clean install of build 2072: 3 (older than 2073).
+scenario_chkdrv_2072() {
+    e2e_installer_prefix chkdrv_2072 2072
+    e2e_install_logged install
+    e2e_expect_rc 1 "install of build 2072"
+    e2e_install onChkDrv
+    e2e_expect_rc 3 "build 2072"
+}
+
 # onInit: 102 while the default printer is none or another, 3 once it is the
 # product printer, 200 while a pending product module stays locked.
 scenario_oninit() {
@@ -363,17 +372,20 @@ scenario_missing_ui() {
 # A product file held past the run goes to the reboot: 101, gone after it.
 # The monitor module is held loaded by another process. The drivers'
 # registrations are removed first because Wine can't remove them with their
-# files (tier_differences.txt), which would count errors and give 100.
+# files (tier_differences.txt), which would count errors and give 100; the
+# printer goes too, so that the story is the host tier's.
 scenario_locked_file() {
     e2e_installer_prefix locked_file
     e2e_install_logged install
     e2e_expect_rc 1 "install"
     e2e_setup deldriver "Windows x64"
     e2e_setup deldriver "Windows NT x86"
+    e2e_setup delprinter mblServer
     local held="$E2E_SYSTEM32_WIN\\mlxmon64.dll"
     e2e_spawn holder loaded "$E2E_TOOLS_WIN\\setup.exe" load "$held"
     e2e_install_logged uninstall
     e2e_expect_rc 101 "uninstall with the monitor module held"
+    e2e_compare_tiers uninstall_file_left_for_reboot
     [ "$(grep -c '^ *DeleteFile-try$' <<<"$E2E_LOG")" -ge 2 ] || e2e_fail "no retries in:"$'\n'"$E2E_LOG"
     e2e_expect_line "$(e2e_inspect pending)" 'pending \??\C:\windows\system32\mlxmon64.dll -> (delete)'
     e2e_expect_file "$held"

@@ -204,6 +204,16 @@ int wmain(int argc, wchar_t** argv) {
     if (command == L"pending" && (argc == 3 || argc == 4)) return CmdPending(argv[2], argc == 4 ? argv[3] : nullptr);
     if (command == L"deldriver" && argc == 3)  // the registration only: flags 0
         return Report(DeletePrinterDriverW(nullptr, argv[2], const_cast<WCHAR*>(L"Marbleleaf Server")));
+    if (command == L"delprinter" && argc == 3) {
+        HANDLE printer = nullptr;
+        PRINTER_DEFAULTSW access = {nullptr, nullptr, PRINTER_ALL_ACCESS};
+        if (!OpenPrinterW(argv[2], &printer, &access)) return Report(FALSE);
+        BOOL deleted = DeletePrinter(printer);
+        DWORD error = GetLastError();
+        ClosePrinter(printer);
+        SetLastError(error);
+        return Report(deleted);
+    }
     if (command == L"hold" && argc == 3) return CmdHold(argv[2]);
     if (command == L"load" && argc == 3) return CmdLoad(argv[2]);
     if (command == L"print" && argc == 4) return CmdPrint(argv[2], argv[3]);
