@@ -443,12 +443,15 @@ e2e_start_xvfb() {
         [ -e "/tmp/.X$n-lock" ] && continue
         Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
         echo $! >"$E2E_SPAWNED/xvfb.pid"
-        local i
+        local i pid
+        pid=$(cat "$E2E_SPAWNED/xvfb.pid")
         for ((i = 0; i < 50; i++)); do
+            # Ours only while it lives: another run may have taken this display first.
+            kill -0 "$pid" 2>/dev/null || break
             [ -e "/tmp/.X11-unix/X$n" ] && { echo ":$n"; return 0; }
             sleep 0.1
         done
-        kill "$(cat "$E2E_SPAWNED/xvfb.pid")" 2>/dev/null
+        kill "$pid" 2>/dev/null
     done
     return 1
 }
