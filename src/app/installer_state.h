@@ -19,6 +19,7 @@ struct InstallerState {
   LPCWSTR uiFile;
   bool isX64;
   bool checkMonitorVersion;
+  bool keepTrayProgram;  // a reinstall: the companion's file is started again, not deleted
   bool installMonitor;
   bool copyMonitor;
   int errorCount;

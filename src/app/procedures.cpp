@@ -53,7 +53,10 @@ bool RunProcedure(void (*procedure)(InstallerState*), HWND parentWindow, DWORD* 
 void UninstallAllPlatforms(InstallerState* state) {
   LogLine(state, TEXT(">UnInstall Server"));
   LogSection section(state);
-  StopTray();
+  // A reinstall starts the companion again from the same file: stopping it must not delete it.
+  CountedString keep = state->keepTrayProgram ? TrayProgramPath(state) : nullptr;
+  StopTray(keep ? Text(keep) : nullptr);
+  Release(keep);
 
   // Every inventory is taken before anything is removed.
   LogLine(state, TEXT("EnumMonitors"));
@@ -101,6 +104,7 @@ void Reinstall(InstallerState* state) {
   LogLine(state, TEXT(">ReInstall"));
   LogSection section(state, 2);
   state->checkMonitorVersion = true;
+  state->keepTrayProgram = true;
   UninstallProduct(state);
 
   // What the old installation left is tried once more with the spooler stopped, then given up:

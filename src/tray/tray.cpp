@@ -5,6 +5,7 @@
 #include "app/installer_state.h"
 #include "app/product.h"
 #include "platform/win32.h"
+#include "support/ascii_text.h"
 #include "support/counted_string.h"
 
 namespace {
@@ -77,8 +78,8 @@ void DeleteTrayProgram(LPCWSTR path) {
   }
 }
 
-// Deletes the program file that the Run value names.
-void DeleteRegisteredTrayProgram(HKEY runKey) {
+// Deletes the program file that the Run value names, unless it is the file to keep.
+void DeleteRegisteredTrayProgram(HKEY runKey, LPCWSTR keepFile) {
   // One character more than the read may fill: string data stored without a terminator comes
   // back without one.
   WCHAR path[kRunPathChars + 1];
@@ -90,6 +91,7 @@ void DeleteRegisteredTrayProgram(HKEY runKey) {
   }
   const DWORD chars = size / sizeof(WCHAR);
   path[chars < kRunPathChars ? chars : kRunPathChars] = 0;
+  if (keepFile && EqualsAsciiNoCase(path, keepFile)) return;
   if (path[0] && NamesTrayProgram(path)) DeleteTrayProgram(path);
 }
 
@@ -112,20 +114,19 @@ void StartTray(const CountedString& path) {
 }
 }  // namespace
 
-void StopTray() {
+void StopTray(LPCWSTR keepFile) {
   HANDLE mutex = CreateMutexA(nullptr, FALSE, kTrayMutex);
   if (mutex && GetLastError() == ERROR_ALREADY_EXISTS) AskTrayToExit(mutex);
   if (mutex) CloseHandle(mutex);
 
   HKEY runKey = nullptr;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_ALL_ACCESS, &runKey) != ERROR_SUCCESS) return;
-  if (mutex) DeleteRegisteredTrayProgram(runKey);
+  if (mutex) DeleteRegisteredTrayProgram(runKey, keepFile);
   RegDeleteValueA(runKey, kRunValueAnsi);
   RegCloseKey(runKey);
 }
 
-void RegisterAndStartTray(InstallerState* state) {
-  // The companion lies in the parent folder of the installer's folder.
+CountedString TrayProgramPath(const InstallerState* state) {
   CountedString path = Copy(state->installerDir);
   DropTrailingSeparator(path);
   CountedString parent = ParentFolder(path);
@@ -135,6 +136,11 @@ void RegisterAndStartTray(InstallerState* state) {
   CountedString file = FromAnsi(PRODUCT_TRAY_FILE);
   Append(path, file);
   Release(file);
+  return path;
+}
+
+void RegisterAndStartTray(InstallerState* state) {
+  CountedString path = TrayProgramPath(state);
 
   HKEY runKey = nullptr;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_ALL_ACCESS, &runKey) == ERROR_SUCCESS) {

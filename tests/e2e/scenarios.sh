@@ -214,8 +214,8 @@ scenario_shift_held() {
 # A second install over the first keeps the compatible monitor: neither copied
 # nor registered again. Under Wine the run counts three errors
 # (tier_differences.txt): the two drivers' removal (87) and mblServer's
-# recreation (null datatype, 1801): 100. The reinstall's own StopTray deletes
-# mbltray.exe, so RegisterAndStartTray finds no program to start.
+# recreation (null datatype, 1801): 100. The companion is stopped and started
+# again from the same file, which the reinstall keeps.
 scenario_reinstall() {
     e2e_installer_prefix reinstall
     e2e_install_logged install
@@ -229,8 +229,8 @@ scenario_reinstall() {
     e2e_expect_wine_driver_errors 1
     e2e_expect_match "$E2E_LOG" "Error\(15\): Can.t add printer 'mblServer' - \(Invalid printer name\.\)$"
     e2e_expect_installed 2093
-    e2e_expect_line "$(e2e_inspect tray)" "tray mutex no window no"
-    e2e_expect_no_file "$E2E_PRODUCT_WIN\\mbltray.exe"
+    e2e_expect_file "$E2E_PRODUCT_WIN\\mbltray.exe"
+    e2e_wait_tray "tray mutex yes window yes"
 }
 
 # Two product printers with settings keys, comments, locations, one the default.

@@ -107,14 +107,22 @@ TEST_F(ScenarioTest, ReinstallRecreatesSavedPrintersWithTheirSettings) {
   EXPECT_NE(nullptr, winsim::FindPrinter(u"Laser"));
 }
 
-// Without "removetray" first, the companion's Run value names the file the reinstall is about to
-// start, and the removal half deletes it: the run succeeds but no companion starts.
-TEST_F(ScenarioTest, ReinstallWithoutRemoveTrayLosesTheCompanionFile) {
+// Without "removetray" first (a repair), the Run value names the very file the reinstall starts
+// again: the companion is stopped but its file is kept and started.
+TEST_F(ScenarioTest, RepairReinstallKeepsAndRestartsTheCompanion) {
   ASSERT_EQ(1, Run(u"install"));
   EXPECT_EQ(1, Run(u"install"));
-  EXPECT_FALSE(winsim::FileExists(kTray));
-  EXPECT_EQ(0, winsim::RunningProcesses(kTray));
+  EXPECT_TRUE(winsim::FileExists(kTray));
+  EXPECT_EQ(1, winsim::RunningProcesses(kTray));
   EXPECT_EQ("C:\\Program Files\\Marbleleaf\\mbltray.exe", RunValue());
+
+  // A Run value naming a companion elsewhere is still removed with its file.
+  winsim::InstallTrayProgram(u"C:\\Old\\mbltray.exe");
+  winsim::SetRegString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", u"MarbleleafTray",
+                       u"C:\\Old\\mbltray.exe");
+  EXPECT_EQ(1, Run(u"install"));
+  EXPECT_FALSE(winsim::FileExists(u"C:\\Old\\mbltray.exe"));
+  EXPECT_TRUE(winsim::FileExists(kTray));
 }
 
 TEST_F(ScenarioTest, UninstallOfAMachineWithoutTheProduct) {
