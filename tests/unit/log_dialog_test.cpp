@@ -2,20 +2,9 @@
 
 #include "app/installer_state.h"
 #include "log/log_dialog.h"
-#include "winsim_fixture.h"
+#include "system_fixture.h"
 
-class LogDialogTest : public MachineTest {
- protected:
-  void SetUp() override {
-    MachineTest::SetUp();
-    std::memset(&state, 0, sizeof(state));
-  }
-  void TearDown() override {
-    FreeInstallerState(&state);
-    MachineTest::TearDown();
-  }
-  InstallerState state;
-};
+using LogDialogTest = SystemStateTest;
 
 TEST_F(LogDialogTest, TitleTellsWhetherErrorsWereCounted) {
   LogLine(&state, TEXT("line"));

@@ -2,22 +2,12 @@
 
 #include <string>
 
-#include "app/installer_state.h"
 #include "support/wide_format.h"
-#include "winsim_fixture.h"
+#include "system_fixture.h"
 
-class LogTest : public MachineTest {
+class LogTest : public SystemStateTest {
  protected:
-  void SetUp() override {
-    MachineTest::SetUp();
-    std::memset(&state, 0, sizeof(state));
-  }
-  void TearDown() override {
-    FreeInstallerState(&state);
-    MachineTest::TearDown();
-  }
   std::string Log() const { return Narrow(Text(state.logText)); }
-  InstallerState state;
 };
 
 TEST_F(LogTest, IndentsTwoBlanksPerLevelUpToTen) {

@@ -24,11 +24,6 @@ using namespace winsim::spool;
 
 namespace {
 
-BOOL Fail(DWORD error) {
-  SetLastError(error);
-  return FALSE;
-}
-
 FILETIME FileTime(uint64_t value) {
   FILETIME time;
   time.dwLowDateTime = static_cast<DWORD>(value & 0xFFFFFFFFu);

@@ -10,6 +10,12 @@
 namespace winsim {
 namespace spool {
 
+// Sets the last error and fails a BOOL call.
+inline BOOL Fail(DWORD error) {
+  SetLastError(error);
+  return FALSE;
+}
+
 std::u16string Upper(const std::u16string& text);
 bool SameName(const std::u16string& a, const std::u16string& b);  // case-insensitive, as the spooler compares
 std::u16string Text(LPCWSTR text);                                 // null reads as empty

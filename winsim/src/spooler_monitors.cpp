@@ -19,11 +19,6 @@ using namespace winsim::spool;
 
 namespace {
 
-BOOL Fail(DWORD error) {
-  SetLastError(error);
-  return FALSE;
-}
-
 void FillMonitor1(MONITOR_INFO_1W& r, Packer& p, const MonitorEntry& m) { r.pName = p.Put(m.name); }
 
 void FillMonitor2(MONITOR_INFO_2W& r, Packer& p, const MonitorEntry& m) {

@@ -125,11 +125,6 @@ PrinterEntry* PrinterOf(HANDLE handle, PrinterHandle** out = nullptr) {
   return HandlePrinter(h);
 }
 
-BOOL Fail(DWORD error) {
-  SetLastError(error);
-  return FALSE;
-}
-
 }  // namespace
 
 BOOL WINAPI EnumPrintersW(DWORD flags, LPWSTR, DWORD level, LPBYTE printers, DWORD size, LPDWORD needed,
