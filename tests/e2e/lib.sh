@@ -120,7 +120,7 @@ e2e_unix() {
 e2e_run() {
     local start end
     start=$(date +%s%N)
-    "$E2E_WINE" "$@" >"$E2E_SPAWNED/last.out" 2>/dev/null </dev/null
+    "$E2E_WINE" "$@" >"$E2E_SPAWNED/last.out" 2>"$E2E_SPAWNED/last.err" </dev/null
     RC=$(($? % 256))
     E2E_OUT=$(tr -d '\r' <"$E2E_SPAWNED/last.out")
     end=$(date +%s%N)
@@ -136,7 +136,16 @@ e2e_install() {
 }
 
 # Machine state as text: e2e_inspect printers | drivers | ... (inspect.exe's sections).
-e2e_inspect() { e2e_tool inspect "$@"; printf '%s\n' "$E2E_OUT"; }
+# inspect.exe prints at least one line; a start that Wine fails (seen once under load)
+# is logged with Wine's messages and tried once more.
+e2e_inspect() {
+    e2e_tool inspect "$@"
+    if [ "$RC" -ne 0 ] || [ -z "$E2E_OUT" ]; then
+        e2e_log "inspect $* -> $RC with no output; Wine said: $(tail -5 "$E2E_SPAWNED/last.err" | tr '\n' ' ')"
+        e2e_tool inspect "$@"
+    fi
+    printf '%s\n' "$E2E_OUT"
+}
 
 # Runs the setup tool and fails the scenario when it does not print "ok".
 e2e_setup() {

@@ -150,7 +150,9 @@ void Pending() {
     }
     const WCHAR* end = value.data() + size / sizeof(WCHAR);
     const WCHAR* at = value.data();
-    // Pairs of source and target; an empty target is a deletion.
+    // Pairs of source and target; an empty target is a deletion. A value whose list starts
+    // with an empty string says so: Windows would carry out none of it.
+    if (at == end || !*at) Line("pending (empty)");
     while (at < end && *at) {
         const WCHAR* source = at;
         at += lstrlenW(at) + 1;
