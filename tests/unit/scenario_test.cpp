@@ -135,6 +135,7 @@ TEST_F(ScenarioTest, UninstallRemovesEverythingOfTheProduct) {
   ASSERT_EQ(1, Run(u"install"));
   winsim::PutPrinter(u"Laser", u"Generic Laser", u"LPT1:");
   EXPECT_EQ(2, Run(u"UN"));
+  ExpectGoldenLog("uninstall_after_install");
   EXPECT_EQ(nullptr, winsim::FindMonitor(kPort));
   EXPECT_EQ(nullptr, winsim::FindDriver(kDriver, u"Windows x64"));
   EXPECT_EQ(nullptr, winsim::FindDriver(kDriver, u"Windows NT x86"));
@@ -176,6 +177,19 @@ TEST_F(ScenarioTest, AFileThatStaysLockedIsLeftForTheReboot) {
   EXPECT_EQ("Marbleleaf build 2093- Install error log!", Title());
   EXPECT_EQ(0, winsim::CallCount("GetAsyncKeyState"));  // an error decides alone
   EXPECT_NE(std::string::npos, Log().find("Error(17): Can`t delete printer 'Stuck' - (Access is denied.)\r\n"));
+}
+
+// The setup program left a module out: the error, every other part installed, the log shown.
+TEST_F(ScenarioTest, AModuleMissingFromTheInstallersFolderIsAnError) {
+  winsim::RemoveFile(std::u16string(kApp) + u"mlxui64.dll");
+  winsim::M().desktop.shiftDown = false;
+  EXPECT_EQ(100, Run(u"install"));
+  ExpectGoldenLog("install_without_ui_file");
+  EXPECT_EQ("Marbleleaf build 2093- Install error log!", Title());
+  EXPECT_EQ(nullptr, winsim::FindDriver(kDriver, u"Windows x64"));
+  EXPECT_NE(nullptr, winsim::FindDriver(kDriver, u"Windows NT x86"));
+  EXPECT_NE(nullptr, winsim::FindMonitor(kPort));
+  EXPECT_EQ(1, winsim::RunningProcesses(kTray));
 }
 
 TEST_F(ScenarioTest, ShiftShowsTheLogOfAnErrorFreeRunOnly) {
