@@ -82,6 +82,9 @@ Var wantDefault   ; 1 with /DEFAULTPRINTER
   DetailPrint "install.exe ${VERB}: $0"
 !macroend
 
+; The status line of an installation that stopped (only Cancel is left to press).
+!define STOPPED "${PRODUCT} was not installed completely."
+
 !macro FAIL TEXT
   MessageBox MB_OK|MB_ICONSTOP "${TEXT}" /SD IDOK
   SetErrorLevel ${EXIT_FAILED}
@@ -221,7 +224,7 @@ Section "${PRODUCT}"
   !insertmacro RUN_INSTALLER "$PLUGINSDIR\install.exe" "removetray" 0
   ${If} $0 == ""
     !insertmacro FAIL "Setup could not start install.exe: ${PRODUCT} was not installed."
-    Abort
+    Abort "${STOPPED}"
   ${EndIf}
 
   SetOutPath "$INSTDIR\app"
@@ -249,15 +252,15 @@ Section "${PRODUCT}"
   !insertmacro RUN_INSTALLER "$INSTDIR\app\install.exe" "install" 1
   ${If} $0 == ""
     !insertmacro FAIL "Setup could not start $INSTDIR\app\install.exe: ${PRODUCT} was not installed."
-    Abort
+    Abort "${STOPPED}"
   ${ElseIf} $0 == 100
     !insertmacro FAIL "The installation of ${PRODUCT} is incomplete; its log was shown. Run this setup again, or remove ${PRODUCT} under Add or Remove Programs."
-    Abort
+    Abort "${STOPPED}"
   ${ElseIf} $0 == 101
     SetRebootFlag true
   ${ElseIf} $0 != 1
     !insertmacro FAIL "install.exe ended with the unexpected code $0: the installation of ${PRODUCT} may be incomplete."
-    Abort
+    Abort "${STOPPED}"
   ${EndIf}
 
   !insertmacro RUN_INSTALLER "$INSTDIR\app\install.exe" "onChkDrv" 0
