@@ -18,12 +18,23 @@ e2e_setup_prefix() {
 }
 
 # Runs a setup program (in C:\e2e) to its end; SETUP_RC is its full exit code.
+# A setup that still runs after 120 s (a dialog nobody answers) fails the scenario.
 e2e_run_setup() {
     local setup=$1
     shift
-    e2e_tool answer run "$E2E_TOOLS_WIN\\$setup" "$@"
-    SETUP_RC=$(sed -n 's/^exit //p' <<<"$E2E_OUT")
-    e2e_log "$setup $* -> ${SETUP_RC:-?} ($E2E_OUT)"
+    e2e_spawn setup "" "$E2E_TOOLS_WIN\\answer.exe" run "$E2E_TOOLS_WIN\\$setup" "$@"
+    e2e_setup_rc 120 || { e2e_tool answer 100 "(list the windows)" 1; e2e_log "$E2E_OUT"; }
+    e2e_log "$setup $* -> ${SETUP_RC:-?}"
+}
+
+# Waits for the setup of e2e_spawn setup; sets SETUP_RC.
+e2e_setup_rc() {
+    SETUP_RC=""
+    if ! e2e_wait setup "$1"; then
+        e2e_kill setup
+        return 1
+    fi
+    SETUP_RC=$(e2e_output setup | sed -n 's/^exit //p')
 }
 
 e2e_expect_setup_rc() {
@@ -112,6 +123,13 @@ scenario_setup_silent() {
     e2e_expect_laid_out
     e2e_expect_entry
 
+    # Again, over the installation: the running companion is stopped before its file is replaced.
+    e2e_run_setup marbleleaf-setup.exe /S
+    e2e_expect_setup_rc 0 "silent setup over an installation"
+    e2e_expect_installed 2093
+    e2e_wait_tray "tray mutex yes window yes"
+    e2e_expect_entry
+
     local quiet
     quiet=$(sed -nE 's/^ +QuietUninstallString +REG_SZ +"([^"]+)" \/S$/\1/p' <<<"$E2E_OUT")
     e2e_run "$quiet" /S
@@ -144,8 +162,7 @@ scenario_setup_missing_module() {
     e2e_tool logdialog 60000
     e2e_expect_rc 0 "the installer's log dialog"
     e2e_expect_line "$E2E_OUT" "title: Marbleleaf build 2093- Install error log!"
-    e2e_wait setup 60
-    SETUP_RC=$(e2e_output setup | sed -n 's/^exit //p')
+    e2e_setup_rc 60
     e2e_expect_setup_rc 1603 "silent setup whose layout lacks mlxui64.dll"
     e2e_expect_laid_out app/mlxui64.dll
     e2e_expect_no_file "$E2E_PRODUCT_WIN\\app\\mlxui64.dll"
@@ -232,8 +249,7 @@ scenario_setup_codes_interactive() {
     e2e_standin_codes "onInit 200"
     e2e_spawn setup "" "$E2E_TOOLS_WIN\\answer.exe" run "$E2E_TOOLS_WIN\\standin-setup.exe"
     e2e_answer "Windows must restart before Marbleleaf can be installed" 1
-    e2e_wait setup 30
-    SETUP_RC=$(e2e_output setup | sed -n 's/^exit //p')
+    e2e_setup_rc 30
     e2e_expect_setup_rc 1603 "onInit 200"
     e2e_expect_calls onInit
     e2e_expect_no_file "$E2E_PRODUCT_WIN"
@@ -246,8 +262,7 @@ scenario_setup_codes_interactive() {
     e2e_answer "Make the Marbleleaf printer your default printer?" 6
     e2e_answer "Setup: Completed" 1
     e2e_answer "A restart of Windows finishes the installation of Marbleleaf. Restart now?" 7
-    e2e_wait setup 30
-    SETUP_RC=$(e2e_output setup | sed -n 's/^exit //p')
+    e2e_setup_rc 30
     e2e_expect_setup_rc 3010 "install 101, restart declined"
     e2e_expect_calls onInit removetray "install $window" onChkDrv def.set
 
@@ -256,8 +271,7 @@ scenario_setup_codes_interactive() {
     e2e_answer "Click Install to start the installation" 1
     e2e_answer "The installation of Marbleleaf is incomplete; its log was shown." 1
     e2e_answer "Marbleleaf was not installed completely." 2
-    e2e_wait setup 30
-    SETUP_RC=$(e2e_output setup | sed -n 's/^exit //p')
+    e2e_setup_rc 30
     e2e_expect_setup_rc 1603 "install 100"
     e2e_expect_calls onInit removetray "install $window"
 
