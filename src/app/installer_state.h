@@ -36,6 +36,10 @@ struct InstallerState {
 extern HINSTANCE programInstance;
 
 InstallerState* InitInstallerState(InstallerState* state);
+// The installer's own folder with its final separator; the system folder with a final "\" (false
+// when Windows can't tell it; left empty when it does not fit MAX_PATH).
+void QueryInstallerDir(CountedString& installerDir);
+bool QuerySystemDir(CountedString& systemDir);
 void FreeInstallerState(InstallerState* state);
 
 void LogAppend(InstallerState* state, LPCWSTR text);

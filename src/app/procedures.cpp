@@ -2,6 +2,7 @@
 #include "app/procedures.h"
 
 #include "app/installer_state.h"
+#include "app/product_files.h"
 #include "driver/driver_removal.h"
 #include "driver/platform.h"
 #include "log/log_dialog.h"
@@ -18,11 +19,28 @@ void ReleaseBlock(LPBYTE block) {
   if (block) GlobalFree(block);
 }
 
-void PurgePendingFileOperations() {
+// Carries out the pending deletes of the product's files and takes them out of the value, so that
+// the next restart does not delete what this run leaves; a reinstall also takes out those it is
+// about to put back. A monitor module that the build check kept and the clean-up deleted is
+// copied again.
+void PurgePendingFileOperations(InstallerState* state, bool installing) {
+  ProductFiles files;
+  FindProductFiles(&files, state->systemDir, state->installerDir);
   PendingRenameTable table;
   ReadPendingRenames(&table);
-  PurgePendingDeletes(&table);
+  PurgePendingDeletes(&table, &files);
+  if (installing && state->installMonitor && !state->copyMonitor) {
+    CountedString module = Copy(state->systemDir);
+    Append(module, state->monitorFile);
+    if (PendingDeleteCarriedOut(&table, Text(module))) {
+      state->copyMonitor = true;
+      LogLine(state, TEXT("Monitor file was a pending delete, CopyMonitor == 1"));
+    }
+    Release(module);
+  }
+  TakeOutPendingDeletes(state, &table, &files, installing);
   FreePendingRenames(&table);
+  ReleaseProductFiles(&files);
 }
 
 // Retries the deferred deletes, and once more with the spooler stopped when some still resist.
@@ -92,7 +110,7 @@ void UninstallProduct(InstallerState* state) {
 
 void UninstallAndPurge(InstallerState* state) {
   UninstallProduct(state);
-  PurgePendingFileOperations();
+  PurgePendingFileOperations(state, false);
   RetryDeferredDeletesTwice(state);
 }
 
@@ -116,7 +134,7 @@ void Reinstall(InstallerState* state) {
     FreeDeferredDeletes(&state->deferredDeletes);
     EndSpoolerRestart(&guard);
   }
-  PurgePendingFileOperations();
+  PurgePendingFileOperations(state, true);
 
   if (state->installMonitor) InstallMonitor(state);
   InstallDriver(state);

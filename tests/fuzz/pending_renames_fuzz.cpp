@@ -52,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::set<std::u16string> deleted;
   for (int k = 0; k < table.pairCount; ++k)
     if (table.paths[2 * k] && !table.paths[2 * k + 1]) deleted.insert(winsim::PathKey(Name(table.paths[2 * k])));
-  PurgePendingDeletes(&table);
+  PurgePendingDeletes(&table, &files);
   for (const char16_t* file : {u"C:\\T\\a", u"C:\\T\\b.dll"})
     Check(winsim::FileExists(file) != (deleted.count(winsim::PathKey(file)) > 0));
   Check(winsim::FindFile(u"C:\\T\\d") != nullptr);

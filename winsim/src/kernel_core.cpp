@@ -33,6 +33,7 @@ const SystemText kSystemTexts[] = {
     {183, "Cannot create a file when that file already exists.\r\n"},
     {234, "More data is available.\r\n"},
     {259, "No more data is available.\r\n"},
+    {1051, "A stop control has been sent to a service that other running services are dependent on.\r\n"},
     {1053, "The service did not respond to the start or control request in a timely fashion.\r\n"},
     {1056, "An instance of the service is already running.\r\n"},
     {1058, "The service cannot be started, either because it is disabled or because it has no enabled devices "

@@ -35,6 +35,7 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD writte
 BOOL WINAPI CloseHandle(HANDLE handle);
 BOOL WINAPI DeleteFileW(LPCWSTR name);
 DWORD WINAPI GetFileAttributesW(LPCWSTR name);
+BOOL WINAPI SetFileAttributesW(LPCWSTR name, DWORD attributes);
 BOOL WINAPI MoveFileExW(LPCWSTR existing, LPCWSTR replacement, DWORD flags);
 
 // kernel32: synchronisation and processes
@@ -58,6 +59,8 @@ SC_HANDLE WINAPI OpenServiceW(SC_HANDLE manager, LPCWSTR name, DWORD access);
 BOOL WINAPI QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status);
 BOOL WINAPI StartServiceW(SC_HANDLE service, DWORD argc, LPCWSTR* argv);
 BOOL WINAPI ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status);
+BOOL WINAPI EnumDependentServicesW(SC_HANDLE service, DWORD serviceState, LPENUM_SERVICE_STATUSW services,
+                                   DWORD size, LPDWORD needed, LPDWORD returned);
 BOOL WINAPI CloseServiceHandle(SC_HANDLE handle);
 
 // version
