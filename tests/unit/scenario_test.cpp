@@ -155,6 +155,23 @@ TEST_F(ScenarioTest, UninstallDeletesAModuleLockedUntilTheSpoolerStops) {
   ExpectGoldenLog("uninstall_module_locked_until_restart");
   EXPECT_FALSE(winsim::FileExists(std::u16string(kSystem) + u"mlxmon64.dll"));
   EXPECT_TRUE(winsim::SpoolerRunning());
+
+  // The same with a fax service running that needs the spooler: stopped for the restart, and
+  // running again afterwards.
+  winsim::Reset();
+  SetUp();
+  InstalledProduct(2093);
+  winsim::PutMonitor(u"Marbleleaf Legacy", u"mlxmon64.dll");
+  winsim::PutService(u"Fax", {u"Spooler"});
+  EXPECT_EQ(2, Run(u"uninstall"));
+  EXPECT_NE(std::string::npos, Log().find("DeleteFile-try\r\n>Restart Spooler\r\nStop dependent service Fax\r\n"
+                                          "DeleteFile-try\r\nStart dependent service Fax\r\n"));
+  EXPECT_FALSE(winsim::FileExists(std::u16string(kSystem) + u"mlxmon64.dll"));
+  winsim::Service& fax = winsim::M().services.services[u"FAX"];
+  winsim::Advance(1000);
+  winsim::UpdateService(fax);
+  EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), fax.state);
+  EXPECT_EQ(1, fax.stops);
 }
 
 TEST_F(ScenarioTest, AFileThatStaysLockedIsLeftForTheReboot) {
@@ -177,6 +194,53 @@ TEST_F(ScenarioTest, AFileThatStaysLockedIsLeftForTheReboot) {
   EXPECT_EQ("Marbleleaf build 2093- Install error log!", Title());
   EXPECT_EQ(0, winsim::CallCount("GetAsyncKeyState"));  // an error decides alone
   EXPECT_NE(std::string::npos, Log().find("Error(17): Can`t delete printer 'Stuck' - (Access is denied.)\r\n"));
+}
+
+// An upgrade by uninstall and install without a restart in between, the old monitor module left
+// for the reboot by the uninstall: the install deletes it, copies it afresh, and takes its pending
+// delete out, so that the restart keeps the new module. The same with the setup program's
+// "onInit" probe in between, which carries out the delete itself.
+TEST_F(ScenarioTest, InstallBeforeTheRebootKeepsTheFreshMonitorModule) {
+  const std::u16string module = std::u16string(kSystem) + u"mlxmon64.dll";
+  for (const bool probeFirst : {false, true}) {
+    winsim::Reset();
+    SetUp();
+    InstalledProduct(2093);
+    winsim::LockFile(module);
+    ASSERT_EQ(101, Run(u"uninstall"));
+    ASSERT_NE(nullptr, winsim::GetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenamesValue));
+    winsim::LockFile(module, 0);  // the program that held it has ended
+    winsim::M().desktop.dialog = winsim::DialogState();
+    if (probeFirst) {
+      EXPECT_EQ(102, Run(u"onInit"));
+    }
+    EXPECT_EQ(1, Run(u"install"));
+    if (!probeFirst) {
+      ExpectGoldenLog("install_before_the_reboot");
+    }
+    EXPECT_EQ(!probeFirst, Log().find("    Monitor file was a pending delete, CopyMonitor == 1\r\n") != std::string::npos);
+    EXPECT_EQ(nullptr, winsim::GetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenamesValue));
+    ASSERT_NE(nullptr, winsim::FindMonitor(kPort));
+    winsim::Reboot();
+    ASSERT_TRUE(winsim::FileExists(module)) << "probe first: " << probeFirst;
+    EXPECT_EQ("module mlxmon64.dll", std::string(winsim::FindFile(module)->content.begin(),
+                                                 winsim::FindFile(module)->content.end()));
+  }
+}
+
+// An old monitor module marked read-only resists its deletion; the copy makes it plain and
+// overwrites it, so the new module is registered.
+TEST_F(ScenarioTest, AReadOnlyOldMonitorModuleIsOverwritten) {
+  InstalledProduct(2050);
+  const std::u16string module = std::u16string(kSystem) + u"mlxmon64.dll";
+  winsim::FindFile(module)->attributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE;
+  EXPECT_EQ(1, Run(u"install"));
+  EXPECT_NE(std::string::npos, Log().find("      >CopyFile mlxmon64.dll to C:\\Windows\\system32\\ [0])\r\n"
+                                          "        Cleared attributes 0x1 of C:\\Windows\\system32\\mlxmon64.dll\r\n"
+                                          "        Copy Succeeded :)\r\n"));
+  ASSERT_NE(nullptr, winsim::FindFile(module));
+  EXPECT_EQ(2093, winsim::FindFile(module)->version->build);
+  EXPECT_NE(nullptr, winsim::FindMonitor(kPort));
 }
 
 // The setup program left a module out: the error, every other part installed, the log shown.
