@@ -181,6 +181,21 @@ TEST_F(SpoolerServiceTest, DependentsThatCantBeStoppedOrListedLeaveTheSpoolerRun
                    notStopped, "Start dependent service Fax", "Can't start dependent service Fax"}),
             LogLines());
 
+  // The dependent stopped, the spooler's second stop request refused: the dependent runs again.
+  winsim::Reset();
+  winsim::PutService(u"Fax", {u"Spooler"});
+  Release(state.logText);
+  winsim::FailCall("ControlService", ERROR_SERVICE_CANNOT_ACCEPT_CTRL, 1, 3);
+  BeginSpoolerRestart(&guard, &state);
+  EndSpoolerRestart(&guard);
+  EXPECT_EQ(Lines({">Restart Spooler", "Stop dependent service Fax",
+                   "Error(5): ControlService failed with code 1061 (0x425) - (The service cannot accept control "
+                   "messages at this time.)",
+                   "Error(3): Can't stop the spooler - (The service cannot accept control messages at this time.)",
+                   "Start dependent service Fax"}),
+            LogLines());
+  EXPECT_EQ(1, M().services.services[u"FAX"].starts);
+
   // Stopped, but it won't open to be started again, nor close.
   winsim::Reset();
   winsim::PutService(u"Fax", {u"Spooler"});
