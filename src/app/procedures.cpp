@@ -2,6 +2,7 @@
 #include "app/procedures.h"
 
 #include "app/installer_state.h"
+#include "app/log.h"
 #include "app/product_files.h"
 #include "driver/driver_removal.h"
 #include "driver/platform.h"
@@ -28,7 +29,8 @@ void PurgePendingFileOperations(InstallerState* state, bool installing) {
   FindProductFiles(&files, state->systemDir, state->installerDir);
   PendingRenameTable table;
   ReadPendingRenames(&table);
-  PurgePendingDeletes(&table, &files);
+  MarkProductDeletes(&table, &files);
+  PurgePendingDeletes(&table);
   if (installing && state->installMonitor && !state->copyMonitor) {
     CountedString module = Copy(state->systemDir);
     Append(module, state->monitorFile);
@@ -38,7 +40,7 @@ void PurgePendingFileOperations(InstallerState* state, bool installing) {
     }
     Release(module);
   }
-  TakeOutPendingDeletes(state, &table, &files, installing);
+  TakeOutPendingDeletes(state, &table, installing);
   FreePendingRenames(&table);
   ReleaseProductFiles(&files);
 }

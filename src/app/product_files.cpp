@@ -66,6 +66,12 @@ bool IsProductFile(const ProductFiles* files, LPCWSTR path) {
   return Length(files->trayProgram) > 3 && EqualsAsciiNoCase(path, Text(files->trayProgram));
 }
 
+void MarkProductDeletes(PendingRenameTable* table, const ProductFiles* files) {
+  for (int k = 0; k < table->pairCount; ++k)
+    table->ownDelete[k] = table->paths[2 * k] && !table->paths[2 * k + 1] &&
+                          IsProductFile(files, PendingDrivePath(table->paths[2 * k]));
+}
+
 void ReleaseProductFiles(ProductFiles* files) {
   for (CountedString& folder : files->folders) Release(folder);
   Release(files->trayProgram);

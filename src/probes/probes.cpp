@@ -32,8 +32,9 @@ bool NamesProductModule(const ProductFiles* files, LPCWSTR path) {
 bool PendingProductModuleRemains(const ProductFiles* files) {
   PendingRenameTable table;
   ReadPendingRenames(&table);
-  PurgePendingDeletes(&table, files);
-  TakeOutPendingDeletes(nullptr, &table, files, false);
+  MarkProductDeletes(&table, files);
+  PurgePendingDeletes(&table);
+  TakeOutPendingDeletes(nullptr, &table, false);
   bool hit = false;
   for (int pair = 0; pair < table.pairCount; ++pair) {
     const int source = 2 * pair;

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "app/installer_state.h"
-#include "app/product_files.h"
+#include "app/log.h"
 #include "support/ascii_text.h"
 
 namespace {
@@ -62,13 +62,6 @@ bool HasNtPrefix(LPCWSTR path) {
 }
 
 WCHAR AsciiUpper(WCHAR c) { return (c >= TEXT('a') && c <= TEXT('z')) ? static_cast<WCHAR>(c - 32) : c; }
-
-// The product file that the pending delete of pair k names, or null.
-LPCWSTR ProductDelete(const PendingRenameTable* table, const ProductFiles* files, int k) {
-  if (!table->paths[2 * k] || table->paths[2 * k + 1]) return nullptr;
-  LPCWSTR path = PendingDrivePath(table->paths[2 * k]);
-  return path && IsProductFile(files, path) ? path : nullptr;
-}
 
 // Whether the value still holds what the table was read from: it is never rewritten over
 // another program's change made in between. Returns the status of the read.
@@ -137,6 +130,7 @@ LPCWSTR PendingDrivePath(LPCWSTR entry) {
 void ReadPendingRenames(PendingRenameTable* table) {
   table->paths = nullptr;
   table->isFile = nullptr;
+  table->ownDelete = nullptr;
   table->carriedOut = nullptr;
   table->pairCount = 0;
   table->value = nullptr;
@@ -163,12 +157,13 @@ void ReadPendingRenames(PendingRenameTable* table) {
   if (pairCount > 0) {
     const SIZE_T entries = 2 * static_cast<SIZE_T>(pairCount);
     table->paths = static_cast<LPWSTR*>(GlobalAlloc(GPTR, entries * sizeof(LPWSTR)));
-    // The carried-out flags of the pairs follow the entries' flags in the same block.
-    table->isFile = static_cast<int*>(GlobalAlloc(GPTR, (entries + pairCount) * sizeof(int)));
+    // The pairs' flags follow the entries' flags in the same block.
+    table->isFile = static_cast<int*>(GlobalAlloc(GPTR, (entries + 2 * pairCount) * sizeof(int)));
     bool complete = table->paths && table->isFile;
     if (complete) {
       table->pairCount = pairCount;
-      table->carriedOut = table->isFile + entries;
+      table->ownDelete = table->isFile + entries;
+      table->carriedOut = table->ownDelete + pairCount;
     }
     int i = 0;
     for (int position = 0; complete && position < limit && i < 2 * pairCount; ++i) {
@@ -195,10 +190,10 @@ void ReadPendingRenames(PendingRenameTable* table) {
   table->whole = whole;
 }
 
-void PurgePendingDeletes(PendingRenameTable* table, const ProductFiles* files) {
+void PurgePendingDeletes(PendingRenameTable* table) {
   for (int k = 0; k < table->pairCount; ++k) {
-    LPCWSTR path = ProductDelete(table, files, k);
-    if (path && table->isFile[2 * k] == 1 && DeleteFileW(path)) {
+    LPCWSTR path = PendingDrivePath(table->paths[2 * k]);
+    if (table->ownDelete[k] && path && !table->paths[2 * k + 1] && table->isFile[2 * k] == 1 && DeleteFileW(path)) {
       table->isFile[2 * k] = 0;
       table->carriedOut[k] = 1;
     }
@@ -213,8 +208,7 @@ bool PendingDeleteCarriedOut(const PendingRenameTable* table, LPCWSTR path) {
   return false;
 }
 
-void TakeOutPendingDeletes(InstallerState* state, const PendingRenameTable* table, const ProductFiles* files,
-                           bool installing) {
+void TakeOutPendingDeletes(InstallerState* state, const PendingRenameTable* table, bool installing) {
   if (!table->whole || table->pairCount == 0) return;
   // One block: room for the spliced value, then a flag per pair.
   LPBYTE block = static_cast<LPBYTE>(GlobalAlloc(GPTR, table->valueSize + static_cast<SIZE_T>(table->pairCount)));
@@ -226,7 +220,7 @@ void TakeOutPendingDeletes(InstallerState* state, const PendingRenameTable* tabl
   bool* drop = reinterpret_cast<bool*>(block + table->valueSize);
   int dropped = 0;
   for (int k = 0; k < table->pairCount; ++k) {
-    drop[k] = ProductDelete(table, files, k) && (installing || table->carriedOut[k]);
+    drop[k] = table->ownDelete[k] && !table->paths[2 * k + 1] && (installing || table->carriedOut[k]);
     if (drop[k]) ++dropped;
   }
   HKEY key = nullptr;
@@ -265,6 +259,7 @@ void FreePendingRenames(PendingRenameTable* table) {
   if (table->value) GlobalFree(table->value);
   table->paths = nullptr;
   table->isFile = nullptr;
+  table->ownDelete = nullptr;
   table->carriedOut = nullptr;
   table->pairCount = 0;
   table->value = nullptr;

@@ -3,11 +3,12 @@
 #include "platform/win32.h"
 
 struct InstallerState;
-struct ProductFiles;
 
 struct PendingRenameTable {
   LPWSTR* paths;   // 2 x pairCount entries: source, target; an empty string is null
   int* isFile;     // parallel to paths: 1 when the entry names an existing file on a drive
+  int* ownDelete;  // pairCount entries, in isFile's block: 1 for a pending delete of a product file
+                   // (set by MarkProductDeletes); the clean-up acts on these only
   int* carriedOut; // pairCount entries, in isFile's block: 1 when the clean-up deleted the source
   int pairCount;
   LPBYTE value;    // the value's data as read, to take entries out of it
@@ -21,13 +22,12 @@ struct DeferredDelete {
 };
 
 void ReadPendingRenames(PendingRenameTable* table);
-// Deletes the existing product files that are pending deletes; every other entry is left alone.
-void PurgePendingDeletes(PendingRenameTable* table, const ProductFiles* files);
-// Takes out of the value the pending deletes of product files that the purge carried out, and when
-// `installing` every pending delete of a product file: the run is about to put those files back.
-// The rest of the value stays as it was, byte for byte; a value not read whole is left alone.
-void TakeOutPendingDeletes(InstallerState* state, const PendingRenameTable* table, const ProductFiles* files,
-                           bool installing);
+// Deletes the existing files of the marked pending deletes; every other entry is left alone.
+void PurgePendingDeletes(PendingRenameTable* table);
+// Takes out of the value the marked pending deletes that the purge carried out, and when
+// `installing` every marked one: the run is about to put those files back. The rest of the value
+// stays as it was, byte for byte; a value not read whole is left alone.
+void TakeOutPendingDeletes(InstallerState* state, const PendingRenameTable* table, bool installing);
 // Whether the purge deleted `path` (a drive path, compared without regard to ASCII letter case).
 bool PendingDeleteCarriedOut(const PendingRenameTable* table, LPCWSTR path);
 // An entry as the drive path it names ("\??\C:\x" and "C:\x" give "C:\x"); null for anything

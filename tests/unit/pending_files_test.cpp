@@ -66,7 +66,8 @@ class PendingFilesTest : public SystemStateTest {
   // Read, purge: what a run does with the value.
   void ReadAndPurge() {
     ReadPendingRenames(&table);
-    PurgePendingDeletes(&table, &files);
+    MarkProductDeletes(&table, &files);
+    PurgePendingDeletes(&table);
   }
   PendingRenameTable table = {};
   ProductFiles files = {};
@@ -343,7 +344,7 @@ TEST_F(PendingFilesTest, OnlyTheProductsOwnPendingDeletesAreCarriedOutAndTakenOu
   EXPECT_EQ(6, winsim::CallCount("GetFileAttributesW"));  // the sources on a drive only
   EXPECT_EQ(0, table.isFile[2 * 6]);                       // the relative path, though it "exists"
 
-  TakeOutPendingDeletes(&state, &table, &files, false);
+  TakeOutPendingDeletes(&state, &table, false);
   EXPECT_EQ(ValueBytes(foreign), PendingValueNow());
   EXPECT_EQ((std::vector<std::string>{"Pending delete taken out: \\??\\C:\\WINDOWS\\System32\\MLXMON64.DLL"}),
             LogLines());
@@ -360,7 +361,7 @@ TEST_F(PendingFilesTest, AReinstallTakesOutEveryPendingDeleteOfAProductFile) {
   strings.insert(strings.end(), rename.begin(), rename.end());
   SetPendingValue(ValueBytes(strings));
   ReadAndPurge();
-  TakeOutPendingDeletes(&state, &table, &files, true);
+  TakeOutPendingDeletes(&state, &table, true);
   EXPECT_EQ(ValueBytes(rename), PendingValueNow());
   EXPECT_TRUE(FileExists(kUi));
   EXPECT_EQ(2u, LogLines().size());
@@ -368,7 +369,7 @@ TEST_F(PendingFilesTest, AReinstallTakesOutEveryPendingDeleteOfAProductFile) {
 
   SetPendingValue(ValueBytes({Nt(kDrv), u"", Nt(kUi), u""}));
   ReadAndPurge();
-  TakeOutPendingDeletes(&state, &table, &files, true);
+  TakeOutPendingDeletes(&state, &table, true);
   EXPECT_EQ(nullptr, winsim::GetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenamesValue));
 }
 
@@ -394,7 +395,7 @@ TEST_F(PendingFilesTest, AValueNotReadWholeOrNotWritableIsLeftAlone) {
     PutFile(kMon);
     winsim::SetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenamesValue, c.type, c.bytes);
     ReadAndPurge();
-    TakeOutPendingDeletes(&state, &table, &files, true);
+    TakeOutPendingDeletes(&state, &table, true);
     EXPECT_EQ(c.bytes, PendingValueNow()) << c.what;
     FreePendingRenames(&table);
   }
@@ -404,7 +405,7 @@ TEST_F(PendingFilesTest, AValueNotReadWholeOrNotWritableIsLeftAlone) {
   SetPendingValue(ValueBytes({Nt(kMon), u""}));
   ReadAndPurge();
   SetPendingValue(changed);
-  TakeOutPendingDeletes(&state, &table, &files, true);
+  TakeOutPendingDeletes(&state, &table, true);
   EXPECT_EQ(changed, PendingValueNow());
   FreePendingRenames(&table);
 
@@ -418,19 +419,20 @@ TEST_F(PendingFilesTest, AValueNotReadWholeOrNotWritableIsLeftAlone) {
     const int before = winsim::CallCount(failure.first);
     ReadPendingRenames(&table);
     winsim::FailCall(failure.first, ERROR_ACCESS_DENIED, 1, before + failure.second);
-    PurgePendingDeletes(&table, &files);
-    TakeOutPendingDeletes(&state, &table, &files, true);
+    MarkProductDeletes(&table, &files);
+    PurgePendingDeletes(&table);
+    TakeOutPendingDeletes(&state, &table, true);
     EXPECT_EQ(two, PendingValueNow()) << failure.first << " " << failure.second;
     FreePendingRenames(&table);
   }
   SetPendingValue(ValueBytes({Nt(kMon), u""}));
   ReadAndPurge();
   winsim::FailNext("RegDeleteValueA", ERROR_ACCESS_DENIED);
-  TakeOutPendingDeletes(&state, &table, &files, true);
+  TakeOutPendingDeletes(&state, &table, true);
   EXPECT_NE(nullptr, winsim::GetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenamesValue));
   // A key that won't close has still been written.
   winsim::FailNext("RegCloseKey", ERROR_INVALID_HANDLE);
-  TakeOutPendingDeletes(&state, &table, &files, true);
+  TakeOutPendingDeletes(&state, &table, true);
   EXPECT_EQ(nullptr, winsim::GetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenamesValue));
   M().registry.handles.clear();
   EXPECT_EQ((std::vector<std::string>{"PendingFileRenameOperations has changed: left as it is",
