@@ -218,6 +218,20 @@ TEST_F(BadInputTest, PendingRenamesOfWrongTypeOrUnterminated) {
     }
     ASSERT_EQ(1, Run(u"install"));
   }
+
+  // A readable list: other programs' deletes of files that are not ours (one of them holds a
+  // product name in another folder, one is a UNC path) stay in the value byte for byte, and their
+  // files stay; only the product's entry goes.
+  const std::u16string foreign = std::u16string(u"\\??\\C:\\Windows\\system32\\kernel32.dll") + u'\0' + u'\0' +
+                                 u"\\??\\C:\\Windows\\system32\\mlxmon64.dll.bak" + u'\0' + u'\0' +
+                                 u"\\??\\UNC\\server\\share\\mlxmon64.dll" + u'\0' + u'\0' + others;
+  winsim::SetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenamesValue, REG_MULTI_SZ,
+                      Bytes(foreign + product, true));
+  EXPECT_EQ(1, Run(u"install"));
+  const winsim::RegValue* value =
+      winsim::GetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenamesValue);
+  ASSERT_NE(nullptr, value);
+  EXPECT_EQ(Bytes(foreign, true), value->data);
 }
 
 // A product printer's "SubKey" of another type, too long, or without its terminator: a name is
