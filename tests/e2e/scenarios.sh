@@ -328,16 +328,19 @@ scenario_oninit() {
     e2e_expect_rc 4 "def.set"
     e2e_install onInit
     e2e_expect_rc 3 "product printer is the default"
-    mkdir -p "$(e2e_unix 'C:\held')"
-    echo held >"$(e2e_unix 'C:\held')/MLXUI64.DLL"
-    e2e_setup pending 'C:\held\MLXUI64.DLL'
-    e2e_spawn hold holding "$E2E_TOOLS_WIN\\setup.exe" hold 'C:\held\MLXUI64.DLL'
+    # A product module where the product puts it (the driver folder, where the install stages
+    # its copies): the probe acts only on the product's own files.
+    local staged='C:\windows\system32\spool\drivers\x64\MLXUI64.DLL'
+    echo held >"$(e2e_unix "$staged")"
+    e2e_setup pending "$staged"
+    e2e_spawn hold holding "$E2E_TOOLS_WIN\\setup.exe" hold "$staged"
     e2e_install onInit
     e2e_expect_rc 200 "locked pending module"
     e2e_kill hold
     e2e_install onInit
     e2e_expect_rc 3 "pending module deleted once free"
-    e2e_expect_no_file 'C:\held\MLXUI64.DLL'
+    e2e_expect_no_file "$staged"
+    e2e_expect_line "$(e2e_inspect pending)" "pending (none)"
 }
 
 # def.set: the first product printer in enumeration order ("mblServer" before
