@@ -43,6 +43,7 @@ const SystemText kSystemTexts[] = {
     {1215, "The format of the specified share name is invalid.\r\n"},
     {1400, "Invalid window handle.\r\n"},
     {1722, "The RPC server is unavailable.\r\n"},
+    {1734, "The array bounds are invalid.\r\n"},
     {1780, "A null reference pointer was passed to the stub.\r\n"},
     {1784, "The supplied user buffer is not valid for the requested operation.\r\n"},
     {1796, "The specified port is unknown.\r\n"},

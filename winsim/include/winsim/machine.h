@@ -10,6 +10,7 @@
 
 #include "winsim/api.h"
 #include "winsim/state_desktop.h"
+#include "winsim/state_eventlog.h"
 #include "winsim/state_files.h"
 #include "winsim/state_registry.h"
 #include "winsim/state_services.h"
@@ -41,6 +42,7 @@ struct Machine {
   std::u16string modulePath = u"C:\\Program Files\\Marbleleaf\\Setup\\install.exe";
   std::u16string systemDir = u"C:\\Windows\\system32";
   std::string ansiCodePage = "1252";
+  DWORD sessionId = 1;       // the first interactive user's session; services run in session 0
   DWORD lastError = 0;
   int64_t globalBlocks = 0;  // GlobalAlloc blocks not yet freed
   int64_t localBlocks = 0;   // FormatMessage/CommandLineToArgvW blocks not yet freed
@@ -56,6 +58,7 @@ struct Machine {
   ServicesState services;
   SpoolerState spooler;
   DesktopState desktop;
+  EventLogState eventLog;
 };
 
 Machine& M();
