@@ -1,6 +1,7 @@
 #include "log/log_dialog.h"
 
 #include "app/installer_state.h"
+#include "app/log.h"
 #include "app/product.h"
 #include "log/event_log.h"
 #include "support/wide_format.h"

@@ -2,6 +2,7 @@
 // written over several events.
 #include <gtest/gtest.h>
 
+#include "app/log.h"
 #include "log/event_log.h"
 #include "log/log_dialog.h"
 #include "system_fixture.h"
