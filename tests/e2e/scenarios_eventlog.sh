@@ -31,12 +31,14 @@ e2e_expect_event() {
     e2e_expect_match "$E2E_EVENTS" "^$kind:eventlog:ReportEventW L\"Marbleleaf 2093\\\\r\\\\n>Check Spooler\\\\r\\\\n"
 }
 
-# The source is registered for the installer's own message table, and its events read as the
-# log itself: what Event Viewer shows is the description formatted from that file.
+# The source is registered for the message DLL that the installer put into the system folder,
+# and its events read as the log itself: what Event Viewer shows is the description formatted
+# from that file.
 e2e_expect_event_source() {
     local id=$1
+    e2e_expect_file "$E2E_SYSTEM32_WIN\\mlxevent.dll"
     e2e_tool unattended source
-    e2e_expect_line "$E2E_OUT" "file $E2E_APP_WIN\\install.exe"
+    e2e_expect_line "$E2E_OUT" "file $E2E_SYSTEM32_WIN\\mlxevent.dll"
     e2e_expect_line "$E2E_OUT" "types 5"
     e2e_tool unattended message "$id" 'Marbleleaf 2093 - 100% of the log'
     e2e_expect_line "$E2E_OUT" "message Marbleleaf 2093 - 100% of the log"
@@ -83,4 +85,5 @@ scenario_attended_no_event() {
     [ "$E2E_TITLE" = "Marbleleaf build 2093- Install error log!" ] || e2e_fail "title '$E2E_TITLE'"
     e2e_tool unattended source
     e2e_expect_line "$E2E_OUT" "source (none)"
+    e2e_expect_no_file "$E2E_SYSTEM32_WIN\\mlxevent.dll"
 }

@@ -121,18 +121,65 @@ TEST_F(EventLogTest, ALongLogIsSplitBetweenLinesWithoutLosingOne) {
   EXPECT_EQ(std::u16string(Text(state.logText)), AllEventText());
 }
 
-// The source is registered for the installer's own message table when it writes, so the
-// events read as text; whatever of that fails, the log is still written where Windows takes it.
+std::u16string MessageFileValue() {
+  const winsim::RegValue* file = winsim::GetRegValue(HKEY_LOCAL_MACHINE, kSourceKey, u"EventMessageFile");
+  if (!file) return u"(none)";
+  EXPECT_EQ(static_cast<DWORD>(REG_SZ), file->type);
+  return std::u16string(reinterpret_cast<const char16_t*>(file->data.data()));
+}
+
+// The message DLL goes into the system folder, where it outlives the installer's folder; where
+// it can't be put there, the installer's own message table is named instead.
+TEST_F(EventLogTest, TheMessageFileOutlivesTheInstallersFolder) {
+  const std::u16string dll = u"C:\\Windows\\system32\\mlxevent.dll";
+  winsim::M().modulePath = u"C:\\Users\\Admin\\AppData\\Local\\Temp\\nsa1.tmp\\install.exe";
+  Assign(state.systemDir, TEXT("C:\\Windows\\system32\\"));
+  state.errorCount = 1;
+  LogLine(&state, TEXT("Marbleleaf %d"), 2093);
+  ReportLogToEventLog(&state);
+  EXPECT_EQ(dll, MessageFileValue());
+  ASSERT_NE(nullptr, winsim::FindFile(dll));
+  EXPECT_EQ(winsim::M().moduleResources[std::make_pair(WORD{10}, WORD{2})], winsim::FindFile(dll)->content);
+  // A later run keeps the file it finds.
+  winsim::FindFile(dll)->content = {'o', 'l', 'd'};
+  ReportLogToEventLog(&state);
+  EXPECT_EQ((std::vector<uint8_t>{'o', 'l', 'd'}), winsim::FindFile(dll)->content);
+  EXPECT_EQ(2u, Events().size());
+
+  for (const char* call : {"FindResourceW", "SizeofResource", "LoadResource", "LockResource", "CreateFileW",
+                           "WriteFile"}) {
+    SCOPED_TRACE(call);
+    winsim::RemoveFile(dll);
+    winsim::M().eventLog.application.clear();
+    winsim::FailNext(call, ERROR_ACCESS_DENIED);
+    ReportLogToEventLog(&state);
+    EXPECT_EQ(winsim::M().modulePath, MessageFileValue());
+    EXPECT_FALSE(winsim::FileExists(dll));  // nothing torn left behind
+    EXPECT_EQ(1u, Events().size());
+  }
+  // A short write is a failed write; a failed close after a complete one still leaves the file.
+  winsim::M().files.shortWrites = 1;
+  winsim::FailNext("DeleteFileW", ERROR_ACCESS_DENIED);
+  ReportLogToEventLog(&state);
+  EXPECT_EQ(winsim::M().modulePath, MessageFileValue());
+  winsim::RemoveFile(dll);
+  winsim::M().files.shortWrites = 1;
+  ReportLogToEventLog(&state);
+  EXPECT_FALSE(winsim::FileExists(dll));
+  winsim::FailNext("CloseHandle", ERROR_INVALID_HANDLE);
+  ReportLogToEventLog(&state);
+  EXPECT_EQ(dll, MessageFileValue());
+  EXPECT_TRUE(winsim::FileExists(dll));
+}
+
+// The source is registered when it writes, so the events read as text; whatever of that
+// fails, the log is still written where Windows takes it.
 TEST_F(EventLogTest, TheSourceIsRegisteredAndFailuresLoseOnlyWhatFailed) {
   winsim::M().modulePath = u"C:\\Program Files\\Marbleleaf\\app\\install.exe";
   state.errorCount = 1;
   GrowLog(2 * kEventTextLimit + 5000);
   ReportLogToEventLog(&state);
-  const winsim::RegValue* file = winsim::GetRegValue(HKEY_LOCAL_MACHINE, kSourceKey, u"EventMessageFile");
-  ASSERT_NE(nullptr, file);
-  EXPECT_EQ(static_cast<DWORD>(REG_SZ), file->type);
-  EXPECT_EQ(u"C:\\Program Files\\Marbleleaf\\app\\install.exe",
-            std::u16string(reinterpret_cast<const char16_t*>(file->data.data())));
+  EXPECT_EQ(u"C:\\Program Files\\Marbleleaf\\app\\install.exe", MessageFileValue());  // no system folder
   const winsim::RegValue* types = winsim::GetRegValue(HKEY_LOCAL_MACHINE, kSourceKey, u"TypesSupported");
   ASSERT_NE(nullptr, types);
   EXPECT_EQ(static_cast<DWORD>(REG_DWORD), types->type);

@@ -206,7 +206,8 @@ TEST_F(ScenarioTest, AnUnattendedRunWritesItsLogToTheEventLog) {
       HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Marbleleaf Install",
       u"EventMessageFile");
   ASSERT_NE(nullptr, messages);
-  EXPECT_EQ(static_cast<DWORD>(REG_SZ), messages->type);
+  EXPECT_EQ(u"C:\\Windows\\system32\\mlxevent.dll", std::u16string(reinterpret_cast<const char16_t*>(messages->data.data())));
+  EXPECT_TRUE(winsim::FileExists(u"C:\\Windows\\system32\\mlxevent.dll"));
 
   // A service's window station: files left for the reboot make an information event.
   winsim::Reset();

@@ -55,6 +55,7 @@ const SystemText kSystemTexts[] = {
     {1805, "The environment specified is invalid.\r\n"},
     {1812, "The specified image file did not contain a resource section.\r\n"},
     {1813, "The specified resource type cannot be found in the image file.\r\n"},
+    {1814, "The specified resource name cannot be found in the image file.\r\n"},
     {3000, "The specified print monitor is unknown.\r\n"},
     {3001, "The specified printer driver is currently in use.\r\n"},
     {3006, "The specified print monitor has already been installed.\r\n"},

@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "winsim/api.h"
@@ -43,6 +44,10 @@ struct Machine {
   std::u16string systemDir = u"C:\\Windows\\system32";
   std::string ansiCodePage = "1252";
   DWORD sessionId = 1;       // the first interactive user's session; services run in session 0
+  // Resources of our executable that the product reads, by type and numeric id: as install.rc
+  // has them (the event message DLL as RCDATA 2).
+  std::map<std::pair<WORD, WORD>, std::vector<uint8_t>> moduleResources = {
+      {{10, 2}, std::vector<uint8_t>{'M', 'Z', 'e', 'v', 'e', 'n', 't', 's'}}};
   DWORD lastError = 0;
   int64_t globalBlocks = 0;  // GlobalAlloc blocks not yet freed
   int64_t localBlocks = 0;   // FormatMessage/CommandLineToArgvW blocks not yet freed
