@@ -8,6 +8,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 . "$here/lib.sh"
 . "$here/scenarios.sh"
 . "$here/scenarios_reboot.sh"
+. "$here/scenarios_eventlog.sh"
 
 case "${1:-}" in
 --template)
