@@ -96,15 +96,20 @@ e2e_lay_out() {
     cp -a "$E2E_LAYOUT/$build/." "$product/"
 }
 
-e2e_end() {
-    local status=$?
-    trap - EXIT
+# Ends the scenario's prefix: its programs, its wineserver, and (unless E2E_KEEP=1) the prefix.
+e2e_close() {
     if [ -n "${WINEPREFIX:-}" ]; then
         for pid in $(cat "$E2E_SPAWNED"/*.pid 2>/dev/null); do kill "$pid" 2>/dev/null; done
         "$E2E_WINESERVER" -k 2>/dev/null
         "$E2E_WINESERVER" -w 2>/dev/null
         [ "${E2E_KEEP:-0}" = 1 ] || rm -rf "$WINEPREFIX"
     fi
+}
+
+e2e_end() {
+    local status=$?
+    trap - EXIT
+    e2e_close
     if [ "$status" -eq 0 ] && [ "$E2E_FAILURES" -gt 0 ]; then status=1; fi
     if [ "$status" -eq 0 ]; then e2e_log "PASS $E2E_NAME"; else e2e_log "FAIL $E2E_NAME"; fi
     exit "$status"
@@ -229,7 +234,8 @@ e2e_restart_wineserver() {
 }
 
 # Registers the monitor's port where Wine's spooler looks for it before it
-# hands a job to the monitor (Windows keeps its own record).
+# hands a job to the monitor. The monitor records it itself on Windows and on the
+# corrected Wine; only Debian's own Wine needs this (its MONITORREG functions are stubs).
 e2e_register_port() {
     e2e_run reg add 'HKLM\System\CurrentControlSet\Control\Print\Monitors\MarbleleafServer:\Ports\MarbleleafServer:' /f
 }

@@ -5,12 +5,14 @@
 //   addprinter <name> [--driver D] [--port P] [--comment C] [--location L]
 //              [--share S] [--subkey K] [--dsuser K] [--datatype T|-] [--default]
 //   setdefault <name>
+//   deldriver <environment>                DeletePrinterDriverW: the registration only
+//   deldriverex <environment> <flags>      DeletePrinterDriverExW with these delete flags
+//   delprinter <name>
 //   pending <source> [target]              MoveFileEx at reboot; no target deletes
 //   hold <path>                            opens without FILE_SHARE_DELETE, stays alive
 //   load <dll>                             loads a module, stays alive
 //   print <printer> <text>                 sends a RAW job
 //   trayexit                               posts the exit message to the companion
-//   datatypeguard                          gives new printers the datatype RAW, stays alive
 #include "common.h"
 #include <map>
 
@@ -84,7 +86,7 @@ int CmdAddPrinter(int argc, wchar_t** argv) {
     info.pShareName = text(L"--share");
     info.pPrintProcessor = const_cast<WCHAR*>(L"WinPrint");
     // RAW unless told otherwise ("--datatype -" passes none, as the installer
-    // does); Wine's AddPrinterW fails without one (see WINE-NOTES.md).
+    // does; Debian's own Wine refuses that, see WINE-NOTES.md).
     std::wstring datatype = options.count(L"--datatype") ? options[L"--datatype"] : L"RAW";
     info.pDatatype = datatype == L"-" ? nullptr : &datatype[0];
     if (info.pShareName) info.Attributes |= PRINTER_ATTRIBUTE_SHARED;
@@ -160,39 +162,6 @@ int CmdTrayExit() {
     return Report(PostMessageW(window, WM_USER + 2, 0, 0));
 }
 
-// Wine's spooler cannot open a printer whose registry key lacks "Datatype",
-// and its AddPrinterW writes none when pDatatype is null (Windows takes the
-// print processor's default). Filling the value in as soon as the key appears
-// lets such a printer be created as on Windows; see WINE-NOTES.md.
-void RepairDatatypes(HKEY printers) {
-    WCHAR name[512];
-    for (DWORD index = 0;; ++index) {
-        DWORD length = 512;
-        if (RegEnumKeyExW(printers, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-        HKEY printer;
-        if (RegOpenKeyExW(printers, name, 0, KEY_READ | KEY_SET_VALUE, &printer) != ERROR_SUCCESS) continue;
-        if (RegQueryValueExW(printer, L"Datatype", nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
-            static const WCHAR raw[] = L"RAW";
-            RegSetValueExW(printer, L"Datatype", 0, REG_SZ, reinterpret_cast<const BYTE*>(raw), sizeof(raw));
-        }
-        RegCloseKey(printer);
-    }
-}
-
-int CmdDatatypeGuard() {
-    HKEY printers;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\Print\\Printers", 0, nullptr, 0,
-                        KEY_ALL_ACCESS, nullptr, &printers, nullptr) != ERROR_SUCCESS)
-        return Report(FALSE);
-    HANDLE changed = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    Line("guarding");
-    for (;;) {
-        RegNotifyChangeKeyValue(printers, TRUE, REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET, changed, TRUE);
-        RepairDatatypes(printers);
-        WaitForSingleObject(changed, 100);
-    }
-}
-
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -204,6 +173,9 @@ int wmain(int argc, wchar_t** argv) {
     if (command == L"pending" && (argc == 3 || argc == 4)) return CmdPending(argv[2], argc == 4 ? argv[3] : nullptr);
     if (command == L"deldriver" && argc == 3)  // the registration only: flags 0
         return Report(DeletePrinterDriverW(nullptr, argv[2], const_cast<WCHAR*>(L"Marbleleaf Server")));
+    if (command == L"deldriverex" && argc == 4)  // with delete flags, as the installer deletes
+        return Report(DeletePrinterDriverExW(nullptr, argv[2], const_cast<WCHAR*>(L"Marbleleaf Server"),
+                                             static_cast<DWORD>(wcstoul(argv[3], nullptr, 0)), 0));
     if (command == L"delprinter" && argc == 3) {
         HANDLE printer = nullptr;
         PRINTER_DEFAULTSW access = {nullptr, nullptr, PRINTER_ALL_ACCESS};
@@ -218,7 +190,6 @@ int wmain(int argc, wchar_t** argv) {
     if (command == L"load" && argc == 3) return CmdLoad(argv[2]);
     if (command == L"print" && argc == 4) return CmdPrint(argv[2], argv[3]);
     if (command == L"trayexit" && argc == 2) return CmdTrayExit();
-    if (command == L"datatypeguard" && argc == 2) return CmdDatatypeGuard();
     Line("usage: setup addmonitor|adddriver|addprinter|setdefault|pending|hold|load|print|trayexit ...");
     return 2;
 }
