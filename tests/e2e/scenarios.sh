@@ -498,3 +498,40 @@ e2e_start_xvfb() {
     done
     return 1
 }
+
+# A setup program's sequence, run as a user would through scripts/wine, with no
+# help of the harness (no Shift, no dialog reader), on the product files of
+# another build (2094) in a fresh prefix: onInit 102, onChkDrv 3, install 1,
+# onChkDrv 103, def.set 4, a reinstall over the keyed, shared, default product
+# printer 1 with that printer whole, removetray 6, uninstall 2, nothing left.
+scenario_setup_program_sequence() {
+    e2e_begin setup_program_sequence 2094
+    local verb expected
+    setup_step() {
+        timeout 60 "$E2E_WINE" "$E2E_APP_WIN\\install.exe" "$1" >/dev/null 2>&1 </dev/null
+        RC=$?
+        e2e_log "install.exe $1 -> $RC"
+        e2e_expect_rc "$2" "$1"
+    }
+    setup_step onInit 102
+    setup_step onChkDrv 3
+    setup_step install 1
+    setup_step onChkDrv 103
+    setup_step def.set 4
+    e2e_setup setkey mblServer user-settings
+    local before after
+    before=$(e2e_printer_block "$(e2e_inspect printers)" mblServer)
+    setup_step install 1
+    after=$(e2e_printer_block "$(e2e_inspect printers)" mblServer)
+    # Whole: all it had, and the key also where the product's UI reads it (DsUser).
+    [ "$(grep -v '^  dsuser ' <<<"$before")" = "$(grep -v '^  dsuser ' <<<"$after")" ] ||
+        e2e_fail "mblServer before and after the reinstall:"$'\n'"$before"$'\n'"$after"
+    e2e_expect_line "$after" "  dsuser 1 user-settings"
+    e2e_expect_line "$after" "  subkey 1 user-settings"
+    e2e_expect_line "$after" "  shared yes"
+    e2e_expect_line "$(e2e_inspect default)" "default mblServer"
+    e2e_expect_installed 2094
+    setup_step removetray 6
+    setup_step uninstall 2
+    e2e_expect_nothing_left
+}

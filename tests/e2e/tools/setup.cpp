@@ -5,6 +5,7 @@
 //   addprinter <name> [--driver D] [--port P] [--comment C] [--location L]
 //              [--share S] [--subkey K] [--dsuser K] [--datatype T|-] [--default]
 //   setdefault <name>
+//   setkey <printer> <key>                 the printer's settings key ("SubKey" printer data)
 //   deldriver <environment>                DeletePrinterDriverW: the registration only
 //   deldriverex <environment> <flags>      DeletePrinterDriverExW with these delete flags
 //   delprinter <name>
@@ -109,6 +110,18 @@ int CmdAddPrinter(int argc, wchar_t** argv) {
     return Report(!makeDefault || SetDefaultPrinterW(name.c_str()));
 }
 
+int CmdSetKey(wchar_t* printerName, const wchar_t* key) {
+    HANDLE printer = nullptr;
+    PRINTER_DEFAULTSW access = {nullptr, nullptr, PRINTER_ALL_ACCESS};
+    if (!OpenPrinterW(printerName, &printer, &access)) return Report(FALSE);
+    std::string value = Utf8(key);
+    DWORD status = SetPrinterDataA(printer, const_cast<char*>("SubKey"), REG_SZ, reinterpret_cast<BYTE*>(&value[0]),
+                                   static_cast<DWORD>(value.size() + 1));
+    ClosePrinter(printer);
+    SetLastError(status);
+    return Report(status == ERROR_SUCCESS);
+}
+
 int CmdPending(const wchar_t* source, const wchar_t* target) {
     return Report(MoveFileExW(source, target, MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING));
 }
@@ -170,6 +183,7 @@ int wmain(int argc, wchar_t** argv) {
     if (command == L"adddriver" && argc == 4) return CmdAddDriver(argv[2], argv[3]);
     if (command == L"addprinter" && argc >= 3) return CmdAddPrinter(argc, argv);
     if (command == L"setdefault" && argc == 3) return Report(SetDefaultPrinterW(argv[2]));
+    if (command == L"setkey" && argc == 4) return CmdSetKey(argv[2], argv[3]);
     if (command == L"pending" && (argc == 3 || argc == 4)) return CmdPending(argv[2], argc == 4 ? argv[3] : nullptr);
     if (command == L"deldriver" && argc == 3)  // the registration only: flags 0
         return Report(DeletePrinterDriverW(nullptr, argv[2], const_cast<WCHAR*>(L"Marbleleaf Server")));
