@@ -23,7 +23,7 @@ e2e_deviation() {
 # AddPrinterW with a null pDatatype: the printer is made and opens.
 check_addprinter_null_datatype() {
     e2e_setup adddriver "$E2E_APP_WIN" x64 >&2
-    e2e_tool setup addprinter P --datatype -
+    e2e_setup_try addprinter P --datatype -
     local made=$E2E_OUT block
     block=$(e2e_printer_block "$(e2e_inspect printers)" P)
     if [ "$made" = ok ] && [ -n "$block" ] && ! grep -q "open error" <<<"$block"; then
@@ -42,10 +42,10 @@ scenario_deviation_addprinter_null_datatype() {
 check_deleteprinterdriverex_flags() {
     e2e_setup adddriver "$E2E_APP_WIN" x64 >&2
     e2e_setup addprinter P >&2
-    e2e_tool setup deldriverex "Windows x64" 4
+    e2e_setup_try deldriverex "Windows x64" 4
     local in_use=$E2E_OUT
     e2e_setup delprinter P >&2
-    e2e_tool setup deldriverex "Windows x64" 4
+    e2e_setup_try deldriverex "Windows x64" 4
     local deleted=$E2E_OUT files drivers
     files=$(e2e_inspect files "$E2E_DRIVERS_WIN\\x64\\3" 'mlx*')
     drivers=$(e2e_inspect)

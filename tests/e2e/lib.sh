@@ -156,9 +156,19 @@ e2e_inspect() {
     printf '%s\n' "$E2E_OUT"
 }
 
+# Runs the setup tool; sets RC and E2E_OUT. It always prints "ok" or "error N": a start
+# that printed nothing (the silent start of WINE-NOTES.md) is logged and made once more.
+e2e_setup_try() {
+    e2e_tool setup "$@"
+    if [ -z "$E2E_OUT" ]; then
+        e2e_log "setup $* -> $RC with no output; Wine said: $(tail -5 "$E2E_SPAWNED/last.err" | tr '\n' ' ')"
+        e2e_tool setup "$@"
+    fi
+}
+
 # Runs the setup tool and fails the scenario when it does not print "ok".
 e2e_setup() {
-    e2e_tool setup "$@"
+    e2e_setup_try "$@"
     if [ "$RC" -ne 0 ]; then
         e2e_fail "setup $*: $E2E_OUT"
         return 1
