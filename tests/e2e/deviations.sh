@@ -37,23 +37,40 @@ scenario_deviation_addprinter_null_datatype() {
     e2e_deviation deviation_addprinter_null_datatype 0001-addprinter-null-datatype.patch check_addprinter_null_datatype
 }
 
-# DeletePrinterDriverExW with DPD_DELETE_ALL_FILES (4): refused with 3001 while a
-# printer uses the driver; then the registration and its store files go.
+# DeletePrinterDriverExW with its delete flags. DPD_DELETE_ALL_FILES (4): refused with
+# 3001 while a printer uses the driver, and while another driver ("Twin", the same files)
+# uses its files, deleting nothing; DPD_DELETE_UNUSED_FILES (1) then deletes the
+# registration and keeps the files that "Twin" uses; once "Twin" goes with
+# DPD_DELETE_ALL_FILES, no file is left.
 check_deleteprinterdriverex_flags() {
-    e2e_setup adddriver "$E2E_APP_WIN" x64 >&2
+    local store="$E2E_DRIVERS_WIN\x64\3" in_use shared unused last files_shared files_left drivers
+    # From the driver folder's root, as the installer adds them (Wine copies only from there).
+    local file
+    for file in mlxdrv64.dll mlxui64.dll mlxhelp.chm; do
+        cp "$(e2e_unix "$E2E_APP_WIN")/$file" "$(e2e_unix "$E2E_DRIVERS_WIN\x64")/"
+    done
+    e2e_setup adddriver "$E2E_DRIVERS_WIN\x64" x64 >&2
+    e2e_setup adddriver "$E2E_DRIVERS_WIN\x64" x64 Twin >&2
+    [ "$(e2e_inspect files "$store" 'mlx*' | grep -c '^file mlx')" -eq 3 ] || { echo "driver files not in the store"; return; }
     e2e_setup addprinter P >&2
     e2e_setup_try deldriverex "Windows x64" 4
-    local in_use=$E2E_OUT
+    in_use=$E2E_OUT
     e2e_setup delprinter P >&2
     e2e_setup_try deldriverex "Windows x64" 4
-    local deleted=$E2E_OUT files drivers
-    files=$(e2e_inspect files "$E2E_DRIVERS_WIN\\x64\\3" 'mlx*')
+    shared=$E2E_OUT
+    e2e_setup_try deldriverex "Windows x64" 1
+    unused=$E2E_OUT
+    files_shared=$(e2e_inspect files "$store" 'mlx*' | grep -c '^file mlx')
+    e2e_setup_try deldriverex "Windows x64" 4 Twin
+    last=$E2E_OUT
+    files_left=$(e2e_inspect files "$store" 'mlx*')
     drivers=$(e2e_inspect)
-    if [ "$in_use" = "error 3001" ] && [ "$deleted" = ok ] && [ "$files" = "files (none)" ] &&
-        ! grep -q '^driver Windows x64 | Marbleleaf Server$' <<<"$drivers"; then
+    if [ "$in_use" = "error 3001" ] && [ "$shared" = "error 3001" ] && [ "$unused" = ok ] &&
+        [ "$files_shared" -eq 3 ] && [ "$last" = ok ] && [ "$files_left" = "files (none)" ] &&
+        ! grep -qE '^driver Windows x64 \| (Marbleleaf Server|Twin)$' <<<"$drivers"; then
         echo windows
     else
-        echo "in use: $in_use; unused: $deleted; store: $(tr '\n' ' ' <<<"$files")"
+        echo "in use: $in_use; shared files: $shared; unused files: $unused, $files_shared kept; last: $last; store: $(tr '\n' ' ' <<<"$files_left")"
     fi
 }
 

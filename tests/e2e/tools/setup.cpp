@@ -1,13 +1,13 @@
 // Prepares a scenario's machine, as an earlier installation or the user would
 // have left it. Each command prints "ok" or "error <code>" and exits 0 or 1.
 //   addmonitor <dll>                       registers "MarbleleafServer:"
-//   adddriver <folder> <x64|x86>           "Marbleleaf Server" from a layout's app folder
+//   adddriver <folder> <x64|x86> [name]    "Marbleleaf Server" (or name) from a layout's app folder
 //   addprinter <name> [--driver D] [--port P] [--comment C] [--location L]
 //              [--share S] [--subkey K] [--dsuser K] [--datatype T|-] [--default]
 //   setdefault <name>
 //   setkey <printer> <key>                 the printer's settings key ("SubKey" printer data)
 //   deldriver <environment>                DeletePrinterDriverW: the registration only
-//   deldriverex <environment> <flags>      DeletePrinterDriverExW with these delete flags
+//   deldriverex <environment> <flags> [name]  DeletePrinterDriverExW with these delete flags
 //   delprinter <name>
 //   pending <source> [target]              MoveFileEx at reboot; no target deletes
 //   hold <path>                            opens without FILE_SHARE_DELETE, stays alive
@@ -41,7 +41,7 @@ int CmdAddMonitor(const wchar_t* dll) {
     return Report(AddMonitorW(nullptr, 2, reinterpret_cast<BYTE*>(&info)));
 }
 
-int CmdAddDriver(const std::wstring& folder, const std::wstring& platform) {
+int CmdAddDriver(const std::wstring& folder, const std::wstring& platform, const wchar_t* name) {
     bool x64 = platform == L"x64";
     std::wstring suffix = x64 ? L"64.dll" : L"32.dll";
     std::wstring driver = folder + L"\\mlxdrv" + suffix;
@@ -49,7 +49,7 @@ int CmdAddDriver(const std::wstring& folder, const std::wstring& platform) {
     std::wstring help = folder + L"\\mlxhelp.chm";
     DRIVER_INFO_6W info = {};
     info.cVersion = 3;
-    info.pName = const_cast<WCHAR*>(L"Marbleleaf Server");
+    info.pName = const_cast<WCHAR*>(name);
     info.pEnvironment = const_cast<WCHAR*>(x64 ? L"Windows x64" : L"Windows NT x86");
     info.pDriverPath = &driver[0];
     info.pDataFile = &driver[0];
@@ -180,15 +180,16 @@ int CmdTrayExit() {
 int wmain(int argc, wchar_t** argv) {
     std::wstring command = argc > 1 ? argv[1] : L"";
     if (command == L"addmonitor" && argc == 3) return CmdAddMonitor(argv[2]);
-    if (command == L"adddriver" && argc == 4) return CmdAddDriver(argv[2], argv[3]);
+    if (command == L"adddriver" && (argc == 4 || argc == 5))
+        return CmdAddDriver(argv[2], argv[3], argc == 5 ? argv[4] : L"Marbleleaf Server");
     if (command == L"addprinter" && argc >= 3) return CmdAddPrinter(argc, argv);
     if (command == L"setdefault" && argc == 3) return Report(SetDefaultPrinterW(argv[2]));
     if (command == L"setkey" && argc == 4) return CmdSetKey(argv[2], argv[3]);
     if (command == L"pending" && (argc == 3 || argc == 4)) return CmdPending(argv[2], argc == 4 ? argv[3] : nullptr);
     if (command == L"deldriver" && argc == 3)  // the registration only: flags 0
         return Report(DeletePrinterDriverW(nullptr, argv[2], const_cast<WCHAR*>(L"Marbleleaf Server")));
-    if (command == L"deldriverex" && argc == 4)  // with delete flags, as the installer deletes
-        return Report(DeletePrinterDriverExW(nullptr, argv[2], const_cast<WCHAR*>(L"Marbleleaf Server"),
+    if (command == L"deldriverex" && (argc == 4 || argc == 5))  // with delete flags, as the installer deletes
+        return Report(DeletePrinterDriverExW(nullptr, argv[2], const_cast<WCHAR*>(argc == 5 ? argv[4] : L"Marbleleaf Server"),
                                              static_cast<DWORD>(wcstoul(argv[3], nullptr, 0)), 0));
     if (command == L"delprinter" && argc == 3) {
         HANDLE printer = nullptr;
