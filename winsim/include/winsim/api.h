@@ -51,6 +51,12 @@ LSTATUS WINAPI RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWOR
 LSTATUS WINAPI RegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE* data, DWORD size);
 LSTATUS WINAPI RegDeleteValueA(HKEY key, LPCSTR name);
 LSTATUS WINAPI RegCloseKey(HKEY key);
+LSTATUS WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyClass, DWORD options, REGSAM access,
+                               LPSECURITY_ATTRIBUTES security, PHKEY result, LPDWORD disposition);
+LSTATUS WINAPI RegEnumValueW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameChars, LPDWORD reserved, LPDWORD type,
+                             LPBYTE data, LPDWORD dataBytes);
+LSTATUS WINAPI RegDeleteValueW(HKEY key, LPCWSTR name);
+LSTATUS WINAPI RegDeleteKeyA(HKEY key, LPCSTR subKey);
 
 // advapi32: services
 SC_HANDLE WINAPI OpenSCManagerW(LPCWSTR machine, LPCWSTR database, DWORD access);
@@ -107,3 +113,5 @@ DWORD WINAPI SetPrinterDataExA(HANDLE printer, LPCSTR keyName, LPCSTR valueName,
                                DWORD size);
 BOOL WINAPI GetDefaultPrinterW(LPWSTR buffer, LPDWORD size);
 BOOL WINAPI SetDefaultPrinterW(LPCWSTR printer);
+BOOL WINAPI AddPrinterConnectionW(LPWSTR name);
+BOOL WINAPI DeletePrinterConnectionW(LPWSTR name);
