@@ -117,3 +117,45 @@ class InterruptedRunTest : public ScenarioTest {
 TEST_F(InterruptedRunTest, AReinstallCutAtAnyCallLosesNoPrinter) { CutAtEveryCall(false, 1); }
 
 TEST_F(InterruptedRunTest, ARunWithoutTheDriverFilesCutAtAnyCallLosesNoPrinter) { CutAtEveryCall(true, 100); }
+
+// The registry refusing the journal costs at most the printer whose entry could not be written;
+// the run goes on, and what the journal still holds comes back in a later run.
+TEST_F(InterruptedRunTest, JournalFailuresAreLoggedOrSilentAndTheRunGoesOn) {
+  const std::string notKept = "Can't keep Front Desk in the journal of saved printers\r\n";
+  LayDownMachine();
+  RemoveDriverFiles();
+  winsim::FailNext("RegCreateKeyExA", ERROR_ACCESS_DENIED);
+  EXPECT_EQ(100, Run(u"install"));
+  EXPECT_NE(std::string::npos, Log().find("          " + notKept + "          >DeletePrinter(Front Desk)\r\n"));
+  EXPECT_EQ(2u, JournalEntries());
+
+  LayDownProduct(2093);
+  for (const char* refused : {"RegOpenKeyExA", "RegEnumValueW"}) {
+    winsim::FailNext(refused, ERROR_ACCESS_DENIED);
+    if (std::string(refused) == "RegEnumValueW") winsim::FailNext("RegCloseKey", ERROR_INVALID_HANDLE);
+    EXPECT_EQ(1, Run(u"install")) << refused;
+    EXPECT_EQ(std::string::npos, Log().find("taken over")) << refused;
+    EXPECT_EQ(nullptr, winsim::FindPrinter(u"Back Office")) << refused;
+    EXPECT_EQ(2u, JournalEntries()) << refused;
+  }
+
+  winsim::FailNext("RegDeleteValueW", ERROR_ACCESS_DENIED);
+  EXPECT_EQ(1, Run(u"install"));
+  EXPECT_NE(std::string::npos, Log().find("    2 saved printers taken over from an earlier run\r\n    >UnInstall\r\n"));
+  EXPECT_NE(nullptr, winsim::FindPrinter(u"Back Office"));
+  EXPECT_NE(nullptr, winsim::FindPrinter(kConnection));
+  EXPECT_EQ(u"Back Office", winsim::M().spooler.defaultPrinter);
+  EXPECT_EQ(1u, JournalEntries());
+  EXPECT_EQ(1, Run(u"install"));  // the entry left over is taken over again, then removed
+  EXPECT_EQ(0u, JournalEntries());
+
+  winsim::FailNext("RegSetValueExW", ERROR_ACCESS_DENIED);
+  EXPECT_EQ(1, Run(u"install"));
+  EXPECT_NE(std::string::npos, Log().find("Can't keep Back Office in the journal of saved printers\r\n"));
+  EXPECT_NE(nullptr, winsim::FindPrinter(u"Back Office"));
+
+  winsim::FailNext("RegDeleteKeyA", ERROR_ACCESS_DENIED);
+  EXPECT_EQ(2, Run(u"uninstall"));
+  EXPECT_EQ(nullptr, winsim::FindPrinter(u"Back Office"));
+  EXPECT_EQ(servers, DescribeServers());
+}
