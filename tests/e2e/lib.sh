@@ -7,7 +7,11 @@
 #   E2E_ROOT    scratch folder under /tmp: the template prefix and one prefix per scenario
 #   E2E_KEEP=1  keep a scenario's prefix after it ends
 
-E2E_WINE=${E2E_WINE:-/usr/lib/wine/wine64}
+E2E_SOURCE=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+# The corrected Wine (scripts/wine: Debian's Wine with its spooler made to do what Windows
+# documents, built when missing); Debian's own Wine stays at hand for the deviation tests.
+E2E_WINE=${E2E_WINE:-$E2E_SOURCE/scripts/wine}
+E2E_STOCK_WINE=${E2E_STOCK_WINE:-/usr/lib/wine/wine64}
 E2E_WINESERVER=${E2E_WINESERVER:-/usr/lib/wine/wineserver}
 E2E_ROOT=${E2E_ROOT:-/tmp/e2e-$(id -u)}
 export WINEDEBUG=${WINEDEBUG:--all}
@@ -30,7 +34,7 @@ e2e_log() { printf '[e2e] %s\n' "$*" >&2; }
 
 e2e_require_packages() {
     local missing=()
-    [ -x "$E2E_WINE" ] || missing+=(wine64)
+    [ -x "$E2E_STOCK_WINE" ] || missing+=(wine64)
     command -v cp >/dev/null || missing+=(coreutils)
     [ ${#missing[@]} -eq 0 ] && return 0
     e2e_log "installing ${missing[*]}"
@@ -231,8 +235,6 @@ e2e_register_port() {
 }
 
 # ---- expectations -----------------------------------------------------------
-
-E2E_SOURCE=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 
 # The sed script of one side (host or wine) for one story, from tier_differences.txt.
 e2e_tier_rules() {

@@ -107,14 +107,9 @@ e2e_expect_job() {
 # Wine outcomes that differ from Windows are asserted where they occur and
 # listed with their reasons in tier_differences.txt.
 
-# What every installer scenario needs from this Wine: jobs routed to the
-# monitor, and the first printer "mblServer" created (WINE-NOTES.md: Wine's
-# AddPrinterW refuses a null datatype unless the printer's key already holds
-# one, so the key of the one printer a clean install creates is seeded; printers
-# deleted and recreated within a run are not, and Wine refuses them: 1801).
+# What every installer scenario needs from this Wine: jobs routed to the monitor.
 e2e_installer_prefix() {
     e2e_begin "$@"
-    e2e_run reg add 'HKLM\System\CurrentControlSet\Control\Print\Printers\mblServer' /v Datatype /d RAW /f
     e2e_register_port
     e2e_spawn shift "shift down" "$E2E_TOOLS_WIN\\shiftdown.exe"
     E2E_RUNS=0
@@ -203,7 +198,6 @@ scenario_clean_install() {
 # Without Shift an error-free run shows nothing and ends by itself.
 scenario_shift_held() {
     e2e_begin shift_held
-    e2e_run reg add 'HKLM\System\CurrentControlSet\Control\Print\Printers\mblServer' /v Datatype /d RAW /f
     timeout 60 "$E2E_WINE" "$E2E_APP_WIN\\install.exe" install >/dev/null 2>&1 </dev/null
     RC=$?
     e2e_expect_rc 1 "install without Shift, no dialog"
