@@ -1,20 +1,16 @@
 #include "app/installer_state.h"
 
-#include <cstdarg>
 #include <cstring>
 
+#include "app/log.h"
 #include "app/product.h"
 #include "driver/platform.h"
-#include "support/wide_format.h"
 #include "system/pending_files.h"
 #include "system/spooler_service.h"
 
 HINSTANCE programInstance = nullptr;
 
 namespace {
-const size_t kLineUnits = 1024;
-const int kMaxIndentLevels = 10;
-
 // Keeps the part of the executable's path up to and including its last separator.
 void StoreInstallerDir(InstallerState* state) {
   WCHAR path[MAX_PATH] = {0};
@@ -70,54 +66,4 @@ void FreeInstallerState(InstallerState* state) {
   Release(state->logText);
   Release(state->systemDir);
   Release(state->installerDir);
-}
-
-void LogAppend(InstallerState* state, LPCWSTR text) {
-  if (state->depth > 0) {
-    WCHAR indent[2 * kMaxIndentLevels + 1];
-    const int levels = state->depth < kMaxIndentLevels ? state->depth : kMaxIndentLevels;
-    for (int i = 0; i < 2 * levels; ++i) indent[i] = TEXT(' ');
-    indent[2 * levels] = 0;
-    Append(state->logText, indent);
-  }
-  if (text && text[0]) Append(state->logText, text);
-  Append(state->logText, TEXT("\r\n"));
-}
-
-void LogLine(InstallerState* state, LPCWSTR format, ...) {
-  WCHAR line[kLineUnits];
-  va_list args;
-  va_start(args, format);
-  FormatWideV(line, kLineUnits, format, args);
-  va_end(args);
-  LogAppend(state, line);
-}
-
-void LogError(InstallerState* state, DWORD errorNumber, LPCWSTR format, ...) {
-  const DWORD code = GetLastError();
-  WCHAR line[kLineUnits];
-  size_t used = FormatWide(line, kLineUnits, TEXT("Error(%d): "), static_cast<int>(errorNumber));
-  va_list args;
-  va_start(args, format);
-  used += FormatWideV(line + used, kLineUnits - used, format, args);
-  va_end(args);
-  LPWSTR systemText = nullptr;
-  if (code != 0) {
-    const DWORD length =
-        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM,
-                       nullptr, code, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
-                       reinterpret_cast<LPWSTR>(&systemText), 0, nullptr);
-    if (length && systemText) {
-      int end = lstrlenW(systemText);
-      while (end > 0 && (systemText[end - 1] == TEXT('\r') || systemText[end - 1] == TEXT('\n'))) --end;
-      systemText[end] = 0;
-      FormatWide(line + used, kLineUnits - used, TEXT(" - (%s)"), systemText);
-    } else {
-      FormatWide(line + used, kLineUnits - used, TEXT(" - ( No Description )"));
-    }
-  }
-  LogAppend(state, line);
-  state->errorCount++;
-  if (systemText) LocalFree(systemText);
-  SetLastError(code);  // callers may still read the failure they just reported
 }

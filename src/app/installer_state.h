@@ -1,4 +1,4 @@
-// The per-run state of an install or uninstall run, and its log.
+// The per-run state of an install or uninstall run.
 #pragma once
 #include "platform/win32.h"
 #include "printers/printer_inventory.h"
@@ -38,21 +38,3 @@ extern HINSTANCE programInstance;
 
 InstallerState* InitInstallerState(InstallerState* state);
 void FreeInstallerState(InstallerState* state);
-
-void LogAppend(InstallerState* state, LPCWSTR text);
-void LogLine(InstallerState* state, LPCWSTR format, ...);
-void LogError(InstallerState* state, DWORD errorNumber, LPCWSTR format, ...);
-
-// A log section: the head line is logged by the caller; the depth is raised for the guard's
-// lifetime and lowered again on every way out.
-class LogSection {
- public:
-  LogSection(InstallerState* state, int levels = 1) : state_(state), levels_(levels) { state_->depth += levels_; }
-  ~LogSection() { state_->depth -= levels_; }
-  LogSection(const LogSection&) = delete;
-  LogSection& operator=(const LogSection&) = delete;
-
- private:
-  InstallerState* state_;
-  int levels_;
-};

@@ -2,6 +2,7 @@
 #include "app/procedures.h"
 
 #include "app/installer_state.h"
+#include "app/log.h"
 #include "driver/driver_removal.h"
 #include "driver/platform.h"
 #include "log/log_dialog.h"

@@ -1,6 +1,7 @@
 #include "driver/driver_removal.h"
 
 #include "app/installer_state.h"
+#include "app/log.h"
 #include "app/product.h"
 #include "system/spooler_calls.h"
 #include "system/spooler_service.h"

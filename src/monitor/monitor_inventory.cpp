@@ -1,6 +1,7 @@
 #include "monitor/monitor_inventory.h"
 
 #include "app/installer_state.h"
+#include "app/log.h"
 #include "app/product.h"
 #include "monitor/port_text.h"
 #include "system/file_copy.h"

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "app/installer_state.h"
+#include "app/log.h"
 #include "app/product.h"
 #include "monitor/port_text.h"
 #include "system/file_copy.h"

@@ -1,6 +1,7 @@
 #include "printers/printer_removal.h"
 
 #include "app/installer_state.h"
+#include "app/log.h"
 #include "app/product.h"
 #include "printers/printer_inventory.h"
 #include "printers/printer_journal.h"

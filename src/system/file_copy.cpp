@@ -1,6 +1,7 @@
 #include "system/file_copy.h"
 
 #include "app/installer_state.h"
+#include "app/log.h"
 #include "support/counted_string.h"
 
 namespace {

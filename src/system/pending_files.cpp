@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "app/installer_state.h"
+#include "app/log.h"
 
 namespace {
 const char kSessionManagerKey[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";

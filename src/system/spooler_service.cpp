@@ -1,6 +1,7 @@
 #include "system/spooler_service.h"
 
 #include "app/installer_state.h"
+#include "app/log.h"
 
 namespace {
 const DWORD kManagerAccess = STANDARD_RIGHTS_REQUIRED | SC_MANAGER_CONNECT;                 // 0xF0001

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/installer_state.h"
+#include "app/log.h"
 #include "support/wide_format.h"
 #include "winsim/machine.h"
 

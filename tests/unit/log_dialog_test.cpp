@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "app/installer_state.h"
+#include "app/log.h"
 #include "log/log_dialog.h"
 #include "system_fixture.h"
 

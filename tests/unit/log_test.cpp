@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "app/log.h"
 #include "support/wide_format.h"
 #include "system_fixture.h"
 
