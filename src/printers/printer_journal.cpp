@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/installer_state.h"
+#include "app/log.h"
 #include "app/product.h"
 #include "printers/printer_inventory.h"
 

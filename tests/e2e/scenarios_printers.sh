@@ -26,7 +26,7 @@ scenario_printers_after_failed_driver_install() {
     for module in mlxdrv64.dll mlxui64.dll mlxdrv32.dll mlxui32.dll; do rm -f "$app/$module"; done
     e2e_install_logged install
     e2e_expect_rc 100 "install without the driver's files"
-    e2e_expect_match "$E2E_LOG" "Error\(13\): Can.t install a printer driver 'Marbleleaf Server'"
+    e2e_expect_match "$E2E_LOG" "Error\(10\): Cant't open source file: mlxdrv64\.dll"
     e2e_expect_match "$E2E_LOG" "Error\(15\): Can.t add printer 'Office'"
     e2e_expect_match "$E2E_LOG" "Error\(15\): Can.t add printer 'Lab'"
     local printers journal
