@@ -56,8 +56,8 @@ struct PrinterEntry {
   bool connection = false;  // a printer connection rather than a local printer
   // Pending deletion: DeletePrinter on a printer that other processes hold open, or whose job is
   // being printed (a purge does not stop a job the port is printing), only marks it. It goes
-  // when the last of those handles closes, or when the spooler stops (its clients' handles die
-  // with it and the job is abandoned); until then its name is taken and it keeps its driver.
+  // when the spooler stops (its clients' handles die with it and the job is abandoned); until
+  // then its name is taken, it gives no new handle and it keeps its driver in use.
   int otherHandles = 0;
   bool jobPrinting = false;
   bool pendingDeletion = false;
