@@ -8,6 +8,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 . "$here/lib.sh"
 . "$here/scenarios.sh"
 . "$here/scenarios_printers.sh"
+. "$here/scenarios_eventlog.sh"
 
 case "${1:-}" in
 --template)
