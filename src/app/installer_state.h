@@ -20,6 +20,7 @@ struct InstallerState {
   bool isX64;
   bool checkMonitorVersion;
   bool keepTrayProgram;  // a reinstall: the companion's file is started again, not deleted
+  bool journalPrinters;  // a reinstall: removed printers are kept in the journal until they are back
   bool installMonitor;
   bool copyMonitor;
   int errorCount;

@@ -9,6 +9,7 @@
 #include "log/log_dialog.h"
 #include "monitor/monitor_inventory.h"
 #include "monitor/monitor_removal.h"
+#include "printers/printer_journal.h"
 #include "printers/printer_removal.h"
 #include "printers/printer_restore.h"
 #include "system/pending_files.h"
@@ -111,6 +112,7 @@ void UninstallProduct(InstallerState* state) {
 
 void UninstallAndPurge(InstallerState* state) {
   UninstallProduct(state);
+  ClearJournal();
   PurgePendingFileOperations(state, false);
   RetryDeferredDeletesTwice(state);
 }
@@ -124,6 +126,8 @@ void Reinstall(InstallerState* state) {
   LogSection section(state, 2);
   state->checkMonitorVersion = true;
   state->keepTrayProgram = true;
+  state->journalPrinters = true;
+  TakeOverJournal(state);
   UninstallProduct(state);
 
   // What the old installation left is tried once more with the spooler stopped, then given up:

@@ -319,3 +319,66 @@ TEST_F(ScenarioTest, RemoveTrayStopsTheCompanionAndEndsWithSix) {
   EXPECT_EQ("(none)", RunValue());
   EXPECT_FALSE(winsim::FileExists(kTray));
 }
+
+// Another machine's product printer, shared as the product shares "mblServer", and this machine's
+// connections to it and to one more server: removed here and added back, the servers' queues
+// untouched, even where this user could administer them.
+TEST_F(ScenarioTest, ConnectionsToOtherMachinesPrintersAreRemovedHereAndAddedBack) {
+  InstalledProduct(2093);
+  winsim::PutPrintServer(u"\\\\PRINTHOST", true);
+  winsim::SetPrinterDataString(winsim::PutServerQueue(u"\\\\PRINTHOST", u"mblServer", kDriver, kPort), "", "SubKey",
+                               "ServerKey");
+  winsim::PutPrintServer(u"\\\\OFFICE", false);
+  winsim::PutServerQueue(u"\\\\OFFICE", u"Plans", kDriver, kPort);
+  winsim::PutConnection(u"\\\\PRINTHOST\\mblServer");
+  winsim::PutConnection(u"\\\\OFFICE\\Plans");
+  winsim::M().spooler.defaultPrinter = u"\\\\OFFICE\\Plans";
+  const std::string servers = DescribeServers();
+
+  EXPECT_EQ(1, Run(u"install"));
+  ExpectGoldenLog("reinstall_with_connections");
+  EXPECT_EQ(servers, DescribeServers());
+  ASSERT_NE(nullptr, winsim::FindPrinter(u"\\\\PRINTHOST\\mblServer"));
+  ASSERT_NE(nullptr, winsim::FindPrinter(u"\\\\OFFICE\\Plans"));
+  EXPECT_EQ(u"\\\\OFFICE\\Plans", winsim::M().spooler.defaultPrinter);
+  EXPECT_NE(nullptr, winsim::FindPrinter(u"mblServer"));  // this machine's own, as without product printers
+  EXPECT_EQ(0u, JournalEntries());
+
+  // An uninstall removes them here and does not add them back; the driver goes after them.
+  winsim::M().desktop.dialog = winsim::DialogState();
+  EXPECT_EQ(2, Run(u"uninstall"));
+  EXPECT_NE(std::string::npos, Log().find("      >DeletePrinterConnection(\\\\OFFICE\\Plans)\r\n        OK\r\n"));
+  EXPECT_EQ(std::string::npos, Log().find("AddPrinterConnection"));
+  EXPECT_EQ(nullptr, winsim::FindPrinter(u"\\\\PRINTHOST\\mblServer"));
+  EXPECT_EQ(nullptr, winsim::FindPrinter(u"\\\\OFFICE\\Plans"));
+  EXPECT_EQ(nullptr, winsim::FindDriver(kDriver, u"Windows x64"));
+  EXPECT_EQ(servers, DescribeServers());
+}
+
+TEST_F(ScenarioTest, AConnectionThatCannotBeRemovedOrAddedBackIsAnError) {
+  InstalledProduct(2093);
+  winsim::PutServerQueue(u"\\\\PRINTHOST", u"mblServer", kDriver, kPort);
+  winsim::PutConnection(u"\\\\PRINTHOST\\mblServer");
+  winsim::M().spooler.defaultPrinter = u"\\\\PRINTHOST\\mblServer";
+  const std::string servers = DescribeServers();
+  winsim::M().desktop.shiftDown = false;
+  winsim::FailCall("DeletePrinterConnectionW", ERROR_ACCESS_DENIED);
+  EXPECT_EQ(100, Run(u"install"));
+  EXPECT_NE(std::string::npos,
+            Log().find("Error(17): Can`t delete printer connection '\\\\PRINTHOST\\mblServer' - (Access is denied.)\r\n"));
+  EXPECT_NE(nullptr, winsim::FindPrinter(u"\\\\PRINTHOST\\mblServer"));
+  EXPECT_EQ(0u, JournalEntries());  // still in place: nothing to bring back
+
+  // Removed, but not added back: the journal keeps it, and the next install brings it back.
+  winsim::FailNext("AddPrinterConnectionW", ERROR_ACCESS_DENIED);
+  EXPECT_EQ(100, Run(u"install"));
+  EXPECT_NE(std::string::npos, Log().find("    >AddPrinterConnection(\\\\PRINTHOST\\mblServer)\r\n      Error(15): Can`t "
+                                          "add printer connection '\\\\PRINTHOST\\mblServer' - (Access is denied.)\r\n"));
+  EXPECT_EQ(nullptr, winsim::FindPrinter(u"\\\\PRINTHOST\\mblServer"));
+  EXPECT_EQ(1u, JournalEntries());
+  winsim::FailNext("SetDefaultPrinterW", ERROR_INVALID_PRINTER_NAME);  // silent, as for local printers
+  EXPECT_EQ(1, Run(u"install"));
+  EXPECT_NE(nullptr, winsim::FindPrinter(u"\\\\PRINTHOST\\mblServer"));
+  EXPECT_EQ(0u, JournalEntries());
+  EXPECT_EQ(servers, DescribeServers());
+}

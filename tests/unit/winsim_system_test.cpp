@@ -138,6 +138,45 @@ TEST_F(WinsimSystemTest, RegistryQueryFollowsTheSizeProtocol) {
   RegCloseKey(key);
 }
 
+TEST_F(WinsimSystemTest, RegistryKeysAreCreatedEnumeratedAndDeletedAsOnWindows) {
+  HKEY key = nullptr;
+  DWORD disposition = 0;
+  ASSERT_EQ(0, RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Maker\\Product\\Journal", 0, nullptr, 0,
+                               KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key, &disposition));
+  EXPECT_EQ(static_cast<DWORD>(REG_CREATED_NEW_KEY), disposition);
+  EXPECT_TRUE(winsim::RegKeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Maker\\Product"));  // parents too
+  const BYTE data[4] = {'a', 0, 0, 0};
+  EXPECT_EQ(0, RegSetValueExW(key, u"Second", 0, REG_MULTI_SZ, data, 4));
+  EXPECT_EQ(0, RegSetValueExW(key, u"first", 0, REG_BINARY, data, 1));
+  WCHAR name[8];
+  DWORD chars = 8, type = 0, bytes = 4;
+  BYTE out[4] = {0};
+  EXPECT_EQ(0, RegEnumValueW(key, 0, name, &chars, nullptr, &type, out, &bytes));
+  EXPECT_EQ("first", Narrow(name));
+  EXPECT_EQ(5u, chars);
+  EXPECT_EQ(1u, bytes);
+  chars = 6;  // "Second" needs 7 with its terminator
+  EXPECT_EQ(ERROR_MORE_DATA, RegEnumValueW(key, 1, name, &chars, nullptr, &type, out, &bytes));
+  chars = 8;
+  bytes = 3;
+  EXPECT_EQ(ERROR_MORE_DATA, RegEnumValueW(key, 1, name, &chars, nullptr, &type, out, &bytes));
+  EXPECT_EQ(4u, bytes);
+  chars = 8;
+  EXPECT_EQ(ERROR_NO_MORE_ITEMS, RegEnumValueW(key, 2, name, &chars, nullptr, &type, out, &bytes));
+  EXPECT_EQ(0, RegDeleteValueW(key, u"SECOND"));
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegDeleteValueW(key, u"Second"));
+  EXPECT_EQ(0, RegCloseKey(key));
+  ASSERT_EQ(0, RegCreateKeyExA(HKEY_LOCAL_MACHINE, "software\\maker\\product\\journal", 0, nullptr, 0, KEY_READ,
+                               nullptr, &key, &disposition));
+  EXPECT_EQ(static_cast<DWORD>(REG_OPENED_EXISTING_KEY), disposition);
+  RegCloseKey(key);
+  // A key with a subkey stays; without, it goes with its values.
+  EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Maker\\Product"));
+  EXPECT_EQ(0, RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Maker\\Product\\Journal"));
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Maker\\Product\\Journal"));
+  EXPECT_TRUE(winsim::RegKeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Maker\\Product"));
+}
+
 TEST_F(WinsimSystemTest, SpoolerServiceStopsAndStartsInVirtualTime) {
   SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, 0xF0001);
   SC_HANDLE service = OpenServiceW(manager, u"spooler", 0x34);

@@ -41,6 +41,7 @@ const SystemText kSystemTexts[] = {
     {1060, "The specified service does not exist as an installed service.\r\n"},
     {1061, "The service cannot accept control messages at this time.\r\n"},
     {1062, "The service has not been started.\r\n"},
+    {1067, "The process terminated unexpectedly.\r\n"},
     {1215, "The format of the specified share name is invalid.\r\n"},
     {1400, "Invalid window handle.\r\n"},
     {1722, "The RPC server is unavailable.\r\n"},
@@ -233,6 +234,7 @@ int WINAPI MultiByteToWideChar(UINT codePage, DWORD, LPCSTR text, int textLength
 }
 
 void WINAPI Sleep(DWORD milliseconds) {
+  if (M().cut) return;  // a killed process sleeps no more: time stands still
   M().calls["Sleep"]++;
   M().clock.slept += milliseconds;
   winsim::Advance(milliseconds);

@@ -58,6 +58,10 @@ LSTATUS WINAPI RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWOR
 LSTATUS WINAPI RegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE* data, DWORD size);
 LSTATUS WINAPI RegDeleteValueA(HKEY key, LPCSTR name);
 LSTATUS WINAPI RegCloseKey(HKEY key);
+LSTATUS WINAPI RegEnumValueW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameChars, LPDWORD reserved, LPDWORD type,
+                             LPBYTE data, LPDWORD dataBytes);
+LSTATUS WINAPI RegDeleteValueW(HKEY key, LPCWSTR name);
+LSTATUS WINAPI RegDeleteKeyA(HKEY key, LPCSTR subKey);
 
 LSTATUS WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyClass, DWORD options,
                                REGSAM access, LPSECURITY_ATTRIBUTES security, PHKEY result, LPDWORD disposition);
@@ -125,3 +129,5 @@ DWORD WINAPI SetPrinterDataExA(HANDLE printer, LPCSTR keyName, LPCSTR valueName,
                                DWORD size);
 BOOL WINAPI GetDefaultPrinterW(LPWSTR buffer, LPDWORD size);
 BOOL WINAPI SetDefaultPrinterW(LPCWSTR printer);
+BOOL WINAPI AddPrinterConnectionW(LPWSTR name);
+BOOL WINAPI DeletePrinterConnectionW(LPWSTR name);
