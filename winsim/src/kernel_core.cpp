@@ -33,6 +33,7 @@ const SystemText kSystemTexts[] = {
     {183, "Cannot create a file when that file already exists.\r\n"},
     {234, "More data is available.\r\n"},
     {259, "No more data is available.\r\n"},
+    {1051, "A stop control has been sent to a service that other running services are dependent on.\r\n"},
     {1053, "The service did not respond to the start or control request in a timely fashion.\r\n"},
     {1056, "An instance of the service is already running.\r\n"},
     {1058, "The service cannot be started, either because it is disabled or because it has no enabled devices "
@@ -40,9 +41,11 @@ const SystemText kSystemTexts[] = {
     {1060, "The specified service does not exist as an installed service.\r\n"},
     {1061, "The service cannot accept control messages at this time.\r\n"},
     {1062, "The service has not been started.\r\n"},
+    {1067, "The process terminated unexpectedly.\r\n"},
     {1215, "The format of the specified share name is invalid.\r\n"},
     {1400, "Invalid window handle.\r\n"},
     {1722, "The RPC server is unavailable.\r\n"},
+    {1734, "The array bounds are invalid.\r\n"},
     {1780, "A null reference pointer was passed to the stub.\r\n"},
     {1784, "The supplied user buffer is not valid for the requested operation.\r\n"},
     {1796, "The specified port is unknown.\r\n"},
@@ -54,6 +57,7 @@ const SystemText kSystemTexts[] = {
     {1805, "The environment specified is invalid.\r\n"},
     {1812, "The specified image file did not contain a resource section.\r\n"},
     {1813, "The specified resource type cannot be found in the image file.\r\n"},
+    {1814, "The specified resource name cannot be found in the image file.\r\n"},
     {3000, "The specified print monitor is unknown.\r\n"},
     {3001, "The specified printer driver is currently in use.\r\n"},
     {3006, "The specified print monitor has already been installed.\r\n"},
@@ -230,6 +234,7 @@ int WINAPI MultiByteToWideChar(UINT codePage, DWORD, LPCSTR text, int textLength
 }
 
 void WINAPI Sleep(DWORD milliseconds) {
+  if (M().cut) return;  // a killed process sleeps no more: time stands still
   M().calls["Sleep"]++;
   M().clock.slept += milliseconds;
   winsim::Advance(milliseconds);

@@ -14,6 +14,10 @@ HGLOBAL WINAPI GlobalFree(HGLOBAL mem);
 LPWSTR WINAPI GetCommandLineW();
 DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR filename, DWORD size);
 UINT WINAPI GetSystemDirectoryW(LPWSTR buffer, UINT size);
+HRSRC WINAPI FindResourceW(HMODULE module, LPCWSTR name, LPCWSTR type);
+DWORD WINAPI SizeofResource(HMODULE module, HRSRC resource);
+HGLOBAL WINAPI LoadResource(HMODULE module, HRSRC resource);
+LPVOID WINAPI LockResource(HGLOBAL resource);
 int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int textLength, LPWSTR out, int outLength);
 int WINAPI lstrlenW(LPCWSTR text);
 int WINAPI lstrlenA(LPCSTR text);
@@ -35,9 +39,12 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD writte
 BOOL WINAPI CloseHandle(HANDLE handle);
 BOOL WINAPI DeleteFileW(LPCWSTR name);
 DWORD WINAPI GetFileAttributesW(LPCWSTR name);
+BOOL WINAPI SetFileAttributesW(LPCWSTR name, DWORD attributes);
 BOOL WINAPI MoveFileExW(LPCWSTR existing, LPCWSTR replacement, DWORD flags);
 
 // kernel32: synchronisation and processes
+DWORD WINAPI GetCurrentProcessId();
+BOOL WINAPI ProcessIdToSessionId(DWORD processId, DWORD* sessionId);
 HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES security, BOOL initialOwner, LPCSTR name);
 DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 BOOL WINAPI CreateProcessW(LPCWSTR application, LPWSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
@@ -51,6 +58,19 @@ LSTATUS WINAPI RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWOR
 LSTATUS WINAPI RegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE* data, DWORD size);
 LSTATUS WINAPI RegDeleteValueA(HKEY key, LPCSTR name);
 LSTATUS WINAPI RegCloseKey(HKEY key);
+LSTATUS WINAPI RegEnumValueW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameChars, LPDWORD reserved, LPDWORD type,
+                             LPBYTE data, LPDWORD dataBytes);
+LSTATUS WINAPI RegDeleteValueW(HKEY key, LPCWSTR name);
+LSTATUS WINAPI RegDeleteKeyA(HKEY key, LPCSTR subKey);
+
+LSTATUS WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyClass, DWORD options,
+                               REGSAM access, LPSECURITY_ATTRIBUTES security, PHKEY result, LPDWORD disposition);
+
+// advapi32: event logging
+HANDLE WINAPI RegisterEventSourceW(LPCWSTR server, LPCWSTR source);
+BOOL WINAPI ReportEventW(HANDLE eventLog, WORD type, WORD category, DWORD eventId, PSID userSid, WORD numStrings,
+                         DWORD dataSize, LPCWSTR* strings, LPVOID rawData);
+BOOL WINAPI DeregisterEventSource(HANDLE eventLog);
 
 // advapi32: services
 SC_HANDLE WINAPI OpenSCManagerW(LPCWSTR machine, LPCWSTR database, DWORD access);
@@ -58,6 +78,8 @@ SC_HANDLE WINAPI OpenServiceW(SC_HANDLE manager, LPCWSTR name, DWORD access);
 BOOL WINAPI QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status);
 BOOL WINAPI StartServiceW(SC_HANDLE service, DWORD argc, LPCWSTR* argv);
 BOOL WINAPI ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status);
+BOOL WINAPI EnumDependentServicesW(SC_HANDLE service, DWORD serviceState, LPENUM_SERVICE_STATUSW services,
+                                   DWORD size, LPDWORD needed, LPDWORD returned);
 BOOL WINAPI CloseServiceHandle(SC_HANDLE handle);
 
 // version
@@ -107,3 +129,5 @@ DWORD WINAPI SetPrinterDataExA(HANDLE printer, LPCSTR keyName, LPCSTR valueName,
                                DWORD size);
 BOOL WINAPI GetDefaultPrinterW(LPWSTR buffer, LPDWORD size);
 BOOL WINAPI SetDefaultPrinterW(LPCWSTR printer);
+BOOL WINAPI AddPrinterConnectionW(LPWSTR name);
+BOOL WINAPI DeletePrinterConnectionW(LPWSTR name);

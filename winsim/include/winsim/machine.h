@@ -6,10 +6,12 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "winsim/api.h"
 #include "winsim/state_desktop.h"
+#include "winsim/state_eventlog.h"
 #include "winsim/state_files.h"
 #include "winsim/state_registry.h"
 #include "winsim/state_services.h"
@@ -41,6 +43,11 @@ struct Machine {
   std::u16string modulePath = u"C:\\Program Files\\Marbleleaf\\Setup\\install.exe";
   std::u16string systemDir = u"C:\\Windows\\system32";
   std::string ansiCodePage = "1252";
+  DWORD sessionId = 1;       // the first interactive user's session; services run in session 0
+  // Resources of our executable that the product reads, by type and numeric id: as install.rc
+  // has them (the event message DLL as RCDATA 2).
+  std::map<std::pair<WORD, WORD>, std::vector<uint8_t>> moduleResources = {
+      {{10, 2}, std::vector<uint8_t>{'M', 'Z', 'e', 'v', 'e', 'n', 't', 's'}}};
   DWORD lastError = 0;
   int64_t globalBlocks = 0;  // GlobalAlloc blocks not yet freed
   int64_t localBlocks = 0;   // FormatMessage/CommandLineToArgvW blocks not yet freed
@@ -50,12 +57,19 @@ struct Machine {
   std::map<std::string, int> calls;  // how many times each Windows function was called
   std::vector<std::string> trace;    // every failable call in order, while `tracing` is set
   bool tracing = false;
+  // The process killed at its Nth failable call (CutRunAt): from that call on nothing it asks of
+  // Windows happens and time stands still; only what the system does for a dead process (its
+  // handles and memory given back) still takes place.
+  int64_t failableCalls = 0;  // failable calls so far, all functions together
+  int64_t cutAtCall = 0;      // 0: no cut
+  bool cut = false;
 
   RegistryState registry;
   FileSystemState files;
   ServicesState services;
   SpoolerState spooler;
   DesktopState desktop;
+  EventLogState eventLog;
 };
 
 Machine& M();
@@ -66,6 +80,10 @@ void FailCall(const std::string& function, DWORD error, int times = 1, int fromC
 // The same, counted from the next call on.
 void FailNext(const std::string& function, DWORD error, int times = 1, DWORD delayMs = 0);
 int CallCount(const std::string& function);
+// Ends the running process at its nth failable call from now (n >= 1), as if it were killed
+// there; EndCut starts the next process on the machine as it was left.
+void CutRunAt(int64_t n);
+void EndCut();
 
 // Time
 void Advance(uint64_t milliseconds);
