@@ -89,8 +89,9 @@ e2e_expect_laid_out() {
     done
 }
 
-# Nothing of the product on the machine: spooler, Run value, companion, files, entry.
-e2e_expect_nothing_left() {
+# Nothing of the product on the machine: spooler, Run value, companion, files, entry
+# (pending deletions may name the NSIS uninstaller's own copy, not the product).
+e2e_expect_product_removed() {
     local state
     state=$(e2e_inspect)
     e2e_expect_no_match "$state" '^monitor MarbleleafServer:'
@@ -135,7 +136,7 @@ scenario_setup_silent() {
     e2e_run "$quiet" /S
     e2e_eventually 60 bash -c '! "$1" reg query "$2" >/dev/null 2>&1' _ "$E2E_WINE" "$E2E_UNINSTALL_KEY" ||
         e2e_fail "the entry is still there 60 s after the silent uninstall"
-    e2e_expect_nothing_left
+    e2e_expect_product_removed
 }
 
 # /DEFAULTPRINTER makes mblServer the default silently; the setup's /UNINSTALL
@@ -147,7 +148,7 @@ scenario_setup_default_printer() {
     e2e_expect_line "$(e2e_inspect default)" "default mblServer"
     e2e_run_setup marbleleaf-setup.exe /S /UNINSTALL
     e2e_expect_setup_rc 0 "silent removal"
-    e2e_expect_nothing_left
+    e2e_expect_product_removed
     e2e_expect_line "$(e2e_inspect pending)" "pending (none)"
     e2e_run_setup marbleleaf-setup.exe /S /UNINSTALL
     e2e_expect_setup_rc 0 "removal when nothing is installed"
@@ -171,7 +172,7 @@ scenario_setup_missing_module() {
     e2e_expect_line "$(e2e_inspect run)" "run $E2E_PRODUCT_WIN\\mbltray.exe"
     e2e_run_setup missing_ui-setup.exe /S /UNINSTALL
     e2e_expect_setup_rc 0 "removal of the incomplete installation"
-    e2e_expect_nothing_left
+    e2e_expect_product_removed
 }
 
 # ---- the setup's reactions, with the stand-in installer ------------------------
