@@ -389,6 +389,7 @@ TEST_F(MonitorStepTest, SwitchFailuresAreOnlyInformative) {
   EXPECT_EQ(Repointed(), Lines({"Locked=file:", "Stubborn=file:"}));
   EXPECT_EQ(PortOf(u"Locked"), "MarbleleafServer:");
   EXPECT_EQ(state.errorCount, 1);
+  handlesLeftOpen = 1;  // Stubborn's, whose close failed
 }
 
 TEST_F(MonitorStepTest, WithoutRoomToRememberThemThePrintersAreNotSwitched) {

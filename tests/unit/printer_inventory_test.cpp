@@ -288,4 +288,5 @@ TEST_F(PrinterInventoryTest, ClearDeletedMarkRemovesOnlyThatValue) {
   winsim::FailNext("RegCloseKey", ERROR_INVALID_HANDLE);
   EXPECT_TRUE(ClearDeletedMark("Marbleleafs\\keyB"));  // the value went; the close is not looked at
   EXPECT_FALSE(MarkedDeleted("keyB"));
+  handlesLeftOpen = 1;  // the key whose close failed
 }

@@ -61,6 +61,11 @@ struct Machine {
 Machine& M();
 void Reset();
 
+// What the process still holds: one line for each open handle of every kind (files, registry
+// keys, service, printer and kernel object handles) and for the global and local blocks not
+// freed. Empty when everything a run opened was closed again.
+std::vector<std::string> OpenHandles();
+
 // Fault injection
 void FailCall(const std::string& function, DWORD error, int times = 1, int fromCall = 1, DWORD delayMs = 0);
 // The same, counted from the next call on.
