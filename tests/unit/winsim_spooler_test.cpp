@@ -214,7 +214,7 @@ TEST_F(SpoolerTest, AddPrinterChecksNameDriverPortAndProcessorAsWindowsDoes) {
   ASSERT_NE(h, nullptr);
   const PrinterEntry* added = FindPrinter(u"mblServer");
   ASSERT_NE(added, nullptr);
-  EXPECT_EQ(Narrow(*added->datatype), "RAW");
+  EXPECT_FALSE(added->datatype.has_value());  // kept as given; enumerated as "RAW"
   EXPECT_EQ(added->attributes, static_cast<DWORD>(PRINTER_ATTRIBUTE_LOCAL));
   EXPECT_EQ(added->priority, 1u);
   EXPECT_EQ(Narrow(*added->comment), "");

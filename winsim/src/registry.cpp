@@ -31,9 +31,10 @@ winsim::RegKey* KeyRecord(const std::u16string& name) {
 }
 }  // namespace
 
-LSTATUS WINAPI RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD, REGSAM access, PHKEY result) {
+// The options are 0 or REG_OPTION_OPEN_LINK; anything else is refused with 87.
+LSTATUS WINAPI RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result) {
   WINSIM_ENTER_STATUS("RegOpenKeyExA");
-  if (!result) return ERROR_INVALID_PARAMETER;
+  if (!result || (options & ~DWORD(REG_OPTION_OPEN_LINK))) return ERROR_INVALID_PARAMETER;
   *result = nullptr;
   std::u16string name;
   if (root == HKEY_LOCAL_MACHINE || root == HKEY_CURRENT_USER) {

@@ -13,8 +13,10 @@
 //   value is cleared (only a null pDevMode or pSecurityDescriptor means "unchanged").
 //
 // Not modelled: printer servers (a null or remote name in OpenPrinterW gives 1801), DEVMODEs and
-// security descriptors (reported as null), print jobs beyond their count, and printers pending
-// deletion: DeletePrinter removes the printer at once and every other handle on it goes stale.
+// security descriptors (reported as null; PrinterEntry::grantedAccess stands for what a printer's
+// security grants), print jobs beyond their count. DeletePrinter removes a printer without jobs at
+// once and every other handle on it goes stale; one with jobs stays, pending deletion, until a
+// purge through another handle empties its queue.
 #include "spooler_internal.h"
 
 using namespace winsim;
@@ -47,7 +49,7 @@ void FillInfo2(PRINTER_INFO_2W& r, Packer& p, const PrinterEntry& e) {
   r.pDevMode = nullptr;
   r.pSepFile = p.Put(e.sepFile);
   r.pPrintProcessor = p.Put(e.printProcessor);
-  r.pDatatype = p.Put(e.datatype);
+  r.pDatatype = p.Put(e.datatype ? e.datatype : std::optional<std::u16string>(u"RAW"));
   r.pParameters = p.Put(e.parameters);
   r.pSecurityDescriptor = nullptr;
   r.Attributes = e.attributes;
@@ -117,6 +119,20 @@ HANDLE NewHandle(const std::u16string& printer, ACCESS_MASK access) {
   return reinterpret_cast<HANDLE>(value);
 }
 
+// The printer goes: every handle on it goes stale, and it is no longer the default.
+void RemovePrinter(PrinterEntry* entry) {
+  SpoolerState& spooler = M().spooler;
+  const std::u16string name = entry->name;
+  for (auto& item : spooler.handles)
+    if (SameName(item.second.printer, name)) item.second.stale = true;
+  if (SameName(spooler.defaultPrinter, name)) spooler.defaultPrinter.clear();
+  for (auto it = spooler.printers.begin(); it != spooler.printers.end(); ++it)
+    if (&*it == entry) {
+      spooler.printers.erase(it);
+      break;
+    }
+}
+
 // The handle's printer, or null with ERROR_INVALID_HANDLE.
 PrinterEntry* PrinterOf(HANDLE handle, PrinterHandle** out = nullptr) {
   PrinterHandle* h = UsableHandle(handle);
@@ -148,7 +164,8 @@ BOOL WINAPI EnumPrintersW(DWORD flags, LPWSTR, DWORD level, LPBYTE printers, DWO
   return PackPrinters(items, level, printers, size, needed, returned);
 }
 
-// A null defaults record, or a DesiredAccess of 0, asks for PRINTER_ACCESS_USE.
+// A null defaults record, or a DesiredAccess of 0, asks for PRINTER_ACCESS_USE; access the
+// printer does not grant is refused with 5. The access asked for is recorded.
 BOOL WINAPI OpenPrinterW(LPWSTR printerName, LPHANDLE printer, LPPRINTER_DEFAULTSW defaults) {
   WINSIM_ENTER("OpenPrinterW", FALSE);
   if (printer) *printer = nullptr;
@@ -158,7 +175,9 @@ BOOL WINAPI OpenPrinterW(LPWSTR printerName, LPHANDLE printer, LPPRINTER_DEFAULT
   if (!entry) return Fail(ERROR_INVALID_PRINTER_NAME);
   if (defaults && defaults->pDatatype && !DatatypeKnown(defaults->pDatatype)) return Fail(ERROR_INVALID_DATATYPE);
   const ACCESS_MASK access = (defaults && defaults->DesiredAccess) ? defaults->DesiredAccess : PRINTER_ACCESS_USE;
+  if (access & ~entry->grantedAccess) return Fail(ERROR_ACCESS_DENIED);
   *printer = NewHandle(entry->name, access);
+  M().spooler.opened.push_back(M().spooler.handles[reinterpret_cast<uintptr_t>(*printer)]);
   return TRUE;
 }
 
@@ -198,6 +217,7 @@ BOOL WINAPI SetPrinterW(HANDLE printer, DWORD level, LPBYTE info, DWORD command)
     if (command == PRINTER_CONTROL_PURGE) {
       entry->jobs = 0;
       entry->purges++;
+      if (entry->status & PRINTER_STATUS_PENDING_DELETION) RemovePrinter(entry);
     } else if (command == PRINTER_CONTROL_PAUSE) {
       entry->status |= PRINTER_STATUS_PAUSED;
     } else {
@@ -254,7 +274,8 @@ BOOL WINAPI SetPrinterW(HANDLE printer, DWORD level, LPBYTE info, DWORD command)
 
 // Checks in this order: the name (1801, then 1802 when a printer of that name exists, compared
 // without regard to case), the driver for the local environment (1797), every port of the list
-// (1796), the print processor (1798), the datatype (1804; null gives "RAW"), and a share name
+// (1796), the print processor (1798), the datatype (1804; a null one is kept null and reported as
+// "RAW"), and a share name
 // when PRINTER_ATTRIBUTE_SHARED is asked for (1215). The new printer is local, has priority 1
 // unless the record gives one from 1 to 99, no jobs, and the handle has PRINTER_ALL_ACCESS.
 HANDLE WINAPI AddPrinterW(LPWSTR, DWORD level, LPBYTE printer) {
@@ -300,7 +321,7 @@ HANDLE WINAPI AddPrinterW(LPWSTR, DWORD level, LPBYTE printer) {
   entry.sepFile = OptionalText(record.pSepFile);
   entry.parameters = OptionalText(record.pParameters);
   entry.printProcessor = *processor;
-  entry.datatype = record.pDatatype ? std::u16string(record.pDatatype) : std::u16string(u"RAW");
+  entry.datatype = OptionalText(record.pDatatype);
   entry.attributes = (record.Attributes & ~static_cast<DWORD>(PRINTER_ATTRIBUTE_DEFAULT)) | PRINTER_ATTRIBUTE_LOCAL;
   entry.priority = (record.Priority >= 1 && record.Priority <= 99) ? record.Priority : 1;
   entry.defaultPriority = record.DefaultPriority <= 99 ? record.DefaultPriority : 0;
@@ -315,17 +336,11 @@ BOOL WINAPI DeletePrinter(HANDLE printer) {
   PrinterEntry* entry = PrinterOf(printer, &handle);
   if (!entry) return FALSE;
   if (!(handle->access & DELETE)) return Fail(ERROR_ACCESS_DENIED);
-  SpoolerState& spooler = M().spooler;
-  const std::u16string name = entry->name;
-  for (auto& item : spooler.handles)
-    if (SameName(item.second.printer, name)) item.second.stale = true;
   handle->deleted = true;
-  if (SameName(spooler.defaultPrinter, name)) spooler.defaultPrinter.clear();
-  for (auto it = spooler.printers.begin(); it != spooler.printers.end(); ++it)
-    if (&*it == entry) {
-      spooler.printers.erase(it);
-      break;
-    }
+  if (entry->jobs > 0)
+    entry->status |= PRINTER_STATUS_PENDING_DELETION;  // it goes with its last job
+  else
+    RemovePrinter(entry);
   return TRUE;
 }
 

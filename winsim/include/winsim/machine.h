@@ -41,6 +41,9 @@ struct Machine {
   std::u16string modulePath = u"C:\\Program Files\\Marbleleaf\\Setup\\install.exe";
   std::u16string systemDir = u"C:\\Windows\\system32";
   std::string ansiCodePage = "1252";
+  // The language of the system's message texts: 1033 (English, United States), or 1031 for a
+  // German Windows, which has no English texts.
+  WORD messageLanguage = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
   DWORD lastError = 0;
   int64_t globalBlocks = 0;  // GlobalAlloc blocks not yet freed
   int64_t localBlocks = 0;   // FormatMessage/CommandLineToArgvW blocks not yet freed
