@@ -193,6 +193,17 @@ TEST_F(MonitorStepTest, EnumerationFailuresLogTheSystemTextWithItsLineBreak) {
   EXPECT_EQ(NewText(), "2. EnumMonitors  failed with code: No Error or no description\r\n");
 
   Mark();
+  FailNext("EnumMonitorsW", ERROR_BAD_EXE_FORMAT);  // a text with an insert, taken as it is
+  inventory_ = TakeInventory();
+  EXPECT_EQ(NewText(), "2. EnumMonitors  failed with code: %1 is not a valid Win32 application.\r\n\r\n");
+
+  Mark();  // a Windows without English texts
+  M().messageLanguage = MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN);
+  FailNext("EnumMonitorsW", ERROR_ACCESS_DENIED);
+  inventory_ = TakeInventory();
+  EXPECT_EQ(NewText(), "2. EnumMonitors  failed with code: No Error or no description\r\n");
+
+  Mark();
   FailNext("GlobalAlloc", ERROR_NOT_ENOUGH_MEMORY);
   inventory_ = TakeInventory();
   EXPECT_EQ(inventory_.buffer, nullptr);
@@ -211,6 +222,13 @@ TEST_F(MonitorStepTest, AnEnumerationWithNothingToListSaysSo) {
   Mark();
   ListMonitors(&state, &inventory_);
   EXPECT_EQ(NewLines(), Lines({"------- 0 existing monitors ----------", "---------------------------------------"}));
+
+  MONITOR_INFO_2W records[2] = {{const_cast<LPWSTR>(TEXT("Local Port")), nullptr, nullptr}, {nullptr, nullptr, nullptr}};
+  const MonitorInventory nameless = {reinterpret_cast<LPBYTE>(records), 2, 2};
+  Mark();
+  ListMonitors(&state, &nameless);
+  EXPECT_EQ(NewLines(), Lines({"------- 2 existing monitors ----------", "1. Local Port", "2. ***EMPTY***",
+                               "---------------------------------------"}));
 }
 
 TEST(MonitorInventoryTest, OnlyTheExactNameIsTheProductMonitor) {
@@ -553,7 +571,7 @@ TEST_F(MonitorStepTest, ARegistrationRefusedFourTimesSucceedsAtTheFifth) {
   const std::string failed = "  AddMonitor - failed. Trying to wait and install again";
   EXPECT_EQ(NewLines(),
             Lines({">AddMonitor", "  Skip copy monitor file", failed, failed, failed, failed, "  AddMonitor - OK :)"}));
-  EXPECT_GE(M().clock.slept - slept, 200u);
+  EXPECT_EQ(M().clock.slept - slept, 200u);  // four pauses of 50 ms
   EXPECT_NE(winsim::FindMonitor(u"MarbleleafServer:"), nullptr);
 }
 

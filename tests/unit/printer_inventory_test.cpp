@@ -29,12 +29,14 @@ TEST_F(PrinterInventoryTest, DefaultPrinterIsMarkedInEveryEntryThatCarriesItsNam
   winsim::PutPrinter(u"Office", u"Other Driver", u"LPT1:");
   winsim::PutPrinter(u"Lab", u"Other Driver", u"LPT1:");
   winsim::PutPrinter(u"Office", u"Other Driver", u"COM1:");
+  winsim::PutPrinter(u"\\\\srv\\Shared", u"Other Driver", u"LPT1:").connection = true;  // listed too
   winsim::M().spooler.defaultPrinter = u"Office";
   Init();
-  ASSERT_EQ(3u, state.printers.count);
+  ASSERT_EQ(4u, state.printers.count);
   EXPECT_TRUE(Attributes(state, 0) & PRINTER_ATTRIBUTE_DEFAULT);
   EXPECT_FALSE(Attributes(state, 1) & PRINTER_ATTRIBUTE_DEFAULT);
   EXPECT_TRUE(Attributes(state, 2) & PRINTER_ATTRIBUTE_DEFAULT);
+  EXPECT_EQ("\\\\srv\\Shared", Narrow(state.printers.entries[3].pPrinterName));
   EXPECT_EQ("", NewLog());
   // Only the inventory's copy is marked.
   EXPECT_FALSE(winsim::FindPrinter(u"Office")->attributes & PRINTER_ATTRIBUTE_DEFAULT);

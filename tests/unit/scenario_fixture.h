@@ -42,7 +42,7 @@ class ScenarioTest : public MachineTest {
 
   static int Run(const std::u16string& verb) {
     winsim::M().commandLine = u"\"" + winsim::M().modulePath + u"\" " + verb;
-    return RunInstaller(nullptr);
+    return RunInstaller(winsim::kProgramModule);
   }
 
   static std::string Log() { return Narrow(winsim::M().desktop.dialog.text); }
