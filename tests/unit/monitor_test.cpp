@@ -238,6 +238,8 @@ TEST(MonitorInventoryTest, OnlyTheExactNameIsTheProductMonitor) {
                                 {const_cast<LPWSTR>(TEXT("MarbleleafServer:")), nullptr, nullptr}};
   MonitorInventory inventory = {reinterpret_cast<LPBYTE>(records), 2, 4};
   EXPECT_EQ(FindProductMonitor(&inventory), 3);
+  const MonitorInventory alone = {reinterpret_cast<LPBYTE>(records + 3), 2, 1};
+  EXPECT_EQ(FindProductMonitor(&alone), 0);
   inventory.count = 3;
   EXPECT_EQ(FindProductMonitor(&inventory), -1);
   MONITOR_INFO_1W names[2] = {{const_cast<LPWSTR>(TEXT("Local Port"))}, {const_cast<LPWSTR>(TEXT("MarbleleafServer:"))}};
@@ -498,8 +500,9 @@ TEST_F(MonitorStepTest, AModuleThatCantBeDeletedIsDeferred) {
 }
 
 TEST_F(MonitorStepTest, AModulePathThatNamesAFolderIsNeitherDeletedNorDeferred) {
-  // No module name leaves the system folder itself as the path; "spool" names a folder in it.
-  for (const char16_t* dll : {u"", u"spool"}) {
+  // No module name leaves the system folder itself as the path; "spool" names a folder in it;
+  // "gone\\" ends as a folder does, though there is none.
+  for (const char16_t* dll : {u"", u"spool", u"gone\\"}) {
     for (bool checkVersion : {false, true}) {
       SCOPED_TRACE(Narrow(dll) + (checkVersion ? " checked" : ""));
       TearDown();

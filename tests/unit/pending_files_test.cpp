@@ -270,6 +270,10 @@ TEST_F(DeferredDeletesTest, FailedDeletesAndAllocations) {
   winsim::FailNext("GlobalAlloc", ERROR_NOT_ENOUGH_MEMORY);
   DeferDelete(&state.deferredDeletes, u"C:\\T\\lost.dll");
   EXPECT_EQ(nullptr, state.deferredDeletes);
+  winsim::FailCall("GlobalAlloc", ERROR_NOT_ENOUGH_MEMORY, 1, winsim::CallCount("GlobalAlloc") + 2);  // the path
+  DeferDelete(&state.deferredDeletes, u"C:\\T\\lost.dll");
+  EXPECT_EQ(nullptr, state.deferredDeletes);
+  EXPECT_EQ(0, winsim::M().globalBlocks);
   DeferDelete(&state.deferredDeletes, u"C:\\T\\a.dll");
   DeferDelete(&state.deferredDeletes, u"C:\\T\\b.dll");
   winsim::FailNext("DeleteFileW", ERROR_ACCESS_DENIED);     // b resists

@@ -249,13 +249,18 @@ TEST_F(ScenarioTest, RunsCleanUpWhatWasLeftAndHandOverOnlyTheirOwn) {
     EXPECT_FALSE(winsim::FileExists(leftover)) << Narrow(verb);
   }
 
-  winsim::Reset();
-  SetUp();
-  winsim::PutMonitor(kPort, u"mlxold64.dll", winsim::Build(2000));  // an old monitor's module, held for ever
-  winsim::LockFile(std::u16string(kSystem) + u"mlxold64.dll");
-  EXPECT_EQ(1, Run(u"install"));
-  EXPECT_TRUE(winsim::FileExists(std::u16string(kSystem) + u"mlxold64.dll"));
-  EXPECT_EQ(nullptr, winsim::GetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenamesValue));
+  // An old monitor's module, loaded by the spooler for another registration: it goes once the
+  // spooler is stopped; held for ever by another program, it is given up.
+  for (bool heldForEver : {false, true}) {
+    winsim::Reset();
+    SetUp();
+    winsim::PutMonitor(kPort, u"mlxold64.dll", winsim::Build(2000));
+    winsim::PutMonitor(u"Marbleleaf Legacy", u"mlxold64.dll");
+    if (heldForEver) winsim::LockFile(std::u16string(kSystem) + u"mlxold64.dll");
+    EXPECT_EQ(1, Run(u"install"));
+    EXPECT_EQ(heldForEver, winsim::FileExists(std::u16string(kSystem) + u"mlxold64.dll"));
+    EXPECT_EQ(nullptr, winsim::GetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenamesValue));
+  }
 
   // A staged driver module that resists its first delete goes at the final retry.
   winsim::Reset();
