@@ -446,6 +446,16 @@ TEST_F(MonitorStepTest, AFailedFolderCheckStillDeletesTheModule) {
   FailNext("GetFileAttributesW", ERROR_ACCESS_DENIED);
   RemoveMonitor(&state, &inventory_);
   EXPECT_FALSE(FileExists(Module()));
+
+  // A path of 31 units fills its block to the last unit: the folder check reads no further.
+  TearDown();
+  SetUp();
+  PutMonitorRecord(u"MarbleleafServer:", u"mlxmonA.dll");
+  winsim::PutFile(std::u16string(kSystemDir) + u"mlxmonA.dll", "module");
+  Start();
+  inventory_ = TakeInventory();
+  RemoveMonitor(&state, &inventory_);
+  EXPECT_FALSE(FileExists(std::u16string(kSystemDir) + u"mlxmonA.dll"));
 }
 
 TEST_F(MonitorStepTest, AMonitorRefusedTwiceIsDeletedAfterASpoolerRestart) {

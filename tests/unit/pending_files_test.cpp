@@ -78,14 +78,17 @@ TEST_F(PendingFilesTest, OnlyExistingFilesOfPendingDeletesAreDeleted) {
   PutFile(u"C:\\T\\locked.dll");
   winsim::LockFile(u"C:\\T\\locked.dll");
   PutFile(u"C:\\T\\fifth.dll");
+  PutFile(u"C:\\T\\short.dll");
   SetPendingValue(ValueBytes({u"\\??\\C:\\T\\renamed.dll", u"\\??\\C:\\T\\target.dll",  // a rename: untouched
                               u"\\??\\C:\\T\\folder", u"",                             // a folder
                               u"C:\\T\\gone.dll", u"",                                 // no longer there
                               u"\\??\\C:\\T\\locked.dll", u"",                         // can't be deleted now
-                              u"\\??\\C:\\T\\fifth.dll", u""}));
+                              u"\\??\\C:\\T\\fifth.dll", u"",
+                              u"\\??\\C:\\T\\short.dll", u"s"}));                      // a rename to a one-letter name
   ReadAndPurge();
-  ASSERT_EQ(5, table.pairCount);
-  EXPECT_EQ((std::vector<int>{1, 1, 0, 0, 0, 0, 1, 0, 0, 0}), std::vector<int>(table.isFile, table.isFile + 10));
+  ASSERT_EQ(6, table.pairCount);
+  EXPECT_EQ((std::vector<int>{1, 1, 0, 0, 0, 0, 1, 0, 0, 0, 1, 0}), std::vector<int>(table.isFile, table.isFile + 12));
+  EXPECT_TRUE(FileExists(u"C:\\T\\short.dll"));
   EXPECT_EQ("C:\\T\\gone.dll", Entry(table, 4));
   EXPECT_EQ("(null)", Entry(table, 5));
   EXPECT_TRUE(FileExists(u"C:\\T\\renamed.dll"));

@@ -78,8 +78,10 @@ LSTATUS WINAPI RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD, LPDWORD type, L
   return ERROR_SUCCESS;
 }
 
-LSTATUS WINAPI RegSetValueExW(HKEY key, LPCWSTR name, DWORD, DWORD type, const BYTE* data, DWORD size) {
+// The reserved argument must be zero, else 87.
+LSTATUS WINAPI RegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE* data, DWORD size) {
   WINSIM_ENTER_STATUS("RegSetValueExW");
+  if (reserved != 0) return ERROR_INVALID_PARAMETER;
   const winsim::RegHandle* open = FindKey(key);
   if (!open) return ERROR_INVALID_HANDLE;
   if (!(open->access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
