@@ -1,9 +1,25 @@
 # The real program: install.exe, a GUI program, statically linked.
 # The target is install_exe (CMake reserves "install"); the file is install.exe.
 enable_language(RC)
+# The event messages: a message table in install.exe itself and in a resource-only DLL,
+# mlxevent.dll, that install.exe carries as RCDATA 2 and writes into the system folder.
+find_program(WINDMC NAMES ${TOOLCHAIN_PREFIX}-windmc windmc REQUIRED)
+set(EVENT_MESSAGES_DIR ${CMAKE_BINARY_DIR}/res)
+add_custom_command(OUTPUT ${EVENT_MESSAGES_DIR}/event_messages_0409.bin ${EVENT_MESSAGES_DIR}/event_messages.rc
+                   COMMAND ${CMAKE_COMMAND} -E make_directory ${EVENT_MESSAGES_DIR}
+                   COMMAND ${WINDMC} -h ${EVENT_MESSAGES_DIR} -r ${EVENT_MESSAGES_DIR} ${CMAKE_SOURCE_DIR}/src/res/event_messages.mc
+                   DEPENDS ${CMAKE_SOURCE_DIR}/src/res/event_messages.mc VERBATIM)
+add_custom_command(OUTPUT ${EVENT_MESSAGES_DIR}/mlxevent.dll
+                   COMMAND ${CMAKE_RC_COMPILER} -I ${EVENT_MESSAGES_DIR} -O coff -o ${EVENT_MESSAGES_DIR}/mlxevent.res.o
+                           ${EVENT_MESSAGES_DIR}/event_messages.rc
+                   COMMAND ${CMAKE_C_COMPILER} -shared -nostdlib -s -Wl,-e,0 -o ${EVENT_MESSAGES_DIR}/mlxevent.dll
+                           ${EVENT_MESSAGES_DIR}/mlxevent.res.o
+                   DEPENDS ${EVENT_MESSAGES_DIR}/event_messages_0409.bin ${EVENT_MESSAGES_DIR}/event_messages.rc VERBATIM)
+set_source_files_properties(${CMAKE_SOURCE_DIR}/src/res/install.rc PROPERTIES
+                            OBJECT_DEPENDS "${EVENT_MESSAGES_DIR}/event_messages_0409.bin;${EVENT_MESSAGES_DIR}/mlxevent.dll")
 add_executable(install_exe WIN32 ${PRODUCT_SOURCES} ${CMAKE_SOURCE_DIR}/src/app/winmain.cpp
                ${CMAKE_SOURCE_DIR}/src/res/install.rc)
-target_include_directories(install_exe PRIVATE ${CMAKE_SOURCE_DIR}/src)
+target_include_directories(install_exe PRIVATE ${CMAKE_SOURCE_DIR}/src ${EVENT_MESSAGES_DIR})
 target_compile_definitions(install_exe PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601)
 target_compile_options(install_exe PRIVATE ${INSTALL_WARNINGS})
 target_link_options(install_exe PRIVATE -static -static-libgcc -static-libstdc++)

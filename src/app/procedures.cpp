@@ -37,14 +37,13 @@ void RetryDeferredDeletesTwice(InstallerState* state) {
   EndSpoolerRestart(&guard);
 }
 
-// One run: its own state, the procedure, the reboot hand-over, the dialog, the release.
+// One run: its own state, the procedure, the reboot hand-over, the dialog or the event log, the release.
 bool RunProcedure(void (*procedure)(InstallerState*), HWND parentWindow, DWORD* rebootDeletes) {
   InstallerState state;
   InitInstallerState(&state);
   procedure(&state);
   *rebootDeletes = static_cast<DWORD>(ScheduleDeletesAtReboot(&state));
-  // The key state is asked only when no error already decided that the log is shown.
-  if (state.errorCount != 0 || (GetAsyncKeyState(VK_SHIFT) & 0x8000) != 0) ShowLogDialog(&state, parentWindow);
+  PresentRunLog(&state, parentWindow, *rebootDeletes);
   const bool errorsCounted = state.errorCount != 0;
   FreeInstallerState(&state);
   return errorsCounted;

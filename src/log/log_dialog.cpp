@@ -1,7 +1,9 @@
 #include "log/log_dialog.h"
 
 #include "app/installer_state.h"
+#include "app/log.h"
 #include "app/product.h"
+#include "log/event_log.h"
 #include "support/wide_format.h"
 
 namespace {
@@ -41,8 +43,31 @@ INT_PTR CALLBACK LogDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM 
   }
 }
 
-void ShowLogDialog(InstallerState* state, HWND parentWindow) {
-  if (!WindowStationVisible()) return;
-  DialogBoxParamW(programInstance, MAKEINTRESOURCE(kLogDialogId), parentWindow, LogDialogProc,
-                  reinterpret_cast<LPARAM>(state));
+bool LogDialogCanBeSeen(InstallerState* state) {
+  if (!WindowStationVisible()) return false;
+  DWORD session = 0;
+  if (!ProcessIdToSessionId(GetCurrentProcessId(), &session)) {
+    // Guessing wrong the other way would leave a dialog that nobody closes, and the run with it.
+    const DWORD code = GetLastError();
+    LogLine(state, TEXT("ProcessIdToSessionId failed with code %d: no log dialog"), code);
+    return false;
+  }
+  return session != 0;
+}
+
+bool ShowLogDialog(InstallerState* state, HWND parentWindow) {
+  return DialogBoxParamW(programInstance, MAKEINTRESOURCE(kLogDialogId), parentWindow, LogDialogProc,
+                         reinterpret_cast<LPARAM>(state)) != -1;
+}
+
+void PresentRunLog(InstallerState* state, HWND parentWindow, DWORD rebootDeletes) {
+  const bool errors = state->errorCount != 0;
+  // The key state is asked only when no error already decided that the log is shown.
+  const bool wanted = errors || (GetAsyncKeyState(VK_SHIFT) & 0x8000) != 0;
+  if (!wanted && rebootDeletes == 0) return;
+  const bool seen = LogDialogCanBeSeen(state);
+  if (wanted && seen && ShowLogDialog(state, parentWindow)) return;
+  // Someone at the screen of a run that only leaves files for the reboot hears it from the
+  // setup program; nobody there, or a dialog that failed, leaves the log as the only explanation.
+  if ((errors || rebootDeletes != 0) && (wanted || !seen)) ReportLogToEventLog(state);
 }

@@ -7,6 +7,7 @@ set -u
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/lib.sh"
 . "$here/scenarios.sh"
+. "$here/scenarios_eventlog.sh"
 
 case "${1:-}" in
 --template)

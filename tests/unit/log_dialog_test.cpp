@@ -16,7 +16,7 @@ using LogDialogTest = SystemStateTest;
 
 TEST_F(LogDialogTest, TitleTellsWhetherErrorsWereCounted) {
   LogLine(&state, TEXT("line"));
-  ShowLogDialog(&state, nullptr);
+  EXPECT_TRUE(ShowLogDialog(&state, nullptr));
   const winsim::DialogState& dialog = winsim::M().desktop.dialog;
   EXPECT_EQ(1, dialog.shown);
   EXPECT_EQ(101, dialog.templateId);
@@ -41,15 +41,24 @@ TEST_F(LogDialogTest, EmptyLogAndOtherCommands) {
   EXPECT_EQ(-1, winsim::M().desktop.dialog.result);
 }
 
-TEST_F(LogDialogTest, NotShownWithoutAVisibleWindowStation) {
+// Nobody can close a dialog in a service's window station, nor in session 0.
+TEST_F(LogDialogTest, SeenOnlyInAVisibleWindowStationOutsideSessionZero) {
+  EXPECT_TRUE(LogDialogCanBeSeen(&state));
   winsim::M().desktop.interactiveStation = false;
-  state.errorCount = 1;
-  ShowLogDialog(&state, nullptr);
-  EXPECT_EQ(0, winsim::M().desktop.dialog.shown);
+  EXPECT_FALSE(LogDialogCanBeSeen(&state));
   winsim::FailNext("GetUserObjectInformationW", 6);
-  // Windows can't tell: behave as on a desktop.
-  ShowLogDialog(&state, nullptr);
-  EXPECT_EQ(1, winsim::M().desktop.dialog.shown);
+  EXPECT_TRUE(LogDialogCanBeSeen(&state));  // Windows can't tell the station: as on a desktop
+  winsim::M().desktop.interactiveStation = true;
+  winsim::M().sessionId = 0;
+  EXPECT_FALSE(LogDialogCanBeSeen(&state));
+  winsim::M().sessionId = 2;
+  EXPECT_TRUE(LogDialogCanBeSeen(&state));
+  EXPECT_TRUE(LogLines().empty());
+  // Nor when it can't tell the session: a dialog there might never be closed.
+  winsim::FailNext("ProcessIdToSessionId", ERROR_ACCESS_DENIED);
+  EXPECT_FALSE(LogDialogCanBeSeen(&state));
+  EXPECT_EQ(std::vector<std::string>{"ProcessIdToSessionId failed with code 5: no log dialog"}, LogLines());
+  EXPECT_EQ(0, state.errorCount);
 }
 
 TEST_F(LogDialogTest, FailuresOfTheDialogCallsOnlyLeaveItUnfinished) {
@@ -67,8 +76,9 @@ TEST_F(LogDialogTest, FailuresOfTheDialogCallsOnlyLeaveItUnfinished) {
   EXPECT_EQ(-1, winsim::M().desktop.dialog.result);
 
   winsim::FailNext("GetProcessWindowStation", 5);  // unknown station: shown as on a desktop
-  winsim::FailNext("DialogBoxParamW", 1813);       // no template: returns at once
-  ShowLogDialog(&state, nullptr);
+  EXPECT_TRUE(LogDialogCanBeSeen(&state));
+  winsim::FailNext("DialogBoxParamW", 1813);  // no template: returns at once
+  EXPECT_FALSE(ShowLogDialog(&state, nullptr));
   EXPECT_EQ(4, winsim::CallCount("DialogBoxParamW"));
 }
 

@@ -1,6 +1,8 @@
 // Whole runs of install.exe on a simulated machine laid out as the setup program leaves it: the
 // installer and the product files in "C:\Program Files\Marbleleaf\app", the tray companion in
 // its parent folder. Shift is held so that every run shows its log, which the tests read back.
+// A run writes the event log only where nobody could see its dialog: a test that expects events
+// says so, every other run must leave the event log empty.
 #pragma once
 #include <fstream>
 #include <sstream>
@@ -26,6 +28,10 @@ class ScenarioTest : public MachineTest {
   }
 
   void TearDown() override {
+    if (!eventsExpected) {
+      EXPECT_TRUE(winsim::M().eventLog.application.empty()) << "an event was written";
+    }
+    EXPECT_TRUE(winsim::M().eventLog.handles.empty()) << "an event source left open";
     EXPECT_EQ(0, winsim::M().globalBlocks) << "global blocks left";
     EXPECT_EQ(0, winsim::M().localBlocks) << "local blocks left";
     MachineTest::TearDown();
@@ -46,12 +52,23 @@ class ScenarioTest : public MachineTest {
   }
 
   static std::string Log() { return Narrow(winsim::M().desktop.dialog.text); }
+  // The text of the one event a run wrote, after checking its source, type and id.
+  static std::string OnlyEvent(WORD type, DWORD id) {
+    const std::vector<winsim::EventRecord>& events = winsim::M().eventLog.application;
+    if (events.size() != 1 || events[0].strings.size() != 1) {
+      ADD_FAILURE() << events.size() << " events";
+      return "";
+    }
+    EXPECT_EQ("Marbleleaf Install", Narrow(events[0].source));
+    EXPECT_EQ(type, events[0].type);
+    EXPECT_EQ(id, events[0].id);
+    return Narrow(events[0].strings[0]);
+  }
   static std::string Title() { return Narrow(winsim::M().desktop.dialog.title); }
 
   // The log compared with tests/unit/golden/<name>.log; UPDATE_GOLDEN=1 writes the file instead.
-  static void ExpectGoldenLog(const std::string& name) {
+  static void ExpectGoldenLog(const std::string& name, const std::string& log = Log()) {
     const std::string path = std::string(INSTALL_SOURCE_DIR) + "/tests/unit/golden/" + name + ".log";
-    std::string log = Log();
     // Stored with LF line ends so that reviews and diffs read well; the log itself uses CR LF.
     std::string stored;
     for (char c : log)
@@ -71,4 +88,6 @@ class ScenarioTest : public MachineTest {
       }
     }
   }
+
+  bool eventsExpected = false;
 };

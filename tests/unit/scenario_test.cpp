@@ -275,6 +275,44 @@ TEST_F(ScenarioTest, RunsCleanUpWhatWasLeftAndHandOverOnlyTheirOwn) {
   winsim::FailCall("DeleteFileW", ERROR_SHARING_VIOLATION, 1, stagedDelete);
   EXPECT_EQ(1, Run(u"install"));
   EXPECT_FALSE(winsim::FileExists(u"C:\\Windows\\system32\\spool\\DRIVERS\\x64\\mlxdrv64.dll"));
+
+// Deployed as SYSTEM in session 0 nobody sees a window: the exit code is explained in the
+// Application event log instead, by the same log the dialog would have shown.
+TEST_F(ScenarioTest, AnUnattendedRunWritesItsLogToTheEventLog) {
+  eventsExpected = true;
+  winsim::M().sessionId = 0;
+  winsim::M().desktop.shiftDown = false;
+  winsim::RemoveFile(std::u16string(kApp) + u"mlxui64.dll");
+  EXPECT_EQ(100, Run(u"install"));
+  EXPECT_EQ(0, winsim::M().desktop.dialog.shown);
+  ExpectGoldenLog("install_without_ui_file", OnlyEvent(EVENTLOG_ERROR_TYPE, 100));
+  const winsim::RegValue* messages = winsim::GetRegValue(
+      HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Marbleleaf Install",
+      u"EventMessageFile");
+  ASSERT_NE(nullptr, messages);
+  EXPECT_EQ(u"C:\\Windows\\system32\\mlxevent.dll", std::u16string(reinterpret_cast<const char16_t*>(messages->data.data())));
+  EXPECT_TRUE(winsim::FileExists(u"C:\\Windows\\system32\\mlxevent.dll"));
+
+  // A service's window station: files left for the reboot make an information event.
+  winsim::Reset();
+  SetUp();
+  winsim::M().desktop.interactiveStation = false;
+  InstalledProduct(2093);
+  winsim::LockFile(std::u16string(kSystem) + u"mlxmon64.dll");
+  EXPECT_EQ(101, Run(u"uninstall"));
+  EXPECT_EQ(0, winsim::M().desktop.dialog.shown);
+  ExpectGoldenLog("uninstall_file_left_for_reboot", OnlyEvent(EVENTLOG_INFORMATION_TYPE, 101));
+
+  // The event log refusing everything changes nothing of the run's result.
+  winsim::Reset();
+  SetUp();
+  winsim::M().sessionId = 0;
+  winsim::RemoveFile(std::u16string(kApp) + u"mlxui64.dll");
+  winsim::FailCall("RegisterEventSourceW", ERROR_ACCESS_DENIED);
+  EXPECT_EQ(100, Run(u"install"));
+  EXPECT_TRUE(winsim::M().eventLog.application.empty());
+  EXPECT_EQ(nullptr, winsim::FindDriver(kDriver, u"Windows x64"));
+  EXPECT_NE(nullptr, winsim::FindDriver(kDriver, u"Windows NT x86"));
 }
 
 TEST_F(ScenarioTest, ShiftShowsTheLogOfAnErrorFreeRunOnly) {

@@ -1,6 +1,7 @@
 // advapi32 registry: keys opened by path under HKLM and HKCU, typed values with the size protocol
 // of RegQueryValueExW. As on Windows, string data is returned as stored: a value written without
 // a terminator comes back without one.
+#include <algorithm>
 #include <cstring>
 
 #include "winsim/machine.h"
@@ -108,5 +109,42 @@ LSTATUS WINAPI RegCloseKey(HKEY key) {
   WINSIM_ENTER_STATUS("RegCloseKey");
   const uintptr_t handle = reinterpret_cast<uintptr_t>(key);
   if (M().registry.handles.erase(handle) == 0) return ERROR_INVALID_HANDLE;
+  return ERROR_SUCCESS;
+}
+
+// Opens the key, creating it and every missing key above it, as RegCreateKeyExA does. A root of
+// its own (HKLM, HKCU) can't be created below: ERROR_ACCESS_DENIED, as Windows answers there.
+LSTATUS WINAPI RegCreateKeyExA(HKEY root, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM access, LPSECURITY_ATTRIBUTES,
+                               PHKEY result, LPDWORD disposition) {
+  WINSIM_ENTER_STATUS("RegCreateKeyExA");
+  if (!result) return ERROR_INVALID_PARAMETER;
+  *result = nullptr;
+  std::u16string name;
+  if (root == HKEY_LOCAL_MACHINE || root == HKEY_CURRENT_USER) {
+    name = root == HKEY_CURRENT_USER ? u"HKCU" : u"HKLM";
+  } else {
+    const winsim::RegHandle* parent = FindKey(root);
+    if (!parent) return ERROR_INVALID_HANDLE;
+    name = parent->key;
+  }
+  std::u16string rest = Upper(WidenAnsi(subKey));
+  while (!rest.empty() && rest.back() == u'\\') rest.pop_back();
+  if (rest.empty()) return ERROR_ACCESS_DENIED;
+  bool created = false;
+  size_t start = 0;
+  while (start <= rest.size()) {
+    const size_t end = std::min(rest.find(u'\\', start), rest.size());
+    name += u"\\" + rest.substr(start, end - start);
+    if (!KeyRecord(name)) {
+      M().registry.keys[name];
+      created = true;
+    }
+    start = end + 1;
+  }
+  if (disposition) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+  const uintptr_t handle = M().registry.nextHandle;
+  M().registry.nextHandle += 4;
+  M().registry.handles[handle] = winsim::RegHandle{name, access};
+  *result = reinterpret_cast<HKEY>(handle);
   return ERROR_SUCCESS;
 }

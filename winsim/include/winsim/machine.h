@@ -6,10 +6,12 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "winsim/api.h"
 #include "winsim/state_desktop.h"
+#include "winsim/state_eventlog.h"
 #include "winsim/state_files.h"
 #include "winsim/state_registry.h"
 #include "winsim/state_services.h"
@@ -44,6 +46,11 @@ struct Machine {
   // The language of the system's message texts: 1033 (English, United States), or 1031 for a
   // German Windows, which has no English texts.
   WORD messageLanguage = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
+  DWORD sessionId = 1;       // the first interactive user's session; services run in session 0
+  // Resources of our executable that the product reads, by type and numeric id: as install.rc
+  // has them (the event message DLL as RCDATA 2).
+  std::map<std::pair<WORD, WORD>, std::vector<uint8_t>> moduleResources = {
+      {{10, 2}, std::vector<uint8_t>{'M', 'Z', 'e', 'v', 'e', 'n', 't', 's'}}};
   DWORD lastError = 0;
   int64_t globalBlocks = 0;  // GlobalAlloc blocks not yet freed
   int64_t localBlocks = 0;   // FormatMessage/CommandLineToArgvW blocks not yet freed
@@ -59,6 +66,7 @@ struct Machine {
   ServicesState services;
   SpoolerState spooler;
   DesktopState desktop;
+  EventLogState eventLog;
 };
 
 Machine& M();
