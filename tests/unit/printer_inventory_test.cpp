@@ -40,6 +40,15 @@ TEST_F(PrinterInventoryTest, DefaultPrinterIsMarkedInEveryEntryThatCarriesItsNam
   EXPECT_EQ("", NewLog());
   // Only the inventory's copy is marked.
   EXPECT_FALSE(winsim::FindPrinter(u"Office")->attributes & PRINTER_ATTRIBUTE_DEFAULT);
+
+  // The longest name the query is offered room for.
+  FreeInstallerState(&state);
+  const std::u16string longest(254, u'N');
+  winsim::PutPrinter(longest, u"Other Driver", u"LPT1:");
+  winsim::M().spooler.defaultPrinter = longest;
+  Init();
+  ASSERT_EQ(5u, state.printers.count);
+  EXPECT_TRUE(Attributes(state, 4) & PRINTER_ATTRIBUTE_DEFAULT);
 }
 
 TEST_F(PrinterInventoryTest, NameThatDiffersOnlyInCaseIsNotMarked) {

@@ -275,6 +275,7 @@ TEST_F(ScenarioTest, RunsCleanUpWhatWasLeftAndHandOverOnlyTheirOwn) {
   winsim::FailCall("DeleteFileW", ERROR_SHARING_VIOLATION, 1, stagedDelete);
   EXPECT_EQ(1, Run(u"install"));
   EXPECT_FALSE(winsim::FileExists(u"C:\\Windows\\system32\\spool\\DRIVERS\\x64\\mlxdrv64.dll"));
+}
 
 // Deployed as SYSTEM in session 0 nobody sees a window: the exit code is explained in the
 // Application event log instead, by the same log the dialog would have shown.

@@ -38,6 +38,7 @@ std::vector<std::string> OpenHandles() {
   for (const auto& item : m.services.handles)
     open.push_back(item.second.key.empty() ? "service manager handle" : "service handle on " + narrow(item.second.key));
   for (const auto& item : m.spooler.handles) open.push_back("printer handle on " + narrow(item.second.printer));
+  for (const auto& item : m.eventLog.handles) open.push_back("event source handle of " + narrow(item.second));
   for (const auto& item : m.desktop.handles) {
     static const char* const kKinds[] = {"mutex", "process", "thread"};
     open.push_back(std::string(kKinds[item.second.kind]) + " handle on object " + std::to_string(item.second.object));

@@ -73,7 +73,7 @@ Machine& M();
 void Reset();
 
 // What the process still holds: one line for each open handle of every kind (files, registry
-// keys, service, printer and kernel object handles) and for the global and local blocks not
+// keys, service, printer, event source and kernel object handles) and for the global and local blocks not
 // freed. Empty when everything a run opened was closed again.
 std::vector<std::string> OpenHandles();
 
