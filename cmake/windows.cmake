@@ -34,7 +34,7 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/tests/e2e/CMakeLists.txt)
   add_subdirectory(tests/e2e)
 endif()
 
-# The baseline of the Wine timings (scripts/bench --wine): only the spooler's query calls.
+# The baseline of the Wine timings (scripts/bench --wine): only the spooler calls of a run.
 add_executable(spooler_baseline ${CMAKE_SOURCE_DIR}/tests/bench/spooler_baseline.cpp)
 target_compile_definitions(spooler_baseline PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601)
 target_compile_options(spooler_baseline PRIVATE ${INSTALL_WARNINGS})

@@ -11,8 +11,13 @@
 HINSTANCE programInstance = nullptr;
 
 namespace {
+void StoreSystemDir(InstallerState* state) {
+  if (!QuerySystemDir(state->systemDir)) LogError(state, 7, TEXT("Can`t retrieve system directory."));
+}
+}  // namespace
+
 // Keeps the part of the executable's path up to and including its last separator.
-void StoreInstallerDir(InstallerState* state) {
+void QueryInstallerDir(CountedString& installerDir) {
   WCHAR path[MAX_PATH] = {0};
   GetModuleFileNameW(programInstance, path, MAX_PATH);
   path[MAX_PATH - 1] = 0;
@@ -20,21 +25,18 @@ void StoreInstallerDir(InstallerState* state) {
   for (int i = 0; path[i]; ++i)
     if (path[i] == TEXT('\\') || path[i] == TEXT('/') || path[i] == TEXT(':')) cut = i + 1;
   path[cut] = 0;
-  Assign(state->installerDir, path);
+  Assign(installerDir, path);
 }
 
-void StoreSystemDir(InstallerState* state) {
+bool QuerySystemDir(CountedString& systemDir) {
   WCHAR path[MAX_PATH + 1] = {0};
   const UINT length = GetSystemDirectoryW(path, MAX_PATH);
-  if (length == 0) {
-    LogError(state, 7, TEXT("Can`t retrieve system directory."));
-    return;
-  }
-  if (length >= MAX_PATH) return;  // the folder does not fit; leave it empty rather than read garbage
+  if (length == 0) return false;
+  if (length >= MAX_PATH) return true;  // the folder does not fit; leave it empty rather than read garbage
   if (path[0] && path[length - 1] != TEXT('\\')) lstrcatW(path, TEXT("\\"));
-  Assign(state->systemDir, path);
+  Assign(systemDir, path);
+  return true;
 }
-}  // namespace
 
 InstallerState* InitInstallerState(InstallerState* state) {
   std::memset(state, 0, sizeof(*state));
@@ -48,7 +50,7 @@ InstallerState* InitInstallerState(InstallerState* state) {
   SelectPlatform(state, true);
   state->repointedPrinters = nullptr;
   state->repointedPorts = nullptr;
-  StoreInstallerDir(state);
+  QueryInstallerDir(state->installerDir);
   StoreSystemDir(state);
   MarkDefaultPrinter(state);
   return state;

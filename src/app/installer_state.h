@@ -20,6 +20,7 @@ struct InstallerState {
   bool isX64;
   bool checkMonitorVersion;
   bool keepTrayProgram;  // a reinstall: the companion's file is started again, not deleted
+  bool journalPrinters;  // a reinstall: removed printers are kept in the journal until they are back
   bool installMonitor;
   bool copyMonitor;
   int errorCount;
@@ -36,4 +37,8 @@ struct InstallerState {
 extern HINSTANCE programInstance;
 
 InstallerState* InitInstallerState(InstallerState* state);
+// The installer's own folder with its final separator; the system folder with a final "\" (false
+// when Windows can't tell it; left empty when it does not fit MAX_PATH).
+void QueryInstallerDir(CountedString& installerDir);
+bool QuerySystemDir(CountedString& systemDir);
 void FreeInstallerState(InstallerState* state);

@@ -3,11 +3,13 @@
 
 #include "app/installer_state.h"
 #include "app/log.h"
+#include "app/product_files.h"
 #include "driver/driver_removal.h"
 #include "driver/platform.h"
 #include "log/log_dialog.h"
 #include "monitor/monitor_inventory.h"
 #include "monitor/monitor_removal.h"
+#include "printers/printer_journal.h"
 #include "printers/printer_removal.h"
 #include "printers/printer_restore.h"
 #include "system/pending_files.h"
@@ -19,11 +21,29 @@ void ReleaseBlock(LPBYTE block) {
   if (block) GlobalFree(block);
 }
 
-void PurgePendingFileOperations() {
+// Carries out the pending deletes of the product's files and takes them out of the value, so that
+// the next restart does not delete what this run leaves; a reinstall also takes out those it is
+// about to put back. A monitor module that the build check kept and the clean-up deleted is
+// copied again.
+void PurgePendingFileOperations(InstallerState* state, bool installing) {
+  ProductFiles files;
+  FindProductFiles(&files, state->systemDir, state->installerDir);
   PendingRenameTable table;
   ReadPendingRenames(&table);
+  MarkProductDeletes(&table, &files);
   PurgePendingDeletes(&table);
+  if (installing && state->installMonitor && !state->copyMonitor) {
+    CountedString module = Copy(state->systemDir);
+    Append(module, state->monitorFile);
+    if (PendingDeleteCarriedOut(&table, Text(module))) {
+      state->copyMonitor = true;
+      LogLine(state, TEXT("Monitor file was a pending delete, CopyMonitor == 1"));
+    }
+    Release(module);
+  }
+  TakeOutPendingDeletes(state, &table, installing);
   FreePendingRenames(&table);
+  ReleaseProductFiles(&files);
 }
 
 // Retries the deferred deletes, and once more with the spooler stopped when some still resist.
@@ -92,7 +112,8 @@ void UninstallProduct(InstallerState* state) {
 
 void UninstallAndPurge(InstallerState* state) {
   UninstallProduct(state);
-  PurgePendingFileOperations();
+  ClearJournal();
+  PurgePendingFileOperations(state, false);
   RetryDeferredDeletesTwice(state);
 }
 
@@ -105,6 +126,8 @@ void Reinstall(InstallerState* state) {
   LogSection section(state, 2);
   state->checkMonitorVersion = true;
   state->keepTrayProgram = true;
+  state->journalPrinters = true;
+  TakeOverJournal(state);
   UninstallProduct(state);
 
   // What the old installation left is tried once more with the spooler stopped, then given up:
@@ -116,7 +139,7 @@ void Reinstall(InstallerState* state) {
     FreeDeferredDeletes(&state->deferredDeletes);
     EndSpoolerRestart(&guard);
   }
-  PurgePendingFileOperations();
+  PurgePendingFileOperations(state, true);
 
   if (state->installMonitor) InstallMonitor(state);
   InstallDriver(state);

@@ -20,8 +20,8 @@ struct Platform {
 const Platform kX64 = {TEXT("Windows x64"), TEXT("mlxmon64.dll"), TEXT("mlxdrv64.dll"), TEXT("mlxui64.dll")};
 const Platform kX86 = {TEXT("Windows NT x86"), TEXT("mlxmon32.dll"), TEXT("mlxdrv32.dll"), TEXT("mlxui32.dll")};
 
-// The spooler's driver folder for the environment, with a final backslash; false when the spooler
-// can't tell it.
+}  // namespace
+
 bool QueryDriverDir(LPCWSTR environment, CountedString& driverDir) {
   LPWSTR env = const_cast<LPWSTR>(environment);
   // Two bytes more than asked for, zero-filled: the answer is terminated whatever the spooler wrote.
@@ -39,6 +39,7 @@ bool QueryDriverDir(LPCWSTR environment, CountedString& driverDir) {
   return true;
 }
 
+namespace {
 // Deletes a staged copy; one that can't go now is left for the retries and, at the end, the reboot.
 void DeleteStagedFile(InstallerState* state, LPCWSTR path) {
   if (DeleteFileW(path)) return;

@@ -1,9 +1,13 @@
 // The driver environment of the run, and installing the product driver into it.
 #pragma once
 #include "platform/win32.h"
+#include "support/counted_string.h"
 
 struct InstallerState;
 
+// The spooler's driver folder for the environment, with a final backslash; false when the spooler
+// can't tell it.
+bool QueryDriverDir(LPCWSTR environment, CountedString& driverDir);
 void SelectPlatform(InstallerState* state, bool isX64);
 void InstallDriver(InstallerState* state);
 bool AddProductDriver(DRIVER_INFO_6W* driverInfo);

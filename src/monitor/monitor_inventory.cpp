@@ -125,10 +125,16 @@ void InstallMonitor(InstallerState* state) {
   for (int attempt = 1; attempt <= kAddMonitorAttempts && !added; ++attempt) {
     if (attempt > 1) Sleep(kAddMonitorPauseMs);
     added = AddMonitorW(nullptr, 2, reinterpret_cast<LPBYTE>(&monitor)) != FALSE;
-    if (added)
+    if (added) {
       LogLine(state, TEXT("AddMonitor - OK :)"));
-    else
+    } else if (GetLastError() == ERROR_PRINT_MONITOR_ALREADY_INSTALLED) {
+      // The monitor that could not be removed is still registered, its port with it: the
+      // printers moved to "file:" can go back.
+      LogLine(state, TEXT("AddMonitor - monitor is already installed"));
+      added = true;
+    } else {
       LogLine(state, TEXT("AddMonitor - failed. Trying to wait and install again"));
+    }
   }
   if (!added) {
     LogError(state, 11, TEXT("Can`t install a local port monitor'MarbleleafServer:'"));

@@ -55,6 +55,9 @@ void SwitchPrintersToFile(InstallerState* state) {
   DWORD recorded = 0;
   for (DWORD i = 0; i < count; ++i) {
     PRINTER_INFO_2W* record = &state->printers.entries[i];
+    // A connection's port is its server's: repointing it through its handle would change the
+    // server's queue for every user of that server.
+    if (IsPrinterConnection(record)) continue;
     RepointedPort switched = {0, 0};
     if (!SwitchPortToFile(record->pPortName, &switched)) continue;
     printers[recorded] = record;

@@ -100,19 +100,45 @@ void SavePrinterSettingsKey(InstallerState* state, PRINTER_INFO_2W* entry) {
   HANDLE printer = nullptr;
   if (!OpenPrinterW(entry->pPrinterName, &printer, nullptr) || !printer) return;
   ReadSettingsKey(printer, key);
-  if (key[0]) {
-    SavedPrinter* node = static_cast<SavedPrinter*>(GlobalAlloc(GMEM_FIXED, sizeof(SavedPrinter)));
-    if (node) {
-      std::memset(node, 0, sizeof(*node));
-      const size_t bytes = std::strlen(key) + 1;
-      node->settingsKey = static_cast<LPSTR>(GlobalAlloc(GMEM_FIXED, bytes));
-      if (node->settingsKey) std::memcpy(node->settingsKey, key, bytes);
-      node->entry = entry;
-      node->next = state->savedPrinters;
-      state->savedPrinters = node;
-    }
-  }
+  if (key[0]) PushSavedPrinter(state, key, entry);
   ClosePrinter(printer);
+}
+
+SavedPrinter* PushSavedPrinter(InstallerState* state, LPCSTR settingsKey, PRINTER_INFO_2W* entry) {
+  SavedPrinter* node = static_cast<SavedPrinter*>(GlobalAlloc(GMEM_FIXED, sizeof(SavedPrinter)));
+  if (!node) return nullptr;
+  std::memset(node, 0, sizeof(*node));
+  if (settingsKey) {
+    const size_t bytes = std::strlen(settingsKey) + 1;
+    node->settingsKey = static_cast<LPSTR>(GlobalAlloc(GMEM_FIXED, bytes));
+    if (node->settingsKey) std::memcpy(node->settingsKey, settingsKey, bytes);
+  }
+  node->entry = entry;
+  node->next = state->savedPrinters;
+  state->savedPrinters = node;
+  return node;
+}
+
+SavedPrinter* FindSavedPrinter(const InstallerState* state, LPCWSTR name) {
+  for (SavedPrinter* node = state->savedPrinters; node; node = node->next)
+    if (SameName(node->entry->pPrinterName, name)) return node;
+  return nullptr;
+}
+
+PRINTER_INFO_2W* FindInventoryPrinter(const PrinterInventory* inventory, LPCWSTR name) {
+  for (DWORD i = 0; inventory->entries && i < inventory->count; ++i)
+    if (SameName(inventory->entries[i].pPrinterName, name)) return &inventory->entries[i];
+  return nullptr;
+}
+
+// Either sign is decisive: Windows marks connections PRINTER_ATTRIBUTE_NETWORK, and only a
+// connection is named "\\server\queue" (a backslash is not allowed in a local printer's name).
+// A printer of this machine that it shares is PRINTER_ATTRIBUTE_SHARED, never NETWORK, and keeps
+// its plain name.
+bool IsPrinterConnection(const PRINTER_INFO_2W* entry) {
+  if (entry->Attributes & PRINTER_ATTRIBUTE_NETWORK) return true;
+  const LPCWSTR name = entry->pPrinterName;
+  return name && name[0] == TEXT('\\') && name[1] == TEXT('\\');
 }
 
 bool WriteSettingsKey(HANDLE printer, LPCSTR settingsKey) {
@@ -146,6 +172,7 @@ void FreeSavedPrinters(SavedPrinter** list) {
   while (node) {
     SavedPrinter* next = node->next;
     if (node->settingsKey) GlobalFree(node->settingsKey);
+    if (node->ownEntry) std::free(node->entry);
     GlobalFree(node);
     node = next;
   }

@@ -11,8 +11,12 @@ struct PrinterInventory {
 
 struct SavedPrinter {
   LPSTR settingsKey;         // 1 to 63 characters, or null when its copy could not be made
-  PRINTER_INFO_2W* entry;    // into the state's inventory; not owned
+  PRINTER_INFO_2W* entry;    // into the state's inventory (not owned), or ownEntry
   SavedPrinter* next;
+  bool connection;           // a connection to another machine's queue: removed and added back here only
+  bool gone;                 // not on the machine any more: this run or an interrupted one removed it
+  bool journaled;            // the journal holds its entry
+  bool ownEntry;             // entry is a C-heap copy of a journal entry, freed with the node
 };
 
 struct PrinterInfo2Result {
@@ -29,3 +33,9 @@ bool WriteSettingsKey(HANDLE printer, LPCSTR settingsKey);
 DWORD ReadSettingsKey(HANDLE printer, LPSTR out);
 bool ClearDeletedMark(LPCSTR relativePath);
 void FreeSavedPrinters(SavedPrinter** list);
+// A new node at the head of the saved list (the key copied), or null when it cannot be had.
+SavedPrinter* PushSavedPrinter(InstallerState* state, LPCSTR settingsKey, PRINTER_INFO_2W* entry);
+SavedPrinter* FindSavedPrinter(const InstallerState* state, LPCWSTR name);
+PRINTER_INFO_2W* FindInventoryPrinter(const PrinterInventory* inventory, LPCWSTR name);
+// A connection to a queue of another machine rather than a printer of this one.
+bool IsPrinterConnection(const PRINTER_INFO_2W* entry);

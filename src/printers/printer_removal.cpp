@@ -4,6 +4,48 @@
 #include "app/log.h"
 #include "app/product.h"
 #include "printers/printer_inventory.h"
+#include "printers/printer_journal.h"
+
+namespace {
+// A connection to another machine's queue is removed from this machine only: a handle on it
+// would reach the server's queue, which must never be deleted or changed from here. It is
+// remembered with its default status, so that a reinstall can add it back.
+void RemoveConnection(InstallerState* state, PRINTER_INFO_2W* entry, SavedPrinter* node) {
+  if (!node) {
+    node = PushSavedPrinter(state, nullptr, entry);
+    if (node) {
+      node->connection = true;
+      if (state->journalPrinters) JournalSavedPrinter(state, node);
+    }
+  }
+  LPWSTR name = entry->pPrinterName;
+  LogLine(state, TEXT(">DeletePrinterConnection(%s)"), name);
+  LogSection section(state);
+  if (DeletePrinterConnectionW(name)) {
+    LogLine(state, TEXT("OK"));
+    if (node) node->gone = true;
+    return;
+  }
+  LogError(state, 17, TEXT("Can`t delete printer connection '%s'"), name);
+  // Still in place: there is nothing to add back.
+  if (node && !node->gone) UnjournalSavedPrinter(node);
+}
+
+// A product printer of this machine: its settings key saved (and, in a reinstall, its entry
+// written to the journal) just before it is deleted. An entry taken over from the journal already
+// holds what the printer had before an earlier run was interrupted.
+void RemoveLocalPrinter(InstallerState* state, PRINTER_INFO_2W* entry, SavedPrinter* node) {
+  if (!node) {
+    SavedPrinter* before = state->savedPrinters;
+    SavePrinterSettingsKey(state, entry);
+    if (state->savedPrinters != before) {
+      node = state->savedPrinters;
+      if (state->journalPrinters) JournalSavedPrinter(state, node);
+    }
+  }
+  if (DeletePrinterByName(state, entry->pPrinterName) && node) node->gone = true;
+}
+}  // namespace
 
 void DeleteAllProductPrinters(InstallerState* state) {
   LogLine(state, TEXT(">DeleteAllPrinters"));
@@ -13,12 +55,15 @@ void DeleteAllProductPrinters(InstallerState* state) {
   for (DWORD i = 0; i < state->printers.count; ++i) {
     PRINTER_INFO_2W* entry = &state->printers.entries[i];
     if (!IsProductDriverName(entry->pDriverName)) continue;
-    SavePrinterSettingsKey(state, entry);
-    DeletePrinterByName(state, entry->pPrinterName);
+    SavedPrinter* known = FindSavedPrinter(state, entry->pPrinterName);
+    if (IsPrinterConnection(entry))
+      RemoveConnection(state, entry, known);
+    else
+      RemoveLocalPrinter(state, entry, known);
   }
 }
 
-void DeletePrinterByName(InstallerState* state, LPCWSTR name) {
+bool DeletePrinterByName(InstallerState* state, LPCWSTR name) {
   LogLine(state, TEXT(">DeletePrinter(%s)"), name ? name : TEXT("*"));
   LogSection section(state);
   PRINTER_DEFAULTSW defaults = {nullptr, nullptr, DELETE | PRINTER_ACCESS_ADMINISTER};
@@ -26,14 +71,16 @@ void DeletePrinterByName(InstallerState* state, LPCWSTR name) {
   // Each failure is reported before anything else can replace its last-error code.
   if (!OpenPrinterW(const_cast<LPWSTR>(name), &printer, &defaults)) {
     LogError(state, 16, TEXT("Can`t open printer '%s'"), name);
-    return;
+    return false;
   }
   SetPrinterW(printer, 0, nullptr, PRINTER_CONTROL_PURGE);
-  if (DeletePrinter(printer))
+  const bool deleted = DeletePrinter(printer) != FALSE;
+  if (deleted)
     LogLine(state, TEXT("OK"));
   else
     LogError(state, 17, TEXT("Can`t delete printer '%s'"), name);
   ClosePrinter(printer);
+  return deleted;
 }
 
 BOOL ClosePrinterHandle(HANDLE printer) { return ClosePrinter(printer); }

@@ -4,5 +4,5 @@
 struct InstallerState;
 
 void DeleteAllProductPrinters(InstallerState* state);
-void DeletePrinterByName(InstallerState* state, LPCWSTR name);
+bool DeletePrinterByName(InstallerState* state, LPCWSTR name);
 BOOL ClosePrinterHandle(HANDLE printer);

@@ -7,6 +7,8 @@
 #include "app/product.h"
 #include "monitor/monitor_inventory.h"
 #include "printers/printer_inventory.h"
+#include "printers/printer_journal.h"
+#include "system/spooler_service.h"
 
 namespace {
 const char kSettingsFolder[] = "Marbleleafs\\";
@@ -58,6 +60,22 @@ void RestoreDescription(InstallerState* state, HANDLE printer, const PRINTER_INF
   GlobalFree(info);
 }
 
+// A connection removed from this machine comes back as it was: the default printer again when
+// it was the default.
+void AddConnectionBack(InstallerState* state, SavedPrinter* node) {
+  LPWSTR name = node->entry->pPrinterName;
+  LogLine(state, TEXT(">AddPrinterConnection(%s)"), name);
+  LogSection section(state);
+  if (!AddPrinterConnectionW(name)) {
+    LogError(state, 15, TEXT("Can`t add printer connection '%s'"), name);
+    return;
+  }
+  LogLine(state, TEXT("OK :)"));
+  if (node->entry->Attributes & PRINTER_ATTRIBUTE_DEFAULT) SetDefaultPrinterW(name);
+  node->gone = false;
+  UnjournalSavedPrinter(node);
+}
+
 // The printer made when no saved printer came back, so a reinstall leaves one product printer.
 void AddServerPrinter(InstallerState* state) {
   WCHAR name[] = PRODUCT_SERVER_PRINTER;
@@ -76,7 +94,7 @@ void AddServerPrinter(InstallerState* state) {
 }
 }  // namespace
 
-HANDLE AddProductPrinter(InstallerState* state, LPCWSTR name) {
+HANDLE AddProductPrinter(InstallerState* state, LPCWSTR name, bool afterDeletion) {
   LogLine(state, TEXT(">AddPrinter(%s)"), name ? name : TEXT("*"));
   LogSection section(state);
   ReportProductMonitor(state);
@@ -93,6 +111,15 @@ HANDLE AddProductPrinter(InstallerState* state, LPCWSTR name) {
   info.pComment = comment;
   info.pPrintProcessor = printProcessor;
   HANDLE printer = AddPrinterW(nullptr, 2, reinterpret_cast<LPBYTE>(&info));
+  if (!printer && afterDeletion && GetLastError() == ERROR_PRINTER_ALREADY_EXISTS) {
+    // The old queue was still held open by another process or printing a job when it was
+    // deleted: Windows only marked it, and it goes when the spooler restarts.
+    LogLine(state, TEXT("Printer is pending deletion. Trying to restart spooler"));
+    SpoolerRestart guard;
+    BeginSpoolerRestart(&guard, state);
+    EndSpoolerRestart(&guard);
+    printer = AddPrinterW(nullptr, 2, reinterpret_cast<LPBYTE>(&info));
+  }
   if (printer)
     LogLine(state, TEXT("OK :)"));
   else
@@ -104,13 +131,18 @@ void RestorePrinters(InstallerState* state) {
   int recreated = 0;
   // The list runs from the last printer saved to the first; printers come back in that order.
   for (SavedPrinter* node = state->savedPrinters; node; node = node->next) {
+    if (node->connection) continue;
     const PRINTER_INFO_2W* saved = node->entry;
-    HANDLE printer = AddProductPrinter(state, saved->pPrinterName);
+    HANDLE printer = AddProductPrinter(state, saved->pPrinterName, node->gone);
     if (!printer) continue;
     RestoreSettingsKey(printer, node->settingsKey);
     RestoreDescription(state, printer, saved, saved->pPrinterName);
     ClosePrinter(printer);
     ++recreated;
+    node->gone = false;
+    UnjournalSavedPrinter(node);
   }
   if (recreated == 0) AddServerPrinter(state);
+  for (SavedPrinter* node = state->savedPrinters; node; node = node->next)
+    if (node->connection && node->gone) AddConnectionBack(state, node);
 }

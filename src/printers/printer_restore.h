@@ -3,5 +3,7 @@
 
 struct InstallerState;
 
-HANDLE AddProductPrinter(InstallerState* state, LPCWSTR name);
+// `afterDeletion`: this run deleted a printer of that name, so a name still taken is one whose
+// deletion is pending; a spooler restart completes it and the printer is added once more.
+HANDLE AddProductPrinter(InstallerState* state, LPCWSTR name, bool afterDeletion = false);
 void RestorePrinters(InstallerState* state);

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "app/product.h"
+#include "app/product_files.h"
 #include "printers/printer_inventory.h"
 #include "printers/printer_removal.h"
 #include "support/ascii_text.h"
@@ -15,32 +16,29 @@
 namespace {
 const LPCWSTR kX64Modules[] = {TEXT("mlxmon64.dll"), TEXT("mlxdrv64.dll"), TEXT("mlxui64.dll")};
 
-// The file name of a pending entry: after a "\??\" prefix, behind the last "\", "/" or ":".
-LPCWSTR FileNamePart(LPCWSTR path) {
-  if (path[0] == TEXT('\\') && path[1] == TEXT('?') && path[2] == TEXT('?') && path[3] == TEXT('\\')) path += 4;
+// A product x64 module in the product's folders.
+bool NamesProductModule(const ProductFiles* files, LPCWSTR path) {
+  if (!IsProductFile(files, path)) return false;
   LPCWSTR name = path;
   for (LPCWSTR p = path; *p; ++p)
-    if (*p == TEXT('\\') || *p == TEXT('/') || *p == TEXT(':')) name = p + 1;
-  return name;
-}
-
-bool NamesProductModule(LPCWSTR path) {
-  LPCWSTR name = FileNamePart(path);
+    if (*p == TEXT('\\')) name = p + 1;
   for (LPCWSTR module : kX64Modules)
     if (EqualsAsciiNoCase(name, module)) return true;
   return false;
 }
 
-// Carries out the pending deletes it can, then looks for an existing product module still named
-// as the source of a pending operation.
-bool PendingProductModuleRemains() {
+// Carries out the pending deletes of product files that it can, and takes them out of the value;
+// then looks for an existing product module still named as the source of a pending operation.
+bool PendingProductModuleRemains(const ProductFiles* files) {
   PendingRenameTable table;
   ReadPendingRenames(&table);
+  MarkProductDeletes(&table, files);
   PurgePendingDeletes(&table);
+  TakeOutPendingDeletes(nullptr, &table, false);
   bool hit = false;
   for (int pair = 0; pair < table.pairCount; ++pair) {
     const int source = 2 * pair;
-    if (table.isFile[source] && table.paths[source] && NamesProductModule(table.paths[source])) hit = true;
+    if (table.isFile[source] && NamesProductModule(files, PendingDrivePath(table.paths[source]))) hit = true;
   }
   FreePendingRenames(&table);
   return hit;
@@ -54,14 +52,19 @@ PRINTER_INFO_2W* FirstProductPrinter(const PrinterInventory& inventory) {
 }  // namespace
 
 bool ProbePendingProductFiles() {
-  for (int pass = 0; pass < 2; ++pass) {
-    if (!PendingProductModuleRemains()) return false;
+  ProductFiles files;
+  FindProductFilesOfThisProcess(&files);
+  bool remains = true;
+  for (int pass = 0; pass < 2 && remains; ++pass) {
+    remains = PendingProductModuleRemains(&files);
+    if (!remains) break;
     // A fresh spooler releases the modules it held; the second pass sees what is left.
     SpoolerRestart guard;
     BeginSpoolerRestart(&guard, nullptr);
     EndSpoolerRestart(&guard);
   }
-  return true;
+  ReleaseProductFiles(&files);
+  return remains;
 }
 
 bool ProbeDefaultPrinterIsOther() {

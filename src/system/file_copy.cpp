@@ -30,6 +30,18 @@ void HandBackPath(LPWSTR out, const CountedString& path) {
   }
   lstrcpyW(out, Text(path));
 }
+// Windows refuses to overwrite a read-only file at once, and a hidden or system file opened
+// without those attributes: an old product file that carries one is made plain first.
+void MakeOverwritable(InstallerState* state, LPCWSTR path) {
+  const DWORD blocking = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+  const DWORD attributes = GetFileAttributesW(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) || !(attributes & blocking)) return;
+  const DWORD plain = attributes & ~blocking;
+  if (SetFileAttributesW(path, plain ? plain : FILE_ATTRIBUTE_NORMAL))
+    LogLine(state, TEXT("Cleared attributes 0x%x of %s"), attributes & blocking, path);
+  else
+    LogLine(state, TEXT("SetFileAttributes(%s) - failed"), path);
+}
 }  // namespace
 
 HANDLE OpenForWriteWithRetry(InstallerState* state, LPCWSTR path) {
@@ -65,6 +77,7 @@ HRESULT CopyProductFile(InstallerState* state, LPCWSTR targetDir, LPCWSTR fileNa
   if (in == INVALID_HANDLE_VALUE) {
     if (reportErrors) LogError(state, 10, TEXT("Cant't open source file: %s"), fileName);
   } else {
+    MakeOverwritable(state, Text(target));
     HANDLE out = OpenForWriteWithRetry(state, Text(target));
     if (out == INVALID_HANDLE_VALUE) {
       if (reportErrors) LogError(state, 9, TEXT("Cant't open destination file: %s"), Text(target));

@@ -4,16 +4,19 @@
 
 #include "app/installer_state.h"
 #include "app/log.h"
+#include "support/ascii_text.h"
 
 namespace {
 const char kSessionManagerKey[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 const WCHAR kPendingValue[] = TEXT("PendingFileRenameOperations");
+const char kPendingValueAnsi[] = "PendingFileRenameOperations";
 const WCHAR kNtPrefix[] = TEXT("\\??\\");
 
 // The value's data as read: a fixed global block and the number of bytes Windows reported.
 struct ValueData {
   LPBYTE bytes;
   DWORD size;
+  DWORD type;
 };
 
 // Asks for the size, then reads into a block of that size. Returns the status of the read;
@@ -25,7 +28,7 @@ LSTATUS QueryPendingValue(HKEY key, ValueData* data) {
   LPBYTE block = static_cast<LPBYTE>(GlobalAlloc(GPTR, size));
   if (!block) return ERROR_NOT_ENOUGH_MEMORY;
   DWORD reported = size;
-  status = RegQueryValueExW(key, kPendingValue, nullptr, nullptr, block, &reported);
+  status = RegQueryValueExW(key, kPendingValue, nullptr, &data->type, block, &reported);
   if (status != ERROR_SUCCESS) {
     GlobalFree(block);
     return status;
@@ -37,7 +40,7 @@ LSTATUS QueryPendingValue(HKEY key, ValueData* data) {
 
 // Reads the whole value; one that grew between the size query and the read is read once more.
 ValueData ReadPendingValue() {
-  ValueData data = {nullptr, 0};
+  ValueData data = {nullptr, 0, REG_NONE};
   HKEY key = nullptr;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return data;
   if (QueryPendingValue(key, &data) == ERROR_MORE_DATA) QueryPendingValue(key, &data);
@@ -58,7 +61,37 @@ bool HasNtPrefix(LPCWSTR path) {
   return true;
 }
 
-LPCWSTR WithoutNtPrefix(LPCWSTR path) { return HasNtPrefix(path) ? path + 4 : path; }
+WCHAR AsciiUpper(WCHAR c) { return (c >= TEXT('a') && c <= TEXT('z')) ? static_cast<WCHAR>(c - 32) : c; }
+
+// Whether the value still holds what the table was read from: it is never rewritten over
+// another program's change made in between. Returns the status of the read.
+LSTATUS CompareValue(HKEY key, const PendingRenameTable* table, bool* same) {
+  ValueData now = {nullptr, 0, REG_NONE};
+  const LSTATUS status = QueryPendingValue(key, &now);
+  *same = status == ERROR_SUCCESS && now.type == REG_MULTI_SZ && now.size == table->valueSize &&
+          std::memcmp(now.bytes, table->value, now.size) == 0;
+  if (now.bytes) GlobalFree(now.bytes);
+  return status;
+}
+
+// The value without the pairs marked in `drop`: the kept pairs and the list's terminator, copied
+// unit for unit in their order. Returns the number of code units written into `out`.
+int SpliceValue(const PendingRenameTable* table, const bool* drop, WCHAR* out) {
+  const WCHAR* units = reinterpret_cast<const WCHAR*>(table->value);
+  const int unitCount = static_cast<int>(table->valueSize / 2);
+  int position = 0;
+  int written = 0;
+  for (int k = 0; k < table->pairCount; ++k) {
+    const int start = position;
+    position += StringLength(units, unitCount, position) + 1;
+    position += StringLength(units, unitCount, position) + 1;
+    if (drop[k]) continue;
+    std::memcpy(out + written, units + start, static_cast<size_t>(position - start) * sizeof(WCHAR));
+    written += position - start;
+  }
+  std::memcpy(out + written, units + position, static_cast<size_t>(unitCount - position) * sizeof(WCHAR));
+  return written + (unitCount - position);
+}
 
 bool IsExistingFile(LPCWSTR path) {
   const DWORD attributes = GetFileAttributesW(path);
@@ -86,12 +119,27 @@ void FreeNode(DeferredDelete* node) {
 }
 }  // namespace
 
+LPCWSTR PendingDrivePath(LPCWSTR entry) {
+  if (!entry) return nullptr;
+  LPCWSTR path = HasNtPrefix(entry) ? entry + 4 : entry;
+  const WCHAR drive = AsciiUpper(path[0]);
+  if (drive < TEXT('A') || drive > TEXT('Z') || path[1] != TEXT(':') || path[2] != TEXT('\\')) return nullptr;
+  return path;
+}
+
 void ReadPendingRenames(PendingRenameTable* table) {
   table->paths = nullptr;
   table->isFile = nullptr;
+  table->ownDelete = nullptr;
+  table->carriedOut = nullptr;
   table->pairCount = 0;
+  table->value = nullptr;
+  table->valueSize = 0;
+  table->whole = false;
   ValueData data = ReadPendingValue();
   if (!data.bytes) return;
+  table->value = data.bytes;
+  table->valueSize = data.size;
 
   // Whole code units only; the limit stops in front of the list's final terminator. Every scan
   // below also stops at the end of the data, so a value without terminators is read safely.
@@ -99,40 +147,106 @@ void ReadPendingRenames(PendingRenameTable* table) {
   const int unitCount = static_cast<int>(data.size / 2);
   const int limit = (static_cast<int>(data.size) - 2) / 2;
   int strings = 0;
-  for (int position = 0; position < limit; position += StringLength(units, unitCount, position) + 1) ++strings;
+  int end = 0;
+  for (; end < limit; end += StringLength(units, unitCount, end) + 1) ++strings;
   const int pairCount = strings / 2;
+  // Whole: the strings end exactly in front of the list's terminator, which ends the data.
+  const bool whole = data.type == REG_MULTI_SZ && data.size % 2 == 0 && limit >= 0 && end == limit &&
+                     units[limit] == 0 && strings % 2 == 0;
 
   if (pairCount > 0) {
     const SIZE_T entries = 2 * static_cast<SIZE_T>(pairCount);
     table->paths = static_cast<LPWSTR*>(GlobalAlloc(GPTR, entries * sizeof(LPWSTR)));
-    table->isFile = static_cast<int*>(GlobalAlloc(GPTR, entries * sizeof(int)));
+    // The pairs' flags follow the entries' flags in the same block.
+    table->isFile = static_cast<int*>(GlobalAlloc(GPTR, (entries + 2 * pairCount) * sizeof(int)));
     bool complete = table->paths && table->isFile;
-    if (complete) table->pairCount = pairCount;
+    if (complete) {
+      table->pairCount = pairCount;
+      table->ownDelete = table->isFile + entries;
+      table->carriedOut = table->ownDelete + pairCount;
+    }
     int i = 0;
     for (int position = 0; complete && position < limit && i < 2 * pairCount; ++i) {
       const int n = StringLength(units, unitCount, position);
       if (n > 0) {
         table->paths[i] = CopyUnits(units + position, n);
         // A table with a lost target would turn a pending rename into a delete: all or nothing.
-        if (!table->paths[i]) complete = false;
-        else table->isFile[i] = IsExistingFile(WithoutNtPrefix(table->paths[i])) ? 1 : 0;
+        if (!table->paths[i]) {
+          complete = false;
+        } else {
+          // Only a path on a drive is looked at: the others would resolve against the current folder.
+          LPCWSTR name = PendingDrivePath(table->paths[i]);
+          table->isFile[i] = name && IsExistingFile(name) ? 1 : 0;
+        }
       }
       position += n + 1;
     }
     if (!complete) {
       table->pairCount = pairCount;
       FreePendingRenames(table);
+      return;
     }
   }
-  GlobalFree(data.bytes);
+  table->whole = whole;
 }
 
 void PurgePendingDeletes(PendingRenameTable* table) {
   for (int k = 0; k < table->pairCount; ++k) {
-    LPCWSTR source = table->paths[2 * k];
-    if (table->isFile[2 * k] == 1 && source && !table->paths[2 * k + 1] && DeleteFileW(WithoutNtPrefix(source)))
+    LPCWSTR path = PendingDrivePath(table->paths[2 * k]);
+    if (table->ownDelete[k] && path && !table->paths[2 * k + 1] && table->isFile[2 * k] == 1 && DeleteFileW(path)) {
       table->isFile[2 * k] = 0;
+      table->carriedOut[k] = 1;
+    }
   }
+}
+
+bool PendingDeleteCarriedOut(const PendingRenameTable* table, LPCWSTR path) {
+  for (int k = 0; k < table->pairCount; ++k) {
+    LPCWSTR source = PendingDrivePath(table->paths[2 * k]);
+    if (table->carriedOut[k] && source && EqualsAsciiNoCase(source, path)) return true;
+  }
+  return false;
+}
+
+void TakeOutPendingDeletes(InstallerState* state, const PendingRenameTable* table, bool installing) {
+  if (!table->whole || table->pairCount == 0) return;
+  // One block: room for the spliced value, then a flag per pair.
+  LPBYTE block = static_cast<LPBYTE>(GlobalAlloc(GPTR, table->valueSize + static_cast<SIZE_T>(table->pairCount)));
+  if (!block) {
+    if (state) LogLine(state, TEXT("Can't update PendingFileRenameOperations (%d)"), ERROR_NOT_ENOUGH_MEMORY);
+    return;
+  }
+  WCHAR* spliced = reinterpret_cast<WCHAR*>(block);
+  bool* drop = reinterpret_cast<bool*>(block + table->valueSize);
+  int dropped = 0;
+  for (int k = 0; k < table->pairCount; ++k) {
+    drop[k] = table->ownDelete[k] && !table->paths[2 * k + 1] && (installing || table->carriedOut[k]);
+    if (drop[k]) ++dropped;
+  }
+  HKEY key = nullptr;
+  LSTATUS status = ERROR_SUCCESS;
+  bool same = false;
+  if (dropped > 0) status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0, KEY_READ | KEY_SET_VALUE, &key);
+  if (dropped > 0 && status == ERROR_SUCCESS) {
+    status = CompareValue(key, table, &same);
+    if (status == ERROR_SUCCESS && !same && state)
+      LogLine(state, TEXT("PendingFileRenameOperations has changed: left as it is"));
+    if (same) {
+      const int units = SpliceValue(table, drop, spliced);
+      // Only the list's terminator left: no operation waits any more, as after a restart.
+      if (units == 1)
+        status = RegDeleteValueA(key, kPendingValueAnsi);
+      else
+        status = RegSetValueExW(key, kPendingValue, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(spliced),
+                                static_cast<DWORD>(units) * sizeof(WCHAR));
+      for (int k = 0; state && status == ERROR_SUCCESS && k < table->pairCount; ++k)
+        if (drop[k]) LogLine(state, TEXT("Pending delete taken out: %s"), table->paths[2 * k]);
+    }
+    RegCloseKey(key);
+  }
+  if (status != ERROR_SUCCESS && state)
+    LogLine(state, TEXT("Can't update PendingFileRenameOperations (%d)"), static_cast<int>(status));
+  GlobalFree(block);
 }
 
 void FreePendingRenames(PendingRenameTable* table) {
@@ -142,9 +256,15 @@ void FreePendingRenames(PendingRenameTable* table) {
     GlobalFree(table->paths);
   }
   if (table->isFile) GlobalFree(table->isFile);
+  if (table->value) GlobalFree(table->value);
   table->paths = nullptr;
   table->isFile = nullptr;
+  table->ownDelete = nullptr;
+  table->carriedOut = nullptr;
   table->pairCount = 0;
+  table->value = nullptr;
+  table->valueSize = 0;
+  table->whole = false;
 }
 
 void DeferDelete(DeferredDelete** list, LPCWSTR path) {

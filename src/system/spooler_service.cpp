@@ -7,6 +7,7 @@ namespace {
 const DWORD kManagerAccess = STANDARD_RIGHTS_REQUIRED | SC_MANAGER_CONNECT;                 // 0xF0001
 const DWORD kRestartAccess = SERVICE_QUERY_STATUS | SERVICE_START | SERVICE_STOP;           // 0x34
 const DWORD kCheckAccess = SERVICE_QUERY_STATUS | SERVICE_START;                            // 0x14
+const DWORD kDependentAccess = SERVICE_QUERY_STATUS | SERVICE_START | SERVICE_STOP;         // 0x34
 const int kStateWaits = 50;
 const DWORD kStateWaitMs = 200;
 
@@ -26,6 +27,76 @@ bool WaitForState(SC_HANDLE service, DWORD wanted) {
     current = ReadState(service);
   }
   return current == wanted;
+}
+
+void Note(const SpoolerRestart* guard, LPCWSTR format, LPCWSTR name) {
+  if (guard->state) LogLine(guard->state, format, name);
+}
+
+void CloseService(SC_HANDLE service) { CloseServiceHandle(service); }
+
+SC_HANDLE OpenNamedService(const SpoolerRestart* guard, LPCWSTR name, DWORD access) {
+  return OpenServiceW(guard->manager, name, access);
+}
+
+// The running services that depend on the spooler, in one block of records and their names
+// (size, then fill); null when they can't be listed.
+LPENUM_SERVICE_STATUSW ListRunningDependents(const SpoolerRestart* guard, DWORD* count) {
+  *count = 0;
+  SC_HANDLE spooler = OpenNamedService(guard, TEXT("spooler"), SERVICE_ENUMERATE_DEPENDENTS);
+  if (!spooler) return nullptr;
+  LPENUM_SERVICE_STATUSW list = nullptr;
+  DWORD needed = 0;
+  if (!EnumDependentServicesW(spooler, SERVICE_ACTIVE, nullptr, 0, &needed, count) &&
+      GetLastError() == ERROR_MORE_DATA) {
+    list = static_cast<LPENUM_SERVICE_STATUSW>(GlobalAlloc(GPTR, needed));
+    if (list && !EnumDependentServicesW(spooler, SERVICE_ACTIVE, list, needed, &needed, count)) {
+      GlobalFree(list);
+      list = nullptr;
+    }
+  }
+  if (!list) *count = 0;
+  CloseService(spooler);
+  return list;
+}
+
+// Stops the running dependents in the order listed, each waited for; false when one can't be
+// stopped (or they can't be listed): then the spooler can't stop either.
+bool StopDependents(SpoolerRestart* guard) {
+  DWORD count = 0;
+  guard->dependents = ListRunningDependents(guard, &count);
+  if (!guard->dependents) {
+    if (guard->state) LogLine(guard->state, TEXT("Can't list the services that depend on the spooler"));
+    return false;
+  }
+  for (DWORD i = 0; i < count; ++i) {
+    LPCWSTR name = guard->dependents[i].lpServiceName;
+    Note(guard, TEXT("Stop dependent service %s"), name);
+    SC_HANDLE service = OpenNamedService(guard, name, kDependentAccess);
+    SERVICE_STATUS status = {};
+    bool sent = service && ControlService(service, SERVICE_CONTROL_STOP, &status);
+    if (sent) guard->dependentsStopped = i + 1;
+    const bool stopped = sent && WaitForState(service, SERVICE_STOPPED);
+    if (service) CloseService(service);
+    if (!stopped) {
+      Note(guard, TEXT("Can't stop dependent service %s"), name);
+      return false;
+    }
+  }
+  return true;
+}
+
+// Starts the dependents that were stopped again, the last stopped first.
+void StartDependents(SpoolerRestart* guard) {
+  for (DWORD i = guard->dependentsStopped; i > 0; --i) {
+    LPCWSTR name = guard->dependents[i - 1].lpServiceName;
+    Note(guard, TEXT("Start dependent service %s"), name);
+    SC_HANDLE service = OpenNamedService(guard, name, kDependentAccess);
+    const bool running = service && StartServiceAndWait(service);
+    if (service) CloseService(service);
+    if (!running) Note(guard, TEXT("Can't start dependent service %s"), name);
+  }
+  guard->dependentsStopped = 0;
 }
 }  // namespace
 
@@ -68,6 +139,8 @@ void BeginSpoolerRestart(SpoolerRestart* guard, InstallerState* state) {
   guard->manager = nullptr;
   guard->service = nullptr;
   guard->stopped = false;
+  guard->dependents = nullptr;
+  guard->dependentsStopped = 0;
   guard->manager = OpenSCManagerW(nullptr, nullptr, kManagerAccess);
   if (!guard->manager) {
     if (state) LogError(state, 1, TEXT("Can't open service manager."));
@@ -79,8 +152,15 @@ void BeginSpoolerRestart(SpoolerRestart* guard, InstallerState* state) {
     return;
   }
   SERVICE_STATUS status = {};
-  if (!ControlService(guard->service, SERVICE_CONTROL_STOP, &status)) {
-    const DWORD code = GetLastError();
+  bool sent = ControlService(guard->service, SERVICE_CONTROL_STOP, &status) != FALSE;
+  DWORD code = sent ? 0 : GetLastError();
+  // Services that need the spooler keep it from stopping: they are stopped first.
+  if (code == ERROR_DEPENDENT_SERVICES_RUNNING && StopDependents(guard)) {
+    sent = ControlService(guard->service, SERVICE_CONTROL_STOP, &status) != FALSE;
+    code = sent ? 0 : GetLastError();
+  }
+  if (!sent) {
+    SetLastError(code);
     // A spooler that was not running is what we wanted anyway.
     if (code != ERROR_SERVICE_NOT_ACTIVE && state)
       LogError(state, 5, TEXT("ControlService failed with code %d (0x%x)"), static_cast<int>(code), code);
@@ -94,9 +174,12 @@ void EndSpoolerRestart(SpoolerRestart* guard) {
   if (guard->service) {
     if (guard->stopped && !StartServiceAndWait(guard->service) && guard->state)
       LogError(guard->state, 4, TEXT("Can't start the spooler"));
+    StartDependents(guard);
     CloseServiceHandle(guard->service);
     guard->service = nullptr;
   }
+  if (guard->dependents) GlobalFree(guard->dependents);
+  guard->dependents = nullptr;
   if (guard->manager) CloseServiceHandle(guard->manager);
   guard->manager = nullptr;
 }

@@ -10,6 +10,11 @@ struct SpoolerRestart {
   SC_HANDLE manager;
   SC_HANDLE service;
   bool stopped;           // the stop request was sent
+  // The running services that depend on the spooler (a fax service, say), listed by the
+  // Service Control Manager in the order they must stop; the first `dependentsStopped` of them
+  // were sent the stop request and are started again after the spooler.
+  LPENUM_SERVICE_STATUSW dependents;
+  DWORD dependentsStopped;
 };
 
 bool StartServiceAndWait(SC_HANDLE service);

@@ -126,8 +126,10 @@ void StopTray(LPCWSTR keepFile) {
   RegCloseKey(runKey);
 }
 
-CountedString TrayProgramPath(const InstallerState* state) {
-  CountedString path = Copy(state->installerDir);
+CountedString TrayProgramPath(const InstallerState* state) { return TrayProgramPath(state->installerDir); }
+
+CountedString TrayProgramPath(const CountedString& installerDir) {
+  CountedString path = Copy(installerDir);
   DropTrailingSeparator(path);
   CountedString parent = ParentFolder(path);
   Assign(path, parent);

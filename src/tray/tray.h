@@ -12,3 +12,4 @@ void StopTray(LPCWSTR keepFile = nullptr);
 void RegisterAndStartTray(InstallerState* state);
 // The companion's path: "mbltray.exe" in the parent folder of the installer's folder.
 CountedString TrayProgramPath(const InstallerState* state);
+CountedString TrayProgramPath(const CountedString& installerDir);

@@ -7,7 +7,10 @@ set -u
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/lib.sh"
 . "$here/scenarios.sh"
-. "$here/scenarios_eventlog.sh"
+. "$here/deviations.sh"
+for topic in "$here"/scenarios_*.sh; do
+    [ -e "$topic" ] && . "$topic"
+done
 
 case "${1:-}" in
 --template)

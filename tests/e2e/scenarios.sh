@@ -4,8 +4,8 @@
 # ---- independent of the installer's logic -----------------------------------
 
 # The verbs that the installer does not know end it at once with 6.
-scenario_smoke() {
-    e2e_begin smoke
+scenario_unknown_verbs_6() {
+    e2e_begin unknown_verbs_6
     e2e_install
     e2e_expect_rc 6 "no verb"
     e2e_install bogus
@@ -15,8 +15,8 @@ scenario_smoke() {
 }
 
 # The monitor loads in a spooler, and its port appears with every string set.
-scenario_payload_monitor() {
-    e2e_begin payload_monitor
+scenario_payload_monitor_lists_its_port() {
+    e2e_begin payload_monitor_lists_its_port
     cp "$(e2e_unix "$E2E_APP_WIN")/mlxmon64.dll" "$(e2e_unix "$E2E_SYSTEM32_WIN")/"
     e2e_setup addmonitor mlxmon64.dll
     e2e_tool setup addmonitor mlxmon64.dll
@@ -30,8 +30,8 @@ scenario_payload_monitor() {
 }
 
 # The companion holds its mutex and window, stays single, and leaves on 1026.
-scenario_payload_tray() {
-    e2e_begin payload_tray
+scenario_payload_tray_single_leaves_on_request() {
+    e2e_begin payload_tray_single_leaves_on_request
     local tray="$E2E_PRODUCT_WIN\\mbltray.exe"
     e2e_expect_line "$(e2e_inspect tray)" "tray mutex no window no"
     e2e_spawn tray "" "$tray"
@@ -65,11 +65,10 @@ scenario_payload_tray() {
 }
 
 # A job printed to a printer on the product port arrives in the job folder.
-scenario_payload_printjob() {
-    e2e_begin payload_printjob
+scenario_payload_job_reaches_monitor() {
+    e2e_begin payload_job_reaches_monitor
     cp "$(e2e_unix "$E2E_APP_WIN")/mlxmon64.dll" "$(e2e_unix "$E2E_SYSTEM32_WIN")/"
     e2e_setup addmonitor mlxmon64.dll
-    e2e_register_port
     e2e_setup adddriver "$E2E_APP_WIN" x64
     e2e_setup addprinter "Marbleleaf Test" --comment "e2e"
     e2e_expect_line "$(e2e_inspect drivers)" "  driver $E2E_DRIVERS_WIN\\x64\\3\\mlxdrv64.dll"
@@ -78,8 +77,8 @@ scenario_payload_printjob() {
 }
 
 # The simulated reboot carries out pending deletions, held files included once freed.
-scenario_harness_reboot() {
-    e2e_begin harness_reboot
+scenario_harness_reboot_runs_pending_deletes() {
+    e2e_begin harness_reboot_runs_pending_deletes
     mkdir -p "$(e2e_unix 'C:\held')"
     echo data >"$(e2e_unix 'C:\held')/mlxdrv64.dll"
     e2e_spawn holder holding "$E2E_TOOLS_WIN\\setup.exe" hold 'C:\held\mlxdrv64.dll'
@@ -103,23 +102,17 @@ e2e_expect_job() {
 #
 # Every install and uninstall run is made with Shift held (shiftdown.exe), so
 # the log dialog always appears: the harness reads the run's log from it
-# (control 1001, logdialog.exe), keeps it as an artifact and closes it. The
-# Wine outcomes that differ from Windows are asserted where they occur and
-# listed with their reasons in tier_differences.txt.
+# (control 1001, logdialog.exe), keeps it as an artifact and closes it. Each
+# scenario expects what Windows gives; the corrected Wine (scripts/wine) runs
+# them, and tier_differences.txt lists what only the prefix or Wine's wording
+# changes in a log.
 
-# What every installer scenario needs from this Wine: jobs routed to the
-# monitor, and the first printer "mblServer" created (WINE-NOTES.md: Wine's
-# AddPrinterW refuses a null datatype unless the printer's key already holds
-# one, so the key of the one printer a clean install creates is seeded; printers
-# deleted and recreated within a run are not, and Wine refuses them: 1801).
+# An installer scenario: the log dialog of every run is read back (Shift held).
 e2e_installer_prefix() {
     e2e_begin "$@"
-    e2e_run reg add 'HKLM\System\CurrentControlSet\Control\Print\Printers\mblServer' /v Datatype /d RAW /f
-    e2e_register_port
     e2e_spawn shift "shift down" "$E2E_TOOLS_WIN\\shiftdown.exe"
     E2E_RUNS=0
 }
-
 # install.exe <verb> with the log dialog read back and closed. Sets RC, E2E_TITLE
 # and E2E_LOG (the dialog's text), and keeps the log as <scenario>.<n>.<verb>.log.
 e2e_install_logged() {
@@ -164,13 +157,30 @@ e2e_expect_installed() {
     e2e_expect_match "$x86" "^file mlxui32\.dll size [0-9]+ build $build$"
 }
 
-# The two Error(14) lines of an uninstall under Wine (tier_differences.txt:
-# DeletePrinterDriverExW with DPD_DELETE_ALL_FILES fails with 87 there).
-e2e_expect_wine_driver_errors() {
-    local count
-    count=$(grep -c "Error(14): Can\`t remove the printer-driver 'Marbleleaf Server' - (Invalid parameter.)" <<<"$E2E_LOG")
-    [ "$count" -eq 2 ] || e2e_fail "expected 2 Error(14) lines (Wine), found $count in:"$'\n'"$E2E_LOG"
-    [ "$(grep -c 'Error(' <<<"$E2E_LOG")" -eq "$((2 + ${1:-0}))" ] || e2e_fail "other errors in:"$'\n'"$E2E_LOG"
+# The run's log counts no error.
+e2e_expect_no_error() {
+    e2e_expect_no_match "$E2E_LOG" 'Error\('
+}
+
+# Nothing of the product on the machine: monitor, port, driver registrations of
+# both environments, files in the driver store, the system folder and the
+# product folder's companion, product printers, the Run value, the companion.
+e2e_expect_nothing_left() {
+    local state
+    state=$(e2e_inspect)
+    e2e_expect_no_match "$state" '^monitor MarbleleafServer:'
+    e2e_expect_no_match "$state" '^port MarbleleafServer:'
+    e2e_expect_no_match "$state" '^driver .*\| Marbleleaf Server$'
+    e2e_expect_no_match "$state" '^  driver Marbleleaf Server$'
+    e2e_expect_line "$state" "run (none)"
+    e2e_expect_line "$state" "tray mutex no window no"
+    local folder
+    for folder in "$E2E_SYSTEM32_WIN" "$E2E_DRIVERS_WIN\\x64" "$E2E_DRIVERS_WIN\\x64\\3" \
+                  "$E2E_DRIVERS_WIN\\w32x86" "$E2E_DRIVERS_WIN\\w32x86\\3"; do
+        e2e_expect_line "$(e2e_inspect files "$folder" 'mlx*')" "files (none)"
+    done
+    e2e_expect_no_file "$E2E_PRODUCT_WIN\\mbltray.exe"
+    e2e_expect_line "$(e2e_inspect pending)" "pending (none)"
 }
 
 # The printer mblServer of a clean install: on the product port, shared under
@@ -183,11 +193,14 @@ e2e_expect_mblserver() {
     e2e_expect_line "$block" "  driver Marbleleaf Server"
     e2e_expect_line "$block" "  shared yes"
     e2e_expect_line "$block" "  share mblServer"
+    e2e_expect_no_match "$block" "open error"
 }
 
-# Clean install with Shift held: 1, the dialog titled "... log.", everything installed.
-scenario_clean_install() {
-    e2e_installer_prefix clean_install
+# Clean install with Shift held: 1, the dialog titled "... log.", everything
+# installed; the new printer opens and a job printed to it reaches the monitor
+# (which recorded its port itself).
+scenario_clean_install_1_printer_prints() {
+    e2e_installer_prefix clean_install_1_printer_prints
     e2e_install_logged install
     e2e_expect_rc 1 "clean install"
     [ "$E2E_TITLE" = "Marbleleaf build 2093- Install log." ] || e2e_fail "title '$E2E_TITLE'"
@@ -198,12 +211,13 @@ scenario_clean_install() {
     e2e_expect_mblserver
     e2e_expect_line "$(e2e_inspect default)" "default (none)"
     e2e_expect_line "$(e2e_inspect pending)" "pending (none)"
+    e2e_setup print mblServer "page one"
+    e2e_expect_job "page one"
 }
 
 # Without Shift an error-free run shows nothing and ends by itself.
-scenario_shift_held() {
-    e2e_begin shift_held
-    e2e_run reg add 'HKLM\System\CurrentControlSet\Control\Print\Printers\mblServer' /v Datatype /d RAW /f
+scenario_install_without_shift_shows_no_dialog() {
+    e2e_begin install_without_shift_shows_no_dialog
     timeout 60 "$E2E_WINE" "$E2E_APP_WIN\\install.exe" install >/dev/null 2>&1 </dev/null
     RC=$?
     e2e_expect_rc 1 "install without Shift, no dialog"
@@ -211,60 +225,113 @@ scenario_shift_held() {
     e2e_wait_tray "tray mutex yes window yes"
 }
 
-# A second install over the first keeps the compatible monitor: neither copied
-# nor registered again. Under Wine the run counts three errors
-# (tier_differences.txt): the two drivers' removal (87) and mblServer's
-# recreation (null datatype, 1801): 100. The companion is stopped and started
-# again from the same file, which the reinstall keeps.
-scenario_reinstall() {
-    e2e_installer_prefix reinstall
+# A second install over the first: 1, the compatible monitor kept (neither
+# copied nor registered again), the drivers and mblServer made afresh. The
+# companion is stopped and started again from the same file, which stays.
+scenario_second_install_1_keeps_monitor() {
+    e2e_installer_prefix second_install_1_keeps_monitor
     e2e_install_logged install
     e2e_expect_rc 1 "first install"
     e2e_wait_tray "tray mutex yes window yes"
     e2e_install_logged install
-    e2e_expect_rc 100 "second install (Wine: drivers not deleted, mblServer not recreated)"
-    [ "$E2E_TITLE" = "Marbleleaf build 2093- Install error log!" ] || e2e_fail "title '$E2E_TITLE'"
+    e2e_expect_rc 1 "second install"
+    [ "$E2E_TITLE" = "Marbleleaf build 2093- Install log." ] || e2e_fail "title '$E2E_TITLE'"
     e2e_compare_tiers reinstall_over_install
+    e2e_expect_no_error
     e2e_expect_no_match "$E2E_LOG" 'AddMonitor|Copy monitor file'
-    e2e_expect_wine_driver_errors 1
-    e2e_expect_match "$E2E_LOG" "Error\(15\): Can.t add printer 'mblServer' - \(Invalid printer name\.\)$"
+    e2e_expect_match "$E2E_LOG" "^ +Version \(2093\) is compatible, proceed without uninstall$"
     e2e_expect_installed 2093
+    e2e_expect_mblserver
     e2e_expect_file "$E2E_PRODUCT_WIN\\mbltray.exe"
     e2e_wait_tray "tray mutex yes window yes"
+    e2e_setup print mblServer "after the second install"
+    e2e_expect_job "after the second install"
 }
 
-# Two product printers with settings keys, comments, locations, one the default.
-# Under Windows both come back with their settings; Wine refuses every printer
-# recreated in the run (null datatype, 1801), so the log shows one "Can`t add
-# printer" per saved printer and then for mblServer, and the exit code is 100.
-# The restoration itself is proven on the host tier (printer_restore_test.cpp).
-scenario_reinstall_keeps_printers() {
-    e2e_installer_prefix reinstall_keeps_printers
+E2E_SETTINGS_KEY='HKCU\Software\Orvanel Software KFT\Marbleleaf\Marbleleafs'
+
+# A reinstall (the server verb) over product printers left by an earlier
+# installation: "Front Desk" with its settings key, comment, location and its own
+# share name, "Back Office" with its key in DsUser, a comment and a location, the
+# default printer, and "Scratch" without a key. Both keyed printers come back with
+# all of that and their per-user "deleted" marks cleared; "Scratch" is gone and no
+# "mblServer" is made: 1.
+scenario_reinstall_1_keeps_keyed_printers() {
+    e2e_installer_prefix reinstall_1_keeps_keyed_printers
+    e2e_install_logged install
+    e2e_expect_rc 1 "first install"
+    e2e_setup delprinter mblServer
+    e2e_setup addprinter "Front Desk" --subkey FrontKey --comment "by the door" --location "Ground floor" --share FRONT
+    e2e_setup addprinter "Back Office" --dsuser BackKey --comment "files" --location "First floor" --default
+    e2e_setup addprinter Scratch
+    local key
+    for key in FrontKey BackKey; do
+        e2e_run reg add "$E2E_SETTINGS_KEY\\$key" /v deleted /d 1 /f
+    done
+    e2e_install_logged serverinstall
+    e2e_expect_rc 1 "reinstall over saved printers"
+    e2e_compare_tiers reinstall_saved_printers
+    e2e_expect_no_error
+    local printers front back
+    printers=$(e2e_inspect printers)
+    front=$(e2e_printer_block "$printers" "Front Desk")
+    back=$(e2e_printer_block "$printers" "Back Office")
+    e2e_expect_line "$front" "  port MarbleleafServer:"
+    e2e_expect_line "$front" "  comment by the door"
+    e2e_expect_line "$front" "  location Ground floor"
+    e2e_expect_line "$front" "  shared yes"
+    e2e_expect_line "$front" "  share FRONT"
+    e2e_expect_line "$front" "  subkey 1 FrontKey"
+    e2e_expect_line "$back" "  port MarbleleafServer:"
+    e2e_expect_line "$back" "  comment files"
+    e2e_expect_line "$back" "  location First floor"
+    e2e_expect_line "$back" "  shared yes"
+    e2e_expect_line "$back" "  dsuser 1 BackKey"
+    e2e_expect_line "$(e2e_inspect default)" "default Back Office"
+    e2e_expect_no_line "$printers" "printer Scratch"
+    e2e_expect_no_line "$printers" "printer mblServer"
+    for key in FrontKey BackKey; do
+        e2e_run reg query "$E2E_SETTINGS_KEY\\$key" /v deleted
+        [ "$RC" -ne 0 ] || e2e_fail "the 'deleted' mark of $key is still there"
+    done
+    e2e_expect_installed 2093
+}
+
+# A reinstall of a newer build (2094) over two product printers with settings
+# keys: 1, both back with their comments, locations, share and default status;
+# the drivers are the new build's, the compatible 2093 monitor stays.
+scenario_upgrade_1_keeps_printers_takes_new_drivers() {
+    e2e_installer_prefix upgrade_1_keeps_printers_takes_new_drivers
     e2e_install_logged install
     e2e_expect_rc 1 "first install"
     e2e_setup addprinter Office --subkey office-key --comment "2nd floor" --location "Room 12" --share OfficeShare
     e2e_setup addprinter Lab --subkey lab-key --comment "lab" --location "Room 3"
     e2e_setup setdefault Office
-    local before
-    before=$(e2e_inspect printers)
-    e2e_expect_line "$(e2e_printer_block "$before" Office)" "  subkey 1 office-key"
     e2e_lay_out 2094
     e2e_install_logged install
-    e2e_expect_rc 100 "reinstall (Wine: recreated printers refused)"
+    e2e_expect_rc 1 "reinstall of build 2094"
+    e2e_expect_no_error
     e2e_expect_match "$E2E_LOG" "^ +>AddPrinter\(Office\)$"
     e2e_expect_match "$E2E_LOG" "^ +>AddPrinter\(Lab\)$"
-    e2e_expect_wine_driver_errors 3
-    e2e_expect_match "$E2E_LOG" "Error\(15\): Can.t add printer 'Office' - \(Invalid printer name\.\)$"
-    e2e_expect_match "$E2E_LOG" "Error\(15\): Can.t add printer 'Lab' - \(Invalid printer name\.\)$"
-    e2e_expect_match "$E2E_LOG" "Error\(15\): Can.t add printer 'mblServer' - \(Invalid printer name\.\)$"
-    # Drivers of the new build; the compatible 2093 monitor stays.
+    local printers office lab
+    printers=$(e2e_inspect printers)
+    office=$(e2e_printer_block "$printers" Office)
+    lab=$(e2e_printer_block "$printers" Lab)
+    e2e_expect_line "$office" "  comment 2nd floor"
+    e2e_expect_line "$office" "  location Room 12"
+    e2e_expect_line "$office" "  share OfficeShare"
+    e2e_expect_line "$office" "  subkey 1 office-key"
+    e2e_expect_line "$lab" "  comment lab"
+    e2e_expect_line "$lab" "  location Room 3"
+    e2e_expect_line "$lab" "  subkey 1 lab-key"
+    e2e_expect_line "$(e2e_inspect default)" "default Office"
     e2e_expect_installed 2094 2093
 }
 
-# Uninstall: nothing of the product left but, under Wine, the two driver
-# registrations with their files (tier_differences.txt): 100 instead of 2.
-scenario_uninstall() {
-    e2e_installer_prefix uninstall
+# Uninstall: 2 on a machine without the product; 2 over an installation, with
+# nothing of the product left.
+scenario_uninstall_2_leaves_nothing() {
+    e2e_installer_prefix uninstall_2_leaves_nothing
     e2e_install_logged uninstall
     e2e_expect_rc 2 "uninstall of a machine without the product"
     e2e_compare_tiers uninstall_without_product
@@ -272,24 +339,15 @@ scenario_uninstall() {
     e2e_expect_rc 1 "install"
     e2e_wait_tray "tray mutex yes window yes"
     e2e_install_logged uninstall
-    e2e_expect_rc 100 "uninstall (Wine: the drivers' removal fails with 87)"
+    e2e_expect_rc 2 "uninstall"
     e2e_compare_tiers uninstall_after_install
-    e2e_expect_wine_driver_errors 0
-    local state
-    state=$(e2e_inspect)
-    e2e_expect_no_match "$state" '^monitor MarbleleafServer:'
-    e2e_expect_no_match "$state" '^port MarbleleafServer:'
-    e2e_expect_no_match "$state" '^printer '
-    e2e_expect_line "$state" "run (none)"
-    e2e_expect_line "$state" "tray mutex no window no"
-    e2e_expect_no_file "$E2E_PRODUCT_WIN\\mbltray.exe"
-    e2e_expect_line "$(e2e_inspect files "$E2E_SYSTEM32_WIN" 'mlx*')" "files (none)"
-    e2e_expect_line "$(e2e_inspect pending)" "pending (none)"
+    e2e_expect_no_error
+    e2e_expect_nothing_left
 }
 
 # removetray: the companion stopped, its Run value gone: 6.
-scenario_removetray() {
-    e2e_installer_prefix removetray
+scenario_removetray_6_stops_companion() {
+    e2e_installer_prefix removetray_6_stops_companion
     e2e_install_logged install
     e2e_expect_rc 1 "install"
     e2e_wait_tray "tray mutex yes window yes"
@@ -301,8 +359,8 @@ scenario_removetray() {
 }
 
 # onChkDrv: 3 without a product printer, 103 once build 2093 (>= 2073) is installed.
-scenario_chkdrv() {
-    e2e_installer_prefix chkdrv
+scenario_chkdrv_3_then_103() {
+    e2e_installer_prefix chkdrv_3_then_103
     e2e_install onChkDrv
     e2e_expect_rc 3 "no product printer"
     e2e_install_logged install
@@ -312,8 +370,8 @@ scenario_chkdrv() {
 }
 
 # onChkDrv after a clean install of build 2072: 3 (older than 2073).
-scenario_chkdrv_2072() {
-    e2e_installer_prefix chkdrv_2072 2072
+scenario_chkdrv_3_for_build_2072() {
+    e2e_installer_prefix chkdrv_3_for_build_2072 2072
     e2e_install_logged install
     e2e_expect_rc 1 "install of build 2072"
     e2e_install onChkDrv
@@ -322,8 +380,8 @@ scenario_chkdrv_2072() {
 
 # onInit: 102 while the default printer is none or another, 3 once it is the
 # product printer, 200 while a pending product module stays locked.
-scenario_oninit() {
-    e2e_installer_prefix oninit
+scenario_oninit_102_3_200() {
+    e2e_installer_prefix oninit_102_3_200
     e2e_install onInit
     e2e_expect_rc 102 "no default printer"
     e2e_install_logged install
@@ -334,22 +392,25 @@ scenario_oninit() {
     e2e_expect_rc 4 "def.set"
     e2e_install onInit
     e2e_expect_rc 3 "product printer is the default"
-    mkdir -p "$(e2e_unix 'C:\held')"
-    echo held >"$(e2e_unix 'C:\held')/MLXUI64.DLL"
-    e2e_setup pending 'C:\held\MLXUI64.DLL'
-    e2e_spawn hold holding "$E2E_TOOLS_WIN\\setup.exe" hold 'C:\held\MLXUI64.DLL'
+    # A product module where the product puts it (the driver folder, where the install stages
+    # its copies): the probe acts only on the product's own files.
+    local staged='C:\windows\system32\spool\drivers\x64\MLXUI64.DLL'
+    echo held >"$(e2e_unix "$staged")"
+    e2e_setup pending "$staged"
+    e2e_spawn hold holding "$E2E_TOOLS_WIN\\setup.exe" hold "$staged"
     e2e_install onInit
     e2e_expect_rc 200 "locked pending module"
     e2e_kill hold
     e2e_install onInit
     e2e_expect_rc 3 "pending module deleted once free"
-    e2e_expect_no_file 'C:\held\MLXUI64.DLL'
+    e2e_expect_no_file "$staged"
+    e2e_expect_line "$(e2e_inspect pending)" "pending (none)"
 }
 
 # def.set: the first product printer in enumeration order ("mblServer" before
 # "Office") becomes the default over another product printer: 4.
-scenario_defset() {
-    e2e_installer_prefix defset
+scenario_defset_4_first_product_printer_default() {
+    e2e_installer_prefix defset_4_first_product_printer_default
     e2e_install_logged install
     e2e_expect_rc 1 "install"
     e2e_setup addprinter Office
@@ -361,8 +422,8 @@ scenario_defset() {
 }
 
 # A module missing from the installer's folder: the error, the log shown, 100.
-scenario_missing_ui() {
-    e2e_installer_prefix missing_ui
+scenario_missing_module_100() {
+    e2e_installer_prefix missing_module_100
     rm "$(e2e_unix "$E2E_APP_WIN")/mlxui64.dll"
     e2e_install_logged install
     e2e_expect_rc 100 "install without mlxui64.dll"
@@ -370,17 +431,13 @@ scenario_missing_ui() {
     e2e_compare_tiers install_without_ui_file
 }
 
-# A product file held past the run goes to the reboot: 101, gone after it.
-# The monitor module is held loaded by another process. The drivers'
-# registrations are removed first because Wine can't remove them with their
-# files (tier_differences.txt), which would count errors and give 100; the
-# printer goes too, so that the story is the host tier's.
-scenario_locked_file() {
-    e2e_installer_prefix locked_file
+# A product file held past the run goes to the reboot: 101, gone after it. The
+# monitor module is held loaded by another process. The installation's printer
+# is deleted first, so that the story is the host tier's (no printers).
+scenario_held_module_101_gone_after_reboot() {
+    e2e_installer_prefix held_module_101_gone_after_reboot
     e2e_install_logged install
     e2e_expect_rc 1 "install"
-    e2e_setup deldriver "Windows x64"
-    e2e_setup deldriver "Windows NT x86"
     e2e_setup delprinter mblServer
     local held="$E2E_SYSTEM32_WIN\\mlxmon64.dll"
     e2e_spawn holder loaded "$E2E_TOOLS_WIN\\setup.exe" load "$held"
@@ -393,23 +450,11 @@ scenario_locked_file() {
     e2e_reboot
     e2e_expect_no_file "$held"
     e2e_expect_line "$(e2e_inspect pending)" "pending (none)"
+    e2e_expect_no_match "$(e2e_inspect)" '^driver .*\| Marbleleaf Server$'
 }
 
-# After an install, a job printed to the product printer reaches the monitor.
-scenario_print_after_install() {
-    e2e_installer_prefix print_after_install
-    e2e_install_logged install
-    e2e_expect_rc 1 "install"
-    # The install's DeleteMonitorW took the harness's port key with it: again.
-    e2e_register_port
-    e2e_setup print mblServer "page one"
-    e2e_expect_job "page one"
-}
-
-# The log dialog on a real X display (Xvfb), photographed as an artifact:
-# e2e-artifacts/log-dialog.png. Shows the error title, the log and "Close".
-scenario_log_dialog_screenshot() {
-    e2e_installer_prefix log_dialog_screenshot
+scenario_log_dialog_photographed() {
+    e2e_installer_prefix log_dialog_photographed
     local display
     display=$(e2e_start_xvfb) || { e2e_fail "no Xvfb"; return; }
     # The X11 driver instead of the null one, with window-manager decorations.
@@ -455,4 +500,41 @@ e2e_start_xvfb() {
         kill "$pid" 2>/dev/null
     done
     return 1
+}
+
+# A setup program's sequence, run as a user would through scripts/wine, with no
+# help of the harness (no Shift, no dialog reader), on the product files of
+# another build (2094) in a fresh prefix: onInit 102, onChkDrv 3, install 1,
+# onChkDrv 103, def.set 4, a reinstall over the keyed, shared, default product
+# printer 1 with that printer whole, removetray 6, uninstall 2, nothing left.
+scenario_setup_program_sequence() {
+    e2e_begin setup_program_sequence 2094
+    local verb expected
+    setup_step() {
+        timeout 60 "$E2E_WINE" "$E2E_APP_WIN\\install.exe" "$1" >/dev/null 2>&1 </dev/null
+        RC=$?
+        e2e_log "install.exe $1 -> $RC"
+        e2e_expect_rc "$2" "$1"
+    }
+    setup_step onInit 102
+    setup_step onChkDrv 3
+    setup_step install 1
+    setup_step onChkDrv 103
+    setup_step def.set 4
+    e2e_setup setkey mblServer user-settings
+    local before after
+    before=$(e2e_printer_block "$(e2e_inspect printers)" mblServer)
+    setup_step install 1
+    after=$(e2e_printer_block "$(e2e_inspect printers)" mblServer)
+    # Whole: all it had, and the key also where the product's UI reads it (DsUser).
+    [ "$(grep -v '^  dsuser ' <<<"$before")" = "$(grep -v '^  dsuser ' <<<"$after")" ] ||
+        e2e_fail "mblServer before and after the reinstall:"$'\n'"$before"$'\n'"$after"
+    e2e_expect_line "$after" "  dsuser 1 user-settings"
+    e2e_expect_line "$after" "  subkey 1 user-settings"
+    e2e_expect_line "$after" "  shared yes"
+    e2e_expect_line "$(e2e_inspect default)" "default mblServer"
+    e2e_expect_installed 2094
+    setup_step removetray 6
+    setup_step uninstall 2
+    e2e_expect_nothing_left
 }

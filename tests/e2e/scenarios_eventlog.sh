@@ -6,8 +6,6 @@
 # A prefix for installer runs without the Shift helper: nobody is at the keyboard.
 e2e_unattended_prefix() {
     e2e_begin "$@"
-    e2e_run reg add 'HKLM\System\CurrentControlSet\Control\Print\Printers\mblServer' /v Datatype /d RAW /f
-    e2e_register_port
 }
 
 # install.exe <verb> in a window station that is not visible, as a service runs it. A dialog
@@ -56,14 +54,12 @@ scenario_unattended_errors() {
 }
 
 # A run that leaves a file for the reboot writes one information event, and no error event.
-# As in the locked_file scenario: the drivers' registrations and the printer go first (Wine
-# can't remove the drivers with their files), the monitor module is held loaded.
+# As in held_module_101_gone_after_reboot: the printer goes first, the monitor module is held
+# loaded.
 scenario_unattended_reboot() {
     e2e_unattended_prefix unattended_reboot
     e2e_install install
     e2e_expect_rc 1 "install"
-    e2e_setup deldriver "Windows x64"
-    e2e_setup deldriver "Windows NT x86"
     e2e_setup delprinter mblServer
     e2e_spawn holder loaded "$E2E_TOOLS_WIN\\setup.exe" load "$E2E_SYSTEM32_WIN\\mlxmon64.dll"
     e2e_install_unattended uninstall

@@ -1,12 +1,16 @@
-// The fuzzer's bytes are the PendingFileRenameOperations value, read with a few files and a folder
-// present. The reading, the purge and the release must stay inside the value's data (ASan), keep
-// the table consistent and give back every global block.
+// The fuzzer's bytes are the PendingFileRenameOperations value, read with product files, a foreign
+// file and a folder present; the first byte chooses between an uninstall's and a reinstall's
+// clean-up. The reading, the purge, the take-out and the release must stay inside the value's
+// data (ASan), keep the table consistent, touch only product files, change the value only by
+// whole product pairs, and give back every global block.
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "app/product_files.h"
 #include "system/pending_files.h"
 #include "winsim/machine.h"
 
@@ -15,21 +19,45 @@ void Check(bool condition) {
   if (!condition) std::abort();
 }
 
-// The path without the "\\??\\" prefix that Windows writes.
-const char16_t* Name(const char16_t* path) {
-  const bool prefixed = path[0] == u'\\' && path[1] == u'?' && path[2] == u'?' && path[3] == u'\\';
-  return prefixed ? path + 4 : path;
+const char16_t* const kMon = u"C:\\Windows\\system32\\mlxmon64.dll";
+const char16_t* const kDrv = u"C:\\Windows\\system32\\spool\\DRIVERS\\x64\\3\\mlxdrv64.dll";
+const char16_t* const kForeign = u"C:\\T\\b.dll";
+
+std::vector<uint8_t> ValueNow() {
+  const winsim::RegValue* value =
+      winsim::GetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenamesValue);
+  return value ? value->data : std::vector<uint8_t>();
+}
+
+// The pairs of a table as text, null entries empty.
+std::vector<std::u16string> Pairs(const PendingRenameTable& table, const std::vector<bool>& skip) {
+  std::vector<std::u16string> out;
+  for (int k = 0; k < table.pairCount; ++k) {
+    if (!skip.empty() && skip[k]) continue;
+    for (int i = 2 * k; i < 2 * k + 2; ++i) out.push_back(table.paths[i] ? table.paths[i] : u"");
+  }
+  return out;
 }
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size == 0) return 0;
+  const bool installing = data[0] & 1;
   winsim::Reset();
   winsim::PutFolder(u"C:\\T");
-  winsim::PutFile(u"C:\\T\\a", "a");
-  winsim::PutFile(u"C:\\T\\b.dll", "b");
-  winsim::PutFolder(u"C:\\T\\d");
+  winsim::PutFile(kMon, "m");
+  winsim::PutFile(kDrv, "d");
+  winsim::PutFile(kForeign, "b");
+  winsim::PutFolder(u"C:\\Windows\\system32\\mlxmon32.dll");
+  const std::vector<uint8_t> value(data + 1, data + size);
   winsim::SetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenamesValue, REG_MULTI_SZ,
-                      std::vector<uint8_t>(data, data + size));
+                      value);
+  CountedString systemDir = nullptr;
+  CountedString installerDir = nullptr;
+  Assign(systemDir, u"C:\\Windows\\system32\\");
+  Assign(installerDir, u"C:\\Program Files\\Marbleleaf\\app\\");
+  ProductFiles files;
+  FindProductFiles(&files, systemDir, installerDir);
 
   PendingRenameTable table;
   ReadPendingRenames(&table);
@@ -37,28 +65,54 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check((table.pairCount == 0) == (table.paths == nullptr));
   Check((table.pairCount == 0) == (table.isFile == nullptr));
   // No more strings than the data can hold: each takes at least one code unit.
-  Check(static_cast<size_t>(table.pairCount) * 2 <= size / 2);
+  Check(static_cast<size_t>(table.pairCount) * 2 <= value.size() / 2);
   for (int i = 0; i < 2 * table.pairCount; ++i) {
     Check(table.isFile[i] == 0 || table.isFile[i] == 1);
     if (!table.paths[i]) Check(table.isFile[i] == 0);
     else Check(table.paths[i][0] != 0);
     if (table.isFile[i]) {
-      const winsim::FileEntry* entry = winsim::FindFile(Name(table.paths[i]));
+      LPCWSTR path = PendingDrivePath(table.paths[i]);
+      Check(path != nullptr);
+      const winsim::FileEntry* entry = winsim::FindFile(path);
       Check(entry && !entry->isDirectory);
     }
   }
 
-  // The files that pending deletes name go; every other file stays, and folders always stay.
+  // Only the product's files that pending deletes name go; the foreign file and folders stay.
+  MarkProductDeletes(&table, &files);
   std::set<std::u16string> deleted;
   for (int k = 0; k < table.pairCount; ++k)
-    if (table.paths[2 * k] && !table.paths[2 * k + 1]) deleted.insert(winsim::PathKey(Name(table.paths[2 * k])));
+    if (table.ownDelete[k]) deleted.insert(winsim::PathKey(PendingDrivePath(table.paths[2 * k])));
   PurgePendingDeletes(&table);
-  for (const char16_t* file : {u"C:\\T\\a", u"C:\\T\\b.dll"})
+  for (const char16_t* file : {kMon, kDrv})
     Check(winsim::FileExists(file) != (deleted.count(winsim::PathKey(file)) > 0));
-  Check(winsim::FindFile(u"C:\\T\\d") != nullptr);
+  Check(winsim::FileExists(kForeign));
+  Check(winsim::FindFile(u"C:\\Windows\\system32\\mlxmon32.dll") != nullptr);
+
+  // The value loses whole product pairs or nothing.
+  TakeOutPendingDeletes(nullptr, &table, installing);
+  std::vector<bool> dropped(static_cast<size_t>(table.pairCount));
+  bool any = false;
+  for (int k = 0; k < table.pairCount; ++k) {
+    dropped[k] = table.ownDelete[k] && (installing || table.carriedOut[k]);
+    any = any || dropped[k];
+  }
+  const std::vector<uint8_t> now = ValueNow();
+  if (!table.whole || !any) {
+    Check(now == value);
+  } else {
+    PendingRenameTable after;
+    ReadPendingRenames(&after);
+    Check(Pairs(after, {}) == Pairs(table, dropped));
+    Check(now.empty() || after.whole);
+    FreePendingRenames(&after);
+  }
 
   FreePendingRenames(&table);
   Check(table.paths == nullptr && table.isFile == nullptr && table.pairCount == 0);
+  ReleaseProductFiles(&files);
+  Release(installerDir);
+  Release(systemDir);
   Check(winsim::M().globalBlocks == 0);
   return 0;
 }

@@ -218,6 +218,20 @@ TEST_F(BadInputTest, PendingRenamesOfWrongTypeOrUnterminated) {
     }
     ASSERT_EQ(1, Run(u"install"));
   }
+
+  // A readable list: other programs' deletes of files that are not ours (one of them holds a
+  // product name in another folder, one is a UNC path) stay in the value byte for byte, and their
+  // files stay; only the product's entry goes.
+  const std::u16string foreign = std::u16string(u"\\??\\C:\\Windows\\system32\\kernel32.dll") + u'\0' + u'\0' +
+                                 u"\\??\\C:\\Windows\\system32\\mlxmon64.dll.bak" + u'\0' + u'\0' +
+                                 u"\\??\\UNC\\server\\share\\mlxmon64.dll" + u'\0' + u'\0' + others;
+  winsim::SetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenamesValue, REG_MULTI_SZ,
+                      Bytes(foreign + product, true));
+  EXPECT_EQ(1, Run(u"install"));
+  const winsim::RegValue* value =
+      winsim::GetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenamesValue);
+  ASSERT_NE(nullptr, value);
+  EXPECT_EQ(Bytes(foreign, true), value->data);
 }
 
 // A product printer's "SubKey" of another type, too long, or without its terminator: a name is
@@ -254,6 +268,57 @@ TEST_F(BadInputTest, SettingsKeyNameOfWrongTypeOrUnterminated) {
   for (const char16_t* name : {u"Dword", u"Longer", u"Odd", u"Expand"}) EXPECT_EQ("(gone)", key(name)) << Narrow(name);
   for (const char* name : {"Dword", "Longer", "Odd", "Expand"}) EXPECT_NE(std::string::npos, Log().find(std::string(">DeletePrinter(") + name + ")"));
   EXPECT_NE(nullptr, winsim::GetRegValue(HKEY_CURRENT_USER, std::string(kSettingsRoot) + "neighbour", u"paper"));
+}
+
+// The saved-printer journal is outside input too: entries without terminators, of another type,
+// with a settings key too long or not ANSI, with unknown or repeated fields, or naming a printer
+// that is not the product's. Only whole entries of ours bring a printer back; the others are left
+// as they are, and no printer is touched because of them.
+TEST_F(BadInputTest, JournalEntriesThatAreNotWholeOrNotOurs) {
+  ASSERT_EQ(1, Run(u"install"));
+  const char* journal = "SOFTWARE\\Orvanel Software KFT\\Marbleleaf\\Saved Printers";
+  auto multi = [](const std::vector<std::u16string>& strings, bool terminated) {
+    std::vector<uint8_t> bytes;
+    for (const std::u16string& text : strings) {
+      const std::vector<uint8_t> one = Bytes(text, true);
+      bytes.insert(bytes.end(), one.begin(), one.end());
+    }
+    if (terminated) bytes.insert(bytes.end(), {0, 0});
+    else bytes.resize(bytes.size() - 2);  // the last string loses its terminator too
+    return bytes;
+  };
+  winsim::SetRegValue(HKEY_LOCAL_MACHINE, journal, u"Whole", REG_MULTI_SZ,
+                      multi({u"Unknown=1", u"SubKey=k1", u"Comment=", u"Location=Hall", u"Default=1"}, true));
+  winsim::SetRegValue(HKEY_LOCAL_MACHINE, journal, u"Unterminated", REG_MULTI_SZ, multi({u"Comment=c", u"SubKey=k2"}, false));
+  winsim::SetRegValue(HKEY_LOCAL_MACHINE, journal, u"Text", REG_SZ, Bytes(u"SubKey=k3", true));
+  winsim::SetRegValue(HKEY_LOCAL_MACHINE, journal, u"Long", REG_MULTI_SZ, multi({u"SubKey=" + std::u16string(64, 'x')}, true));
+  winsim::SetRegValue(HKEY_LOCAL_MACHINE, journal, u"Wide", REG_MULTI_SZ, multi({u"SubKey=k\u0151"}, true));
+  winsim::SetRegValue(HKEY_LOCAL_MACHINE, journal, u"NoKey", REG_MULTI_SZ, multi({u"Comment=c"}, true));
+  winsim::SetRegValue(HKEY_LOCAL_MACHINE, journal, u"Odd", REG_MULTI_SZ, {'S', 0, 'u'});
+  winsim::SetRegValue(HKEY_LOCAL_MACHINE, journal, u"Laser", REG_MULTI_SZ, multi({u"SubKey=k4"}, true));
+  winsim::PutPrinter(u"Laser", u"Generic Laser", u"LPT1:");
+  winsim::SetRegValue(HKEY_LOCAL_MACHINE, journal, std::u16string(600, 'n'), REG_MULTI_SZ, multi({u"SubKey=k5"}, true));
+
+  winsim::M().desktop.dialog = winsim::DialogState();
+  EXPECT_EQ(1, Run(u"install"));
+  EXPECT_NE(std::string::npos, Log().find("    2 saved printers taken over from an earlier run\r\n"));
+  const winsim::PrinterEntry* whole = winsim::FindPrinter(u"Whole");
+  ASSERT_NE(nullptr, whole);
+  EXPECT_EQ(u"", whole->comment.value_or(u"(null)"));
+  EXPECT_EQ(u"Hall", whole->location.value_or(u"(null)"));
+  EXPECT_EQ(u"Whole", winsim::M().spooler.defaultPrinter);
+  ASSERT_NE(nullptr, winsim::FindPrinter(u"Unterminated"));
+  EXPECT_EQ(u"c", winsim::FindPrinter(u"Unterminated")->comment.value_or(u"(null)"));
+  for (const char16_t* name : {u"Text", u"Long", u"Wide", u"NoKey", u"Odd"})
+    EXPECT_EQ(nullptr, winsim::FindPrinter(name)) << Narrow(name);
+  EXPECT_EQ(u"Generic Laser", winsim::FindPrinter(u"Laser")->driverName);
+  EXPECT_EQ(nullptr, winsim::GetRegValue(HKEY_LOCAL_MACHINE, journal, u"Whole"));
+  EXPECT_NE(nullptr, winsim::GetRegValue(HKEY_LOCAL_MACHINE, journal, u"Laser"));  // left alone
+  EXPECT_NE(nullptr, winsim::GetRegValue(HKEY_LOCAL_MACHINE, journal, u"Text"));
+
+  // An uninstall forgets all of it.
+  EXPECT_EQ(2, Run(u"uninstall"));
+  EXPECT_FALSE(winsim::RegKeyExists(HKEY_LOCAL_MACHINE, journal));
 }
 
 // The installer's own path at the edge of MAX_PATH, and an installer folder at a drive's root:

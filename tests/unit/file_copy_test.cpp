@@ -113,6 +113,37 @@ TEST_F(FileCopyTest, DestinationLockedLongerThanTheRetriesFailsAfterHundredQuick
   EXPECT_EQ("old", Content(u"C:\\Dest\\m.dll"));
 }
 
+// Windows refuses CREATE_ALWAYS over a read-only, hidden or system file at once: the old product
+// file is made plain and overwritten, its other attributes kept.
+TEST_F(FileCopyTest, ReadOnlyHiddenOrSystemDestinationIsMadePlainAndOverwritten) {
+  PutFile(u"C:\\Dest\\m.dll", "old").attributes =
+      FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
+  EXPECT_EQ(S_OK, Copy(u"C:\\Dest", true));
+  EXPECT_EQ("module", Content(u"C:\\Dest\\m.dll"));
+  EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE), winsim::FindFile(u"C:\\Dest\\m.dll")->attributes);
+  EXPECT_EQ(Lines({">CopyFile m.dll to C:\\Dest [1])", "  Cleared attributes 0x7 of C:\\Dest\\m.dll",
+                   "  Copy Succeeded :)"}),
+            LogLines());
+  EXPECT_EQ(2, winsim::CallCount("CreateFileW"));
+
+  // Hidden alone, nothing else left: "normal".
+  Release(state.logText);
+  winsim::FindFile(u"C:\\Dest\\m.dll")->attributes = FILE_ATTRIBUTE_HIDDEN;
+  EXPECT_EQ(S_OK, Copy(u"C:\\Dest", false));
+  EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL), winsim::FindFile(u"C:\\Dest\\m.dll")->attributes);
+
+  // The attributes can't be read or changed: the copy fails as it would have.
+  for (const char* call : {"GetFileAttributesW", "SetFileAttributesW"}) {
+    Release(state.logText);
+    PutFile(u"C:\\Dest\\m.dll", "old").attributes = FILE_ATTRIBUTE_SYSTEM;
+    winsim::FailNext(call, ERROR_ACCESS_DENIED);
+    EXPECT_EQ(E_FAIL, Copy(u"C:\\Dest", true)) << call;
+    EXPECT_EQ("old", Content(u"C:\\Dest\\m.dll"));
+    EXPECT_EQ("  Error(9): Cant't open destination file: C:\\Dest\\m.dll - (Access is denied.)", LogLines().at(LogLines().size() - 2));
+  }
+  EXPECT_EQ("  SetFileAttributes(C:\\Dest\\m.dll) - failed", LogLines().at(1));
+}
+
 TEST_F(FileCopyTest, DestinationReleasedDuringTheRetriesIsCopied) {
   PutFile(u"C:\\Dest\\m.dll", "old");
   winsim::LockFile(u"C:\\Dest\\m.dll", 1000);

@@ -359,6 +359,10 @@ TEST_F(MonitorStepTest, AMonitorRefusedOnceSwitchesItsPrintersToFile) {
   winsim::PutPrinter(u"Elsewhere", u"Other", u"LPT1:");
   winsim::PutPrinter(u"Pooled", u"Marbleleaf Server", u"LPT1:,MarbleleafServer:");
   winsim::PutPrinter(u"Gone", u"Marbleleaf Server", u"MarbleleafServer:");
+  // A connection's port is its server's: repointing it would change the server's queue.
+  winsim::PutPrintServer(u"\\\\HOST", true);
+  winsim::PutServerQueue(u"\\\\HOST", u"Shared", u"Marbleleaf Server", u"MarbleleafServer:");
+  winsim::PutConnection(u"\\\\HOST\\Shared");
   Start();
   inventory_ = TakeInventory();
   M().spooler.printers.erase(M().spooler.printers.begin() + 3);  // deleted earlier in the run
@@ -373,6 +377,7 @@ TEST_F(MonitorStepTest, AMonitorRefusedOnceSwitchesItsPrintersToFile) {
   EXPECT_EQ(PortOf(u"Pooled"), "LPT1:,file:");
   EXPECT_EQ(PortOf(u"Elsewhere"), "LPT1:");
   EXPECT_EQ(Repointed(), Lines({"Plain=file:", "Pooled=LPT1:,file:", "Gone=file:"}));
+  EXPECT_EQ(u"MarbleleafServer:", winsim::FindServerQueue(u"\\\\HOST\\Shared")->portName);
   EXPECT_EQ(state.errorCount, 0);
   EXPECT_EQ(winsim::CallCount("ClosePrinter"), winsim::CallCount("OpenPrinterW") - 1);
   EXPECT_FALSE(FileExists(Module()));
@@ -492,6 +497,16 @@ TEST_F(MonitorStepTest, AMonitorRefusedThreeTimesIsErrorTwelveAndKeepsItsModule)
   EXPECT_NE(winsim::FindMonitor(u"MarbleleafServer:"), nullptr);
   EXPECT_EQ(PortOf(u"Plain"), "file:");
   EXPECT_EQ(Repointed(), Lines({"Plain=file:"}));
+
+  // The monitor that stayed is still registered: its registration is refused with 3006, and the
+  // printers go back to its port rather than stay on "file:".
+  state.copyMonitor = false;
+  Mark();
+  InstallMonitor(&state);
+  EXPECT_EQ(NewLines(), Lines({">AddMonitor", "  Skip copy monitor file", "  AddMonitor - monitor is already installed",
+                               "  SetPrinter(Plain) - ok"}));
+  EXPECT_EQ(PortOf(u"Plain"), "MarbleleafServer:");
+  EXPECT_EQ(state.errorCount, 1);
 }
 
 TEST_F(MonitorStepTest, AModuleThatCantBeDeletedIsDeferred) {

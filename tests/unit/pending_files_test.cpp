@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "app/product_files.h"
 #include "system/pending_files.h"
 #include "system_fixture.h"
 
@@ -28,6 +29,21 @@ void SetPendingValue(const std::vector<uint8_t>& bytes) {
                       bytes);
 }
 
+// Product files in the folders the product puts them in.
+const char16_t* const kMon = u"C:\\Windows\\system32\\mlxmon64.dll";
+const char16_t* const kMon32 = u"C:\\Windows\\system32\\mlxmon32.dll";
+const char16_t* const kDrv = u"C:\\Windows\\system32\\spool\\DRIVERS\\x64\\3\\mlxdrv64.dll";
+const char16_t* const kUi = u"C:\\Windows\\system32\\spool\\DRIVERS\\x64\\3\\mlxui64.dll";
+const char16_t* const kHelp32 = u"C:\\Windows\\system32\\spool\\DRIVERS\\W32X86\\3\\mlxhelp.chm";
+
+std::u16string Nt(const char16_t* path) { return u"\\??\\" + std::u16string(path); }
+
+std::vector<uint8_t> PendingValueNow() {
+  const winsim::RegValue* value =
+      winsim::GetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenamesValue);
+  return value ? value->data : std::vector<uint8_t>();
+}
+
 std::string Entry(const PendingRenameTable& table, int i) {
   return table.paths[i] ? Narrow(table.paths[i]) : "(null)";
 }
@@ -35,7 +51,14 @@ std::string Entry(const PendingRenameTable& table, int i) {
 
 class PendingFilesTest : public SystemStateTest {
  protected:
+  void SetUp() override {
+    SystemStateTest::SetUp();
+    Assign(state.systemDir, u"C:\\Windows\\system32\\");
+    Assign(state.installerDir, u"C:\\Program Files\\Marbleleaf\\app\\");
+    FindProductFiles(&files, state.systemDir, state.installerDir);
+  }
   void TearDown() override {
+    ReleaseProductFiles(&files);
     FreePendingRenames(&table);
     EXPECT_TRUE(M().registry.handles.empty()) << "registry key left open";
     SystemStateTest::TearDown();
@@ -43,9 +66,11 @@ class PendingFilesTest : public SystemStateTest {
   // Read, purge: what a run does with the value.
   void ReadAndPurge() {
     ReadPendingRenames(&table);
+    MarkProductDeletes(&table, &files);
     PurgePendingDeletes(&table);
   }
   PendingRenameTable table = {};
+  ProductFiles files = {};
 };
 
 TEST_F(PendingFilesTest, NoValueOrNoKeyGivesAnEmptyTable) {
@@ -59,60 +84,63 @@ TEST_F(PendingFilesTest, NoValueOrNoKeyGivesAnEmptyTable) {
 }
 
 TEST_F(PendingFilesTest, PendingDeleteWithPrefixIsDeletedAndKeepsItsPath) {
-  PutFile(u"C:\\Windows\\system32\\mlxmon64.dll");
-  ASSERT_TRUE(MoveFileExW(u"C:\\Windows\\system32\\mlxmon64.dll", nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+  PutFile(kMon);
+  ASSERT_TRUE(MoveFileExW(kMon, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
   ReadAndPurge();
   ASSERT_EQ(1, table.pairCount);
   EXPECT_EQ("\\??\\C:\\Windows\\system32\\mlxmon64.dll", Entry(table, 0));
   EXPECT_EQ("(null)", Entry(table, 1));
   EXPECT_EQ(0, table.isFile[0]);  // deleted
-  EXPECT_FALSE(FileExists(u"C:\\Windows\\system32\\mlxmon64.dll"));
-  // The value itself is only read.
+  EXPECT_EQ(1, table.carriedOut[0]);
+  EXPECT_FALSE(FileExists(kMon));
+  // Reading and purging leave the value as it is.
   EXPECT_NE(nullptr, winsim::GetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenamesValue));
 }
 
 TEST_F(PendingFilesTest, OnlyExistingFilesOfPendingDeletesAreDeleted) {
-  PutFile(u"C:\\T\\renamed.dll");
+  PutFile(kMon);
   PutFile(u"C:\\T\\target.dll");
-  winsim::PutFolder(u"C:\\T\\folder");
-  PutFile(u"C:\\T\\locked.dll");
-  winsim::LockFile(u"C:\\T\\locked.dll");
-  PutFile(u"C:\\T\\fifth.dll");
+  winsim::PutFolder(kMon32);
+  PutFile(kUi);
+  winsim::LockFile(kUi);
+  PutFile(kHelp32);
   PutFile(u"C:\\T\\short.dll");
-  SetPendingValue(ValueBytes({u"\\??\\C:\\T\\renamed.dll", u"\\??\\C:\\T\\target.dll",  // a rename: untouched
-                              u"\\??\\C:\\T\\folder", u"",                             // a folder
-                              u"C:\\T\\gone.dll", u"",                                 // no longer there
-                              u"\\??\\C:\\T\\locked.dll", u"",                         // can't be deleted now
-                              u"\\??\\C:\\T\\fifth.dll", u"",
-                              u"\\??\\C:\\T\\short.dll", u"s"}));                      // a rename to a one-letter name
+  SetPendingValue(ValueBytes({Nt(kMon), u"\\??\\C:\\T\\target.dll",  // a rename: untouched
+                              Nt(kMon32), u"",                      // a folder
+                              kDrv, u"",                            // no longer there
+                              Nt(kUi), u"",                         // can't be deleted now
+                              Nt(kHelp32), u"",
+                              u"\\??\\C:\\T\\short.dll", u"s"}));  // a rename to a one-letter name
   ReadAndPurge();
   ASSERT_EQ(6, table.pairCount);
   EXPECT_EQ((std::vector<int>{1, 1, 0, 0, 0, 0, 1, 0, 0, 0, 1, 0}), std::vector<int>(table.isFile, table.isFile + 12));
+  EXPECT_EQ((std::vector<int>{0, 0, 0, 0, 1, 0}), std::vector<int>(table.carriedOut, table.carriedOut + 6));
   EXPECT_TRUE(FileExists(u"C:\\T\\short.dll"));
-  EXPECT_EQ("C:\\T\\gone.dll", Entry(table, 4));
+  EXPECT_EQ(Narrow(kDrv), Entry(table, 4));
   EXPECT_EQ("(null)", Entry(table, 5));
-  EXPECT_TRUE(FileExists(u"C:\\T\\renamed.dll"));
+  EXPECT_TRUE(FileExists(kMon));
   EXPECT_TRUE(FileExists(u"C:\\T\\target.dll"));
-  EXPECT_NE(nullptr, winsim::FindFile(u"C:\\T\\folder"));
-  EXPECT_TRUE(FileExists(u"C:\\T\\locked.dll"));
-  EXPECT_FALSE(FileExists(u"C:\\T\\fifth.dll"));
+  EXPECT_NE(nullptr, winsim::FindFile(kMon32));
+  EXPECT_TRUE(FileExists(kUi));
+  EXPECT_FALSE(FileExists(kHelp32));
   EXPECT_EQ(2, winsim::CallCount("DeleteFileW"));  // the locked file and the fifth
 }
 
 TEST_F(PendingFilesTest, LastOddStringIsIgnored) {
-  PutFile(u"C:\\T\\a.dll");
-  PutFile(u"C:\\T\\b.dll");
-  SetPendingValue(ValueBytes({u"C:\\T\\a.dll", u"", u"C:\\T\\b.dll"}));
+  PutFile(kMon);
+  PutFile(kMon32);
+  SetPendingValue(ValueBytes({kMon, u"", kMon32}));
   ReadAndPurge();
   ASSERT_EQ(1, table.pairCount);
-  EXPECT_FALSE(FileExists(u"C:\\T\\a.dll"));
-  EXPECT_TRUE(FileExists(u"C:\\T\\b.dll"));
+  EXPECT_FALSE(table.whole);
+  EXPECT_FALSE(FileExists(kMon));
+  EXPECT_TRUE(FileExists(kMon32));
 }
 
 // ASan watches these: the value's block is exactly as large as the data.
 TEST_F(PendingFilesTest, MalformedDataIsNeverReadBeyondItsEnd) {
-  PutFile(u"C:\\T\\a.dll");
-  PutFile(u"C:\\T\\b.dll");
+  PutFile(kMon);
+  PutFile(kMon32);
   for (size_t size : {0u, 1u, 2u, 3u}) {
     SetPendingValue(std::vector<uint8_t>(size, 0x41));
     ReadPendingRenames(&table);
@@ -121,7 +149,7 @@ TEST_F(PendingFilesTest, MalformedDataIsNeverReadBeyondItsEnd) {
   }
 
   // A single string without any terminator.
-  std::vector<uint8_t> bytes = ValueBytes({u"C:\\T\\a.dll"}, false);
+  std::vector<uint8_t> bytes = ValueBytes({kMon}, false);
   bytes.resize(bytes.size() - 2);
   SetPendingValue(bytes);
   ReadAndPurge();
@@ -129,53 +157,54 @@ TEST_F(PendingFilesTest, MalformedDataIsNeverReadBeyondItsEnd) {
   FreePendingRenames(&table);
 
   // A target that runs to the end of the data: copied whole, and still a rename.
-  bytes = ValueBytes({u"C:\\T\\a.dll", u"C:\\T\\b.dll"}, false);
+  bytes = ValueBytes({kMon, kMon32}, false);
   bytes.resize(bytes.size() - 2);
   SetPendingValue(bytes);
   ReadAndPurge();
   ASSERT_EQ(1, table.pairCount);
-  EXPECT_EQ("C:\\T\\b.dll", Entry(table, 1));
+  EXPECT_EQ(Narrow(kMon32), Entry(table, 1));
   EXPECT_EQ(1, table.isFile[1]);
-  EXPECT_TRUE(FileExists(u"C:\\T\\a.dll"));
+  EXPECT_TRUE(FileExists(kMon));
   FreePendingRenames(&table);
 
   // An odd byte after the list: the pending delete is still found.
-  bytes = ValueBytes({u"C:\\T\\a.dll", u""});
+  bytes = ValueBytes({kMon, u""});
   bytes.push_back(0x41);
   SetPendingValue(bytes);
   ReadAndPurge();
   ASSERT_EQ(1, table.pairCount);
-  EXPECT_FALSE(FileExists(u"C:\\T\\a.dll"));
+  EXPECT_FALSE(FileExists(kMon));
 }
 
 TEST_F(PendingFilesTest, ValueThatGrowsBetweenTheQueriesIsReadAgainOnce) {
-  PutFile(u"C:\\T\\a.dll");
-  SetPendingValue(ValueBytes({u"C:\\T\\a.dll", u""}));
+  PutFile(kMon);
+  SetPendingValue(ValueBytes({kMon, u""}));
   winsim::FailCall("RegQueryValueExW", ERROR_MORE_DATA, 1, 2);  // the read after the size query
   ReadAndPurge();
   EXPECT_EQ(1, table.pairCount);
   EXPECT_EQ(4, winsim::CallCount("RegQueryValueExW"));
-  EXPECT_FALSE(FileExists(u"C:\\T\\a.dll"));
+  EXPECT_FALSE(FileExists(kMon));
   FreePendingRenames(&table);
 
   // Still growing: no data rather than a guess.
-  PutFile(u"C:\\T\\a.dll");
+  PutFile(kMon);
   winsim::FailNext("RegQueryValueExW", ERROR_MORE_DATA, -1);
   ReadAndPurge();
   EXPECT_EQ(0, table.pairCount);
-  EXPECT_TRUE(FileExists(u"C:\\T\\a.dll"));
+  EXPECT_TRUE(FileExists(kMon));
 }
 
 TEST_F(PendingFilesTest, LostCopyGivesAnEmptyTableNotADelete) {
   // Without its target's copy the rename would look like a pending delete of its source.
-  PutFile(u"C:\\T\\a.dll");
-  PutFile(u"C:\\T\\b.dll");
-  SetPendingValue(ValueBytes({u"C:\\T\\a.dll", u"C:\\T\\b.dll"}));
-  winsim::FailCall("GlobalAlloc", ERROR_NOT_ENOUGH_MEMORY, 1, 5);  // value, paths, isFile, a's copy, b's copy
+  PutFile(kMon);
+  PutFile(kMon32);
+  SetPendingValue(ValueBytes({kMon, kMon32}));
+  winsim::FailNext("GlobalAlloc", ERROR_NOT_ENOUGH_MEMORY, 1);
+  winsim::M().faults.back().fromCall += 4;  // value, paths, isFile, a's copy, b's copy
   ReadAndPurge();
   EXPECT_EQ(0, table.pairCount);
   EXPECT_EQ(nullptr, table.paths);
-  EXPECT_TRUE(FileExists(u"C:\\T\\a.dll"));
+  EXPECT_TRUE(FileExists(kMon));
 }
 
 class DeferredDeletesTest : public SystemStateTest {
@@ -246,8 +275,8 @@ TEST_F(DeferredDeletesTest, StateReleasesWhatIsStillListed) {
 }
 
 TEST_F(PendingFilesTest, FailingCallsNeverDeleteWhatTheyCouldNotCheck) {
-  PutFile(u"C:\\T\\a.dll");
-  SetPendingValue(ValueBytes({u"C:\\T\\a.dll", u""}));
+  PutFile(kMon);
+  SetPendingValue(ValueBytes({kMon, u""}));
   // The key, the value's block, the arrays, the file's attributes and the delete itself.
   const std::vector<std::pair<const char*, int>> failures = {
       {"RegOpenKeyExA", 1}, {"GlobalAlloc", 1}, {"GlobalAlloc", 2}, {"GlobalAlloc", 3}, {"GetFileAttributesW", 1},
@@ -255,7 +284,7 @@ TEST_F(PendingFilesTest, FailingCallsNeverDeleteWhatTheyCouldNotCheck) {
   for (const auto& failure : failures) {
     winsim::FailCall(failure.first, ERROR_ACCESS_DENIED, 1, winsim::CallCount(failure.first) + failure.second);
     ReadAndPurge();
-    EXPECT_TRUE(FileExists(u"C:\\T\\a.dll")) << failure.first << " " << failure.second;
+    EXPECT_TRUE(FileExists(kMon)) << failure.first << " " << failure.second;
     FreePendingRenames(&table);
   }
   EXPECT_EQ(0, state.errorCount);
@@ -263,7 +292,7 @@ TEST_F(PendingFilesTest, FailingCallsNeverDeleteWhatTheyCouldNotCheck) {
   // A key that won't close still gave its data.
   winsim::FailNext("RegCloseKey", ERROR_INVALID_HANDLE);
   ReadAndPurge();
-  EXPECT_FALSE(FileExists(u"C:\\T\\a.dll"));
+  EXPECT_FALSE(FileExists(kMon));
   M().registry.handles.clear();
 }
 
@@ -284,4 +313,143 @@ TEST_F(DeferredDeletesTest, FailedDeletesAndAllocations) {
   RetryDeferredDeletes(&state);
   EXPECT_EQ((std::vector<std::string>{"C:\\T\\b.dll"}), Listed());
   EXPECT_EQ((std::vector<std::string>{"DeleteFile-try"}), LogLines());
+}
+
+// Other programs' operations stay: a pending delete and a rename onto the same file (the usual way
+// to replace a file in use), the product's names in foreign folders, and paths that are no drive
+// paths, which would resolve against the current folder.
+TEST_F(PendingFilesTest, OnlyTheProductsOwnPendingDeletesAreCarriedOutAndTakenOut) {
+  PutFile(kMon);
+  PutFile(u"C:\\Other\\app.dll");
+  PutFile(u"C:\\Other\\app.new");
+  PutFile(u"C:\\Other\\mlxmon64.dll");
+  PutFile(u"UNC\\server\\share\\mlxmon64.dll");  // what "\??\UNC\..." would be, relative to the current folder
+  PutFile(u"C:\\Windows\\system32\\sub\\mlxmon64.dll");
+  const std::vector<std::u16string> foreign = {u"\\??\\C:\\Other\\app.dll", u"",
+                                               u"\\??\\C:\\Other\\app.new", u"!\\??\\C:\\Other\\app.dll",
+                                               u"\\??\\C:\\Other\\mlxmon64.dll", u"",
+                                               u"\\??\\UNC\\server\\share\\mlxmon64.dll", u"",
+                                               u"\\??\\Volume{0b6e4c1a-1111-2222-3333-444455556666}\\mlxmon64.dll", u"",
+                                               u"UNC\\server\\share\\mlxmon64.dll", u"",
+                                               u"\\??\\C:\\Windows\\system32\\sub\\mlxmon64.dll", u"",
+                                               u"\\??\\C:\\Windows\\system32\\..\\system32\\mlxmon64.dll", u""};
+  std::vector<std::u16string> strings(foreign.begin(), foreign.begin() + 4);
+  strings.push_back(u"\\??\\C:\\WINDOWS\\System32\\MLXMON64.DLL");
+  strings.push_back(u"");
+  strings.insert(strings.end(), foreign.begin() + 4, foreign.end());
+  SetPendingValue(ValueBytes(strings));
+  winsim::M().tracing = true;
+
+  ReadAndPurge();
+  ASSERT_EQ(9, table.pairCount);
+  EXPECT_TRUE(table.whole);
+  EXPECT_FALSE(FileExists(kMon));
+  for (const char16_t* path : {u"C:\\Other\\app.dll", u"C:\\Other\\app.new", u"C:\\Other\\mlxmon64.dll",
+                               u"UNC\\server\\share\\mlxmon64.dll", u"C:\\Windows\\system32\\sub\\mlxmon64.dll"})
+    EXPECT_TRUE(FileExists(path)) << Narrow(path);
+  EXPECT_EQ(1, winsim::CallCount("DeleteFileW"));
+  EXPECT_EQ(6, winsim::CallCount("GetFileAttributesW"));  // the sources on a drive only
+  EXPECT_EQ(0, table.isFile[2 * 6]);                       // the relative path, though it "exists"
+
+  TakeOutPendingDeletes(&state, &table, false);
+  EXPECT_EQ(ValueBytes(foreign), PendingValueNow());
+  EXPECT_EQ((std::vector<std::string>{"Pending delete taken out: \\??\\C:\\WINDOWS\\System32\\MLXMON64.DLL"}),
+            LogLines());
+}
+
+// A reinstall puts the product's files back: every pending delete of one goes, done or not; its
+// renames stay. With nothing left the value goes, as after a restart.
+TEST_F(PendingFilesTest, AReinstallTakesOutEveryPendingDeleteOfAProductFile) {
+  PutFile(kUi);
+  winsim::LockFile(kUi);
+  PutFile(u"C:\\T\\new.dll");
+  const std::vector<std::u16string> rename = {u"\\??\\C:\\T\\new.dll", u"!" + Nt(kDrv)};
+  std::vector<std::u16string> strings = {Nt(kDrv), u"", Nt(kUi), u""};
+  strings.insert(strings.end(), rename.begin(), rename.end());
+  SetPendingValue(ValueBytes(strings));
+  ReadAndPurge();
+  TakeOutPendingDeletes(&state, &table, true);
+  EXPECT_EQ(ValueBytes(rename), PendingValueNow());
+  EXPECT_TRUE(FileExists(kUi));
+  EXPECT_EQ(2u, LogLines().size());
+  FreePendingRenames(&table);
+
+  SetPendingValue(ValueBytes({Nt(kDrv), u"", Nt(kUi), u""}));
+  ReadAndPurge();
+  TakeOutPendingDeletes(&state, &table, true);
+  EXPECT_EQ(nullptr, winsim::GetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenamesValue));
+}
+
+// What can't be read whole, what another program changed in the meantime, and what Windows
+// refuses: the value stays exactly as it was.
+TEST_F(PendingFilesTest, AValueNotReadWholeOrNotWritableIsLeftAlone) {
+  struct Case {
+    const char* what;
+    std::vector<uint8_t> bytes;
+    DWORD type;
+  };
+  std::vector<uint8_t> oddByte = ValueBytes({Nt(kMon), u""});
+  oddByte.push_back(0);
+  std::vector<uint8_t> cut = ValueBytes({Nt(kMon), u""}, false);
+  const std::vector<Case> cases = {
+      {"no list terminator", cut, REG_MULTI_SZ},
+      {"odd byte at the end", oddByte, REG_MULTI_SZ},
+      {"odd string count", ValueBytes({Nt(kMon), u"", Nt(kMon32)}), REG_MULTI_SZ},
+      {"an empty string after the list", ValueBytes({Nt(kMon), u"", u""}), REG_MULTI_SZ},
+      {"not REG_MULTI_SZ", ValueBytes({Nt(kMon), u""}), REG_BINARY},
+  };
+  for (const Case& c : cases) {
+    PutFile(kMon);
+    winsim::SetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenamesValue, c.type, c.bytes);
+    ReadAndPurge();
+    TakeOutPendingDeletes(&state, &table, true);
+    EXPECT_EQ(c.bytes, PendingValueNow()) << c.what;
+    FreePendingRenames(&table);
+  }
+
+  // Changed by another program between the read and the take-out.
+  const std::vector<uint8_t> changed = ValueBytes({Nt(kMon), u"", u"\\??\\C:\\T\\x", u""});
+  SetPendingValue(ValueBytes({Nt(kMon), u""}));
+  ReadAndPurge();
+  SetPendingValue(changed);
+  TakeOutPendingDeletes(&state, &table, true);
+  EXPECT_EQ(changed, PendingValueNow());
+  FreePendingRenames(&table);
+
+  // Each call of the take-out failing: the key, the second read, the write, its block, the read's block.
+  const std::vector<uint8_t> two = ValueBytes({Nt(kMon), u"", u"\\??\\C:\\T\\x", u""});
+  const std::vector<std::pair<const char*, int>> failures = {
+      {"RegOpenKeyExA", 2}, {"RegQueryValueExW", 3}, {"RegQueryValueExW", 4}, {"RegSetValueExW", 1},
+      {"GlobalAlloc", 6}, {"GlobalAlloc", 7}};
+  for (const auto& failure : failures) {
+    SetPendingValue(two);
+    const int before = winsim::CallCount(failure.first);
+    ReadPendingRenames(&table);
+    winsim::FailCall(failure.first, ERROR_ACCESS_DENIED, 1, before + failure.second);
+    MarkProductDeletes(&table, &files);
+    PurgePendingDeletes(&table);
+    TakeOutPendingDeletes(&state, &table, true);
+    EXPECT_EQ(two, PendingValueNow()) << failure.first << " " << failure.second;
+    FreePendingRenames(&table);
+  }
+  SetPendingValue(ValueBytes({Nt(kMon), u""}));
+  ReadAndPurge();
+  winsim::FailNext("RegDeleteValueA", ERROR_ACCESS_DENIED);
+  TakeOutPendingDeletes(&state, &table, true);
+  EXPECT_NE(nullptr, winsim::GetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenamesValue));
+  // A key that won't close has still been written.
+  winsim::FailNext("RegCloseKey", ERROR_INVALID_HANDLE);
+  TakeOutPendingDeletes(&state, &table, true);
+  EXPECT_EQ(nullptr, winsim::GetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenamesValue));
+  M().registry.handles.clear();
+  EXPECT_EQ((std::vector<std::string>{"PendingFileRenameOperations has changed: left as it is",
+                                      "Can't update PendingFileRenameOperations (5)",
+                                      "Can't update PendingFileRenameOperations (5)",
+                                      "Can't update PendingFileRenameOperations (5)",
+                                      "Can't update PendingFileRenameOperations (5)",
+                                      "Can't update PendingFileRenameOperations (8)",
+                                      "Can't update PendingFileRenameOperations (8)",
+                                      "Can't update PendingFileRenameOperations (5)",
+                                      "Pending delete taken out: \\??\\C:\\Windows\\system32\\mlxmon64.dll"}),
+            LogLines());
 }

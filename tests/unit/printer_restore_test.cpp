@@ -287,3 +287,44 @@ TEST_F(PrinterRestoreTest, FailedSetPrinterLeavesTheRestInPlace) {
   EXPECT_EQ(0, state.errorCount);
   winsim::M().spooler.handles.clear();  // the handle the failed close left open
 }
+
+// Another process held one printer open and the other was printing a job, so Windows only marked
+// them for deletion and their names are still taken: one spooler restart completes both
+// deletions, and each printer is added again.
+TEST_F(PrinterRestoreTest, PrintersPendingDeletionComeBackAfterOneSpoolerRestart) {
+  ProductPrinter(u"Front", "keyFront").otherHandles = 1;
+  ProductPrinter(u"Back", "keyBack").jobPrinting = true;
+  RemoveProductPrinters();
+  ASSERT_NE(nullptr, winsim::FindPrinter(u"Front"));
+  EXPECT_TRUE(winsim::FindPrinter(u"Front")->pendingDeletion);
+  EXPECT_TRUE(winsim::FindPrinter(u"Back")->pendingDeletion);
+  const int stops = winsim::Spooler().stops;
+  RestorePrinters(&state);
+  EXPECT_EQ(">AddPrinter(Back)\r\n  Let's check our port monitors\r\n  Port monitor is found\r\n"
+            "  Printer is pending deletion. Trying to restart spooler\r\n  >Restart Spooler\r\n  OK :)\r\n" +
+                Added("Front"),
+            NewLog());
+  EXPECT_EQ(stops + 1, winsim::Spooler().stops);
+  EXPECT_EQ(0, state.errorCount);
+  for (const char16_t* name : {u"Front", u"Back"}) {
+    ASSERT_NE(nullptr, winsim::FindPrinter(name));
+    EXPECT_FALSE(winsim::FindPrinter(name)->pendingDeletion);
+    EXPECT_TRUE(winsim::FindPrinter(name)->data.count("DsUser"));
+  }
+}
+
+TEST_F(PrinterRestoreTest, APrinterStillTakenAfterTheRestartIsErrorFifteen) {
+  ProductPrinter(u"Front", "keyFront").otherHandles = 1;
+  RemoveProductPrinters();
+  winsim::FailCall("AddPrinterW", ERROR_PRINTER_ALREADY_EXISTS, 1, winsim::CallCount("AddPrinterW") + 2);
+  RestorePrinters(&state);
+  EXPECT_NE(std::string::npos,
+            NewLog().find("  >Restart Spooler\r\n  Error(15): Can`t add printer 'Front' - (The printer already exists.)\r\n"));
+  EXPECT_EQ(1, state.errorCount);
+  // A name taken by a printer this run did not delete is taken for another reason: no restart.
+  const int stops = winsim::Spooler().stops;
+  winsim::PutPrinter(u"Other", u"Marbleleaf Server", u"MarbleleafServer:");
+  EXPECT_EQ(nullptr, AddProductPrinter(&state, u"Other"));
+  EXPECT_EQ(stops, winsim::Spooler().stops);
+  EXPECT_EQ(2, state.errorCount);
+}

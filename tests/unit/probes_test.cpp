@@ -6,7 +6,7 @@
 
 namespace {
 const char16_t* const kDriver = u"Marbleleaf Server";
-const char16_t* const kModule = u"C:\\Windows\\system32\\mlxui64.dll";
+const char16_t* const kModule = u"C:\\Windows\\system32\\spool\\DRIVERS\\x64\\3\\mlxui64.dll";
 
 void PendingDeletes(const std::vector<std::u16string>& strings) {
   winsim::SetRegMultiString(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenamesValue, strings);
@@ -21,9 +21,9 @@ void ProductDriverOfBuild(std::optional<winsim::VersionResource> version) {
 using ProbesTest = ScenarioTest;
 
 TEST_F(ProbesTest, PendingProductModulesAnswer200AfterTwoRestarts) {
-  winsim::PutFile(u"C:\\Windows\\system32\\MLXUI64.DLL", "locked");
-  winsim::LockFile(u"C:\\Windows\\system32\\MLXUI64.DLL");
-  PendingDeletes({u"\\??\\C:\\Windows\\system32\\MLXUI64.DLL", u""});
+  winsim::PutFile(u"C:\\WINDOWS\\system32\\spool\\drivers\\X64\\3\\MLXUI64.DLL", "locked");
+  winsim::LockFile(u"C:\\WINDOWS\\system32\\spool\\drivers\\X64\\3\\MLXUI64.DLL");
+  PendingDeletes({u"\\??\\C:\\WINDOWS\\system32\\spool\\drivers\\X64\\3\\MLXUI64.DLL", u""});
   EXPECT_EQ(200, Run(u"onInit"));
   EXPECT_EQ(2, winsim::Spooler().stops);
   EXPECT_EQ(0, winsim::M().desktop.dialog.shown);
@@ -33,20 +33,20 @@ TEST_F(ProbesTest, PendingProductModulesAnswer200AfterTwoRestarts) {
   winsim::Reset();
   SetUp();
   winsim::PutFile(u"C:\\tmp\\a.tmp", "a");
-  winsim::PutFile(u"C:\\Windows\\system32\\mlxdrv64.dll", "locked");
-  winsim::LockFile(u"C:\\Windows\\system32\\mlxdrv64.dll");
+  winsim::PutFile(u"C:\\Windows\\system32\\spool\\DRIVERS\\x64\\3\\mlxdrv64.dll", "locked");
+  winsim::LockFile(u"C:\\Windows\\system32\\spool\\DRIVERS\\x64\\3\\mlxdrv64.dll");
   PendingDeletes({u"\\??\\C:\\tmp\\a.tmp", u"", u"\\??\\C:\\tmp\\b.tmp", u"\\??\\C:\\tmp\\c.tmp",
-                  u"\\??\\C:\\Windows\\system32\\mlxdrv64.dll", u""});
+                  u"\\??\\C:\\Windows\\system32\\spool\\DRIVERS\\x64\\3\\mlxdrv64.dll", u""});
   EXPECT_TRUE(ProbePendingProductFiles());
 }
 
 TEST_F(ProbesTest, PendingEntriesThatAreNotLockedModulesAnswerNo) {
-  winsim::PutFile(u"C:\\Windows\\system32\\mlxdrv64.dll", "deletable");
+  winsim::PutFile(u"C:\\Windows\\system32\\spool\\DRIVERS\\x64\\3\\mlxdrv64.dll", "deletable");
   winsim::PutFile(u"C:\\tmp\\new.dll", "n");
-  PendingDeletes({u"\\??\\C:\\Windows\\system32\\mlxdrv64.dll", u"", u"\\??\\C:\\tmp\\new.dll",
+  PendingDeletes({u"\\??\\C:\\Windows\\system32\\spool\\DRIVERS\\x64\\3\\mlxdrv64.dll", u"", u"\\??\\C:\\tmp\\new.dll",
                   u"\\??\\C:\\Windows\\system32\\mlxmon64.dll"});
   EXPECT_FALSE(ProbePendingProductFiles());
-  EXPECT_FALSE(winsim::FileExists(u"C:\\Windows\\system32\\mlxdrv64.dll"));  // deleted by the purge
+  EXPECT_FALSE(winsim::FileExists(u"C:\\Windows\\system32\\spool\\DRIVERS\\x64\\3\\mlxdrv64.dll"));  // deleted by the purge
   EXPECT_TRUE(winsim::FileExists(u"C:\\tmp\\new.dll"));                     // a rename is left alone
   EXPECT_EQ(0, winsim::Spooler().stops);
 
@@ -58,9 +58,9 @@ TEST_F(ProbesTest, PendingEntriesThatAreNotLockedModulesAnswerNo) {
   EXPECT_EQ(1, winsim::Spooler().stops);
 
   // An x86 module alone is never a hit.
-  winsim::PutFile(u"C:\\Windows\\system32\\mlxui32.dll", "locked");
-  winsim::LockFile(u"C:\\Windows\\system32\\mlxui32.dll");
-  PendingDeletes({u"\\??\\C:\\Windows\\system32\\mlxui32.dll", u""});
+  winsim::PutFile(u"C:\\Windows\\system32\\spool\\DRIVERS\\W32X86\\3\\mlxui32.dll", "locked");
+  winsim::LockFile(u"C:\\Windows\\system32\\spool\\DRIVERS\\W32X86\\3\\mlxui32.dll");
+  PendingDeletes({u"\\??\\C:\\Windows\\system32\\spool\\DRIVERS\\W32X86\\3\\mlxui32.dll", u""});
   EXPECT_FALSE(ProbePendingProductFiles());
 }
 

@@ -6,6 +6,7 @@
 #pragma once
 #include <fstream>
 #include <sstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,32 @@ class ScenarioTest : public MachineTest {
   static int Run(const std::u16string& verb) {
     winsim::M().commandLine = u"\"" + winsim::M().modulePath + u"\" " + verb;
     return RunInstaller(winsim::kProgramModule);
+  }
+
+  // A printer as a user or a server's administrator would compare it, data included.
+  static std::string Describe(const winsim::PrinterEntry& printer) {
+    std::ostringstream out;
+    out << Narrow(printer.name) << "|" << Narrow(printer.portName) << "|" << Narrow(printer.driverName) << "|"
+        << Narrow(printer.shareName.value_or(u"(null)")) << "|" << Narrow(printer.comment.value_or(u"(null)")) << "|"
+        << Narrow(printer.location.value_or(u"(null)")) << "|" << printer.attributes << "|" << printer.purges;
+    for (const auto& key : printer.data)
+      for (const auto& value : key.second)
+        out << "|" << key.first << "\\" << value.first << "="
+            << std::string(value.second.data.begin(), value.second.data.end());
+    return out.str();
+  }
+  static std::string DescribeServers() {
+    std::string all;
+    for (const winsim::PrintServer& server : winsim::M().spooler.servers)
+      for (const winsim::PrinterEntry& queue : server.printers) all += Narrow(server.name) + ":" + Describe(queue) + "\n";
+    return all;
+  }
+  // The entries of the saved-printer journal.
+  static size_t JournalEntries() {
+    const std::u16string journal =
+        winsim::RegKeyName(HKEY_LOCAL_MACHINE, "SOFTWARE\\Orvanel Software KFT\\Marbleleaf\\Saved Printers");
+    auto key = winsim::M().registry.keys.find(journal);
+    return key == winsim::M().registry.keys.end() ? 0 : key->second.values.size();
   }
 
   static std::string Log() { return Narrow(winsim::M().desktop.dialog.text); }

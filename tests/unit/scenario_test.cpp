@@ -157,6 +157,23 @@ TEST_F(ScenarioTest, UninstallDeletesAModuleLockedUntilTheSpoolerStops) {
   ExpectGoldenLog("uninstall_module_locked_until_restart");
   EXPECT_FALSE(winsim::FileExists(std::u16string(kSystem) + u"mlxmon64.dll"));
   EXPECT_TRUE(winsim::SpoolerRunning());
+
+  // The same with a fax service running that needs the spooler: stopped for the restart, and
+  // running again afterwards.
+  winsim::Reset();
+  SetUp();
+  InstalledProduct(2093);
+  winsim::PutMonitor(u"Marbleleaf Legacy", u"mlxmon64.dll");
+  winsim::PutService(u"Fax", {u"Spooler"});
+  EXPECT_EQ(2, Run(u"uninstall"));
+  EXPECT_NE(std::string::npos, Log().find("DeleteFile-try\r\n>Restart Spooler\r\nStop dependent service Fax\r\n"
+                                          "DeleteFile-try\r\nStart dependent service Fax\r\n"));
+  EXPECT_FALSE(winsim::FileExists(std::u16string(kSystem) + u"mlxmon64.dll"));
+  winsim::Service& fax = winsim::M().services.services[u"FAX"];
+  winsim::Advance(1000);
+  winsim::UpdateService(fax);
+  EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), fax.state);
+  EXPECT_EQ(1, fax.stops);
 }
 
 TEST_F(ScenarioTest, AFileThatStaysLockedIsLeftForTheReboot) {
@@ -179,6 +196,53 @@ TEST_F(ScenarioTest, AFileThatStaysLockedIsLeftForTheReboot) {
   EXPECT_EQ("Marbleleaf build 2093- Install error log!", Title());
   EXPECT_EQ(0, winsim::CallCount("GetAsyncKeyState"));  // an error decides alone
   EXPECT_NE(std::string::npos, Log().find("Error(17): Can`t delete printer 'Stuck' - (Access is denied.)\r\n"));
+}
+
+// An upgrade by uninstall and install without a restart in between, the old monitor module left
+// for the reboot by the uninstall: the install deletes it, copies it afresh, and takes its pending
+// delete out, so that the restart keeps the new module. The same with the setup program's
+// "onInit" probe in between, which carries out the delete itself.
+TEST_F(ScenarioTest, InstallBeforeTheRebootKeepsTheFreshMonitorModule) {
+  const std::u16string module = std::u16string(kSystem) + u"mlxmon64.dll";
+  for (const bool probeFirst : {false, true}) {
+    winsim::Reset();
+    SetUp();
+    InstalledProduct(2093);
+    winsim::LockFile(module);
+    ASSERT_EQ(101, Run(u"uninstall"));
+    ASSERT_NE(nullptr, winsim::GetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenamesValue));
+    winsim::LockFile(module, 0);  // the program that held it has ended
+    winsim::M().desktop.dialog = winsim::DialogState();
+    if (probeFirst) {
+      EXPECT_EQ(102, Run(u"onInit"));
+    }
+    EXPECT_EQ(1, Run(u"install"));
+    if (!probeFirst) {
+      ExpectGoldenLog("install_before_the_reboot");
+    }
+    EXPECT_EQ(!probeFirst, Log().find("    Monitor file was a pending delete, CopyMonitor == 1\r\n") != std::string::npos);
+    EXPECT_EQ(nullptr, winsim::GetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenamesValue));
+    ASSERT_NE(nullptr, winsim::FindMonitor(kPort));
+    winsim::Reboot();
+    ASSERT_TRUE(winsim::FileExists(module)) << "probe first: " << probeFirst;
+    EXPECT_EQ("module mlxmon64.dll", std::string(winsim::FindFile(module)->content.begin(),
+                                                 winsim::FindFile(module)->content.end()));
+  }
+}
+
+// An old monitor module marked read-only resists its deletion; the copy makes it plain and
+// overwrites it, so the new module is registered.
+TEST_F(ScenarioTest, AReadOnlyOldMonitorModuleIsOverwritten) {
+  InstalledProduct(2050);
+  const std::u16string module = std::u16string(kSystem) + u"mlxmon64.dll";
+  winsim::FindFile(module)->attributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE;
+  EXPECT_EQ(1, Run(u"install"));
+  EXPECT_NE(std::string::npos, Log().find("      >CopyFile mlxmon64.dll to C:\\Windows\\system32\\ [0])\r\n"
+                                          "        Cleared attributes 0x1 of C:\\Windows\\system32\\mlxmon64.dll\r\n"
+                                          "        Copy Succeeded :)\r\n"));
+  ASSERT_NE(nullptr, winsim::FindFile(module));
+  EXPECT_EQ(2093, winsim::FindFile(module)->version->build);
+  EXPECT_NE(nullptr, winsim::FindMonitor(kPort));
 }
 
 // The setup program left a module out: the error, every other part installed, the log shown.
@@ -240,13 +304,14 @@ TEST_F(ScenarioTest, RunVerbsTakeTheirStepsInOrder) {
 // what the old installation leaves locked, and retries its own leftovers at the end: only what
 // still resists then is handed over to the reboot.
 TEST_F(ScenarioTest, RunsCleanUpWhatWasLeftAndHandOverOnlyTheirOwn) {
-  const std::u16string leftover = u"C:\\Program Files\\Marbleleaf\\old.dll";
+  const std::u16string leftover = u"C:\\Windows\\system32\\spool\\DRIVERS\\x64\\3\\mlxdrv64.dll";
   for (const char16_t* verb : {u"uninstall", u"install"}) {
     winsim::PutFile(leftover, "old");
     winsim::SetRegMultiString(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenamesValue,
                               {u"\\??\\" + leftover, u""});
     Run(verb);
-    EXPECT_FALSE(winsim::FileExists(leftover)) << Narrow(verb);
+    EXPECT_EQ(nullptr, winsim::GetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenamesValue))
+        << Narrow(verb);
   }
 
   // An old monitor's module, loaded by the spooler for another registration: it goes once the
@@ -339,4 +404,67 @@ TEST_F(ScenarioTest, RemoveTrayStopsTheCompanionAndEndsWithSix) {
   EXPECT_EQ(0, winsim::RunningProcesses(kTray));
   EXPECT_EQ("(none)", RunValue());
   EXPECT_FALSE(winsim::FileExists(kTray));
+}
+
+// Another machine's product printer, shared as the product shares "mblServer", and this machine's
+// connections to it and to one more server: removed here and added back, the servers' queues
+// untouched, even where this user could administer them.
+TEST_F(ScenarioTest, ConnectionsToOtherMachinesPrintersAreRemovedHereAndAddedBack) {
+  InstalledProduct(2093);
+  winsim::PutPrintServer(u"\\\\PRINTHOST", true);
+  winsim::SetPrinterDataString(winsim::PutServerQueue(u"\\\\PRINTHOST", u"mblServer", kDriver, kPort), "", "SubKey",
+                               "ServerKey");
+  winsim::PutPrintServer(u"\\\\OFFICE", false);
+  winsim::PutServerQueue(u"\\\\OFFICE", u"Plans", kDriver, kPort);
+  winsim::PutConnection(u"\\\\PRINTHOST\\mblServer");
+  winsim::PutConnection(u"\\\\OFFICE\\Plans");
+  winsim::M().spooler.defaultPrinter = u"\\\\OFFICE\\Plans";
+  const std::string servers = DescribeServers();
+
+  EXPECT_EQ(1, Run(u"install"));
+  ExpectGoldenLog("reinstall_with_connections");
+  EXPECT_EQ(servers, DescribeServers());
+  ASSERT_NE(nullptr, winsim::FindPrinter(u"\\\\PRINTHOST\\mblServer"));
+  ASSERT_NE(nullptr, winsim::FindPrinter(u"\\\\OFFICE\\Plans"));
+  EXPECT_EQ(u"\\\\OFFICE\\Plans", winsim::M().spooler.defaultPrinter);
+  EXPECT_NE(nullptr, winsim::FindPrinter(u"mblServer"));  // this machine's own, as without product printers
+  EXPECT_EQ(0u, JournalEntries());
+
+  // An uninstall removes them here and does not add them back; the driver goes after them.
+  winsim::M().desktop.dialog = winsim::DialogState();
+  EXPECT_EQ(2, Run(u"uninstall"));
+  EXPECT_NE(std::string::npos, Log().find("      >DeletePrinterConnection(\\\\OFFICE\\Plans)\r\n        OK\r\n"));
+  EXPECT_EQ(std::string::npos, Log().find("AddPrinterConnection"));
+  EXPECT_EQ(nullptr, winsim::FindPrinter(u"\\\\PRINTHOST\\mblServer"));
+  EXPECT_EQ(nullptr, winsim::FindPrinter(u"\\\\OFFICE\\Plans"));
+  EXPECT_EQ(nullptr, winsim::FindDriver(kDriver, u"Windows x64"));
+  EXPECT_EQ(servers, DescribeServers());
+}
+
+TEST_F(ScenarioTest, AConnectionThatCannotBeRemovedOrAddedBackIsAnError) {
+  InstalledProduct(2093);
+  winsim::PutServerQueue(u"\\\\PRINTHOST", u"mblServer", kDriver, kPort);
+  winsim::PutConnection(u"\\\\PRINTHOST\\mblServer");
+  winsim::M().spooler.defaultPrinter = u"\\\\PRINTHOST\\mblServer";
+  const std::string servers = DescribeServers();
+  winsim::M().desktop.shiftDown = false;
+  winsim::FailCall("DeletePrinterConnectionW", ERROR_ACCESS_DENIED);
+  EXPECT_EQ(100, Run(u"install"));
+  EXPECT_NE(std::string::npos,
+            Log().find("Error(17): Can`t delete printer connection '\\\\PRINTHOST\\mblServer' - (Access is denied.)\r\n"));
+  EXPECT_NE(nullptr, winsim::FindPrinter(u"\\\\PRINTHOST\\mblServer"));
+  EXPECT_EQ(0u, JournalEntries());  // still in place: nothing to bring back
+
+  // Removed, but not added back: the journal keeps it, and the next install brings it back.
+  winsim::FailNext("AddPrinterConnectionW", ERROR_ACCESS_DENIED);
+  EXPECT_EQ(100, Run(u"install"));
+  EXPECT_NE(std::string::npos, Log().find("    >AddPrinterConnection(\\\\PRINTHOST\\mblServer)\r\n      Error(15): Can`t "
+                                          "add printer connection '\\\\PRINTHOST\\mblServer' - (Access is denied.)\r\n"));
+  EXPECT_EQ(nullptr, winsim::FindPrinter(u"\\\\PRINTHOST\\mblServer"));
+  EXPECT_EQ(1u, JournalEntries());
+  winsim::FailNext("SetDefaultPrinterW", ERROR_INVALID_PRINTER_NAME);  // silent, as for local printers
+  EXPECT_EQ(1, Run(u"install"));
+  EXPECT_NE(nullptr, winsim::FindPrinter(u"\\\\PRINTHOST\\mblServer"));
+  EXPECT_EQ(0u, JournalEntries());
+  EXPECT_EQ(servers, DescribeServers());
 }

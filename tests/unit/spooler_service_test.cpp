@@ -99,6 +99,118 @@ TEST_F(SpoolerServiceTest, RestartReleasesTheSpoolersFilesInBetween) {
   EXPECT_EQ(0, state.errorCount);
 }
 
+// A fax service needs the spooler, and a helper needs the fax service: the Service Control Manager
+// refuses to stop the spooler (1051) while they run. They are stopped first, the helper before the
+// fax service, and started again after the spooler in the opposite order; a stopped dependent
+// stays stopped.
+TEST_F(SpoolerServiceTest, RestartStopsRunningDependentsFirstAndStartsThemAgain) {
+  winsim::PutService(u"Fax", {u"Spooler"});
+  winsim::PutService(u"FaxHelper", {u"Fax"});
+  winsim::PutService(u"Idle", {u"Spooler"}).state = SERVICE_STOPPED;
+  winsim::PutFile(u"C:\\Windows\\system32\\mlxmon64.dll", "old").loadedBySpooler = true;
+  SpoolerRestart guard;
+  BeginSpoolerRestart(&guard, &state);
+  EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), Spooler().state);
+  EXPECT_TRUE(DeleteFileW(u"C:\\Windows\\system32\\mlxmon64.dll"));
+  EndSpoolerRestart(&guard);
+  EXPECT_EQ(Lines({">Restart Spooler", "Stop dependent service FaxHelper", "Stop dependent service Fax",
+                   "Start dependent service Fax", "Start dependent service FaxHelper"}),
+            LogLines());
+  EXPECT_EQ(0, state.errorCount);
+  EXPECT_TRUE(winsim::SpoolerRunning());
+  for (const char16_t* name : {u"FAX", u"FAXHELPER"}) {
+    winsim::Service& service = M().services.services[name];
+    winsim::UpdateService(service);
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), service.state) << Narrow(name);
+    EXPECT_EQ(1, service.stops);
+  }
+  EXPECT_EQ(0, M().services.services[u"IDLE"].starts);
+  EXPECT_EQ(0, M().globalBlocks);
+}
+
+// A dependent that can't be stopped, or can't be listed: the restart goes on as without the
+// mend (error 5 with 1051, the wait, error 3), and whatever was stopped is started again.
+TEST_F(SpoolerServiceTest, DependentsThatCantBeStoppedOrListedLeaveTheSpoolerRunning) {
+  const std::string refused =
+      "Error(5): ControlService failed with code 1051 (0x41b) - (A stop control has been sent to a service that other "
+      "running services are dependent on.)";
+  const std::string notStopped =
+      "Error(3): Can't stop the spooler - (A stop control has been sent to a service that other running services "
+      "are dependent on.)";
+  struct Case {
+    const char* call;
+    int nth;  // counted from the restart on
+    DWORD error;
+    Lines lines;
+  };
+  const std::vector<Case> cases = {
+      {"OpenServiceW", 2, ERROR_ACCESS_DENIED, {"Can't list the services that depend on the spooler"}},
+      {"EnumDependentServicesW", 1, ERROR_ACCESS_DENIED, {"Can't list the services that depend on the spooler"}},
+      {"EnumDependentServicesW", 2, ERROR_MORE_DATA, {"Can't list the services that depend on the spooler"}},
+      {"GlobalAlloc", 1, ERROR_NOT_ENOUGH_MEMORY, {"Can't list the services that depend on the spooler"}},
+      {"OpenServiceW", 3, ERROR_ACCESS_DENIED, {"Stop dependent service Fax", "Can't stop dependent service Fax"}},
+      {"ControlService", 2, ERROR_SERVICE_CANNOT_ACCEPT_CTRL,
+       {"Stop dependent service Fax", "Can't stop dependent service Fax"}},
+  };
+  for (const Case& c : cases) {
+    winsim::Reset();
+    winsim::PutService(u"Fax", {u"Spooler"});
+    winsim::FailCall(c.call, c.error, 1, c.nth);
+    Release(state.logText);
+    SpoolerRestart guard;
+    BeginSpoolerRestart(&guard, &state);
+    EndSpoolerRestart(&guard);
+    Lines expected = {">Restart Spooler"};
+    expected.insert(expected.end(), c.lines.begin(), c.lines.end());
+    expected.push_back(refused);
+    expected.push_back(notStopped);
+    EXPECT_EQ(expected, LogLines()) << c.call << " " << c.nth;
+    EXPECT_EQ(0, M().services.services[u"FAX"].stops) << c.call;
+    EXPECT_TRUE(winsim::SpoolerRunning());
+    EXPECT_EQ(0, M().globalBlocks);
+  }
+
+  // Sent the stop request but never stopped: started again (still stopping, so that fails too).
+  winsim::Reset();
+  winsim::PutService(u"Fax", {u"Spooler"}).neverStops = true;
+  Release(state.logText);
+  SpoolerRestart guard;
+  BeginSpoolerRestart(&guard, &state);
+  EndSpoolerRestart(&guard);
+  EXPECT_EQ(Lines({">Restart Spooler", "Stop dependent service Fax", "Can't stop dependent service Fax", refused,
+                   notStopped, "Start dependent service Fax", "Can't start dependent service Fax"}),
+            LogLines());
+
+  // The dependent stopped, the spooler's second stop request refused: the dependent runs again.
+  winsim::Reset();
+  winsim::PutService(u"Fax", {u"Spooler"});
+  Release(state.logText);
+  winsim::FailCall("ControlService", ERROR_SERVICE_CANNOT_ACCEPT_CTRL, 1, 3);
+  BeginSpoolerRestart(&guard, &state);
+  EndSpoolerRestart(&guard);
+  EXPECT_EQ(Lines({">Restart Spooler", "Stop dependent service Fax",
+                   "Error(5): ControlService failed with code 1061 (0x425) - (The service cannot accept control "
+                   "messages at this time.)",
+                   "Error(3): Can't stop the spooler - (The service cannot accept control messages at this time.)",
+                   "Start dependent service Fax"}),
+            LogLines());
+  EXPECT_EQ(1, M().services.services[u"FAX"].starts);
+
+  // Stopped, but it won't open to be started again, nor close.
+  winsim::Reset();
+  winsim::PutService(u"Fax", {u"Spooler"});
+  Release(state.logText);
+  winsim::FailCall("OpenServiceW", ERROR_ACCESS_DENIED, 1, 4);
+  winsim::FailCall("CloseServiceHandle", ERROR_INVALID_HANDLE, 1, 1);  // the listing handle
+  BeginSpoolerRestart(&guard, &state);
+  EndSpoolerRestart(&guard);
+  EXPECT_EQ(Lines({">Restart Spooler", "Stop dependent service Fax", "Start dependent service Fax",
+                   "Can't start dependent service Fax"}),
+            LogLines());
+  EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), M().services.services[u"FAX"].state);
+  M().services.handles.clear();
+}
+
 TEST_F(SpoolerServiceTest, RestartOfAStoppedSpoolerStartsIt) {
   Spooler().state = SERVICE_STOPPED;
   SpoolerRestart guard;

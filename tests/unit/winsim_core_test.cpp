@@ -54,6 +54,26 @@ TEST_F(WinsimCoreTest, FaultsFireByNameFromTheChosenCallForTheChosenCount) {
   EXPECT_EQ(4, winsim::CallCount("GetSystemDirectoryW"));
 }
 
+// A run cut at its nth failable call: from there every call fails without effect and time
+// stands still, but the dead process's handles are still given back.
+TEST_F(WinsimCoreTest, ACutRunDoesNothingFromItsNthCallOn) {
+  winsim::PutPrinter(u"Office", u"Driver", u"LPT1:");
+  std::u16string office = u"Office";
+  HANDLE printer = nullptr;
+  winsim::CutRunAt(2);
+  ASSERT_TRUE(OpenPrinterW(&office[0], &printer, nullptr));
+  WCHAR buffer[MAX_PATH];
+  EXPECT_EQ(0u, GetSystemDirectoryW(buffer, MAX_PATH));
+  const DWORD ticks = GetTickCount();
+  Sleep(5000);
+  EXPECT_EQ(ticks, GetTickCount());
+  EXPECT_TRUE(ClosePrinter(printer));
+  EXPECT_TRUE(winsim::M().spooler.handles.empty());
+  winsim::EndCut();
+  EXPECT_NE(0u, GetSystemDirectoryW(buffer, MAX_PATH));
+  EXPECT_EQ(1, winsim::CallCount("GetSystemDirectoryW"));  // the cut calls never reached Windows
+}
+
 TEST_F(WinsimCoreTest, VirtualClockRunsScheduledEventsInOrder) {
   std::vector<int> seen;
   winsim::After(300, [&] { seen.push_back(300); });

@@ -313,6 +313,91 @@ TEST_F(SpoolerTest, DeletePrinterNeedsDeleteAccessAndLeavesOnlyDeadHandles) {
   EXPECT_EQ(h, nullptr);
 }
 
+// Held open by another process or printing a job, a deleted printer is only marked: its name
+// stays taken, it keeps its driver and gives no new handle, until the spooler stops.
+TEST_F(SpoolerTest, APrinterHeldElsewhereIsPendingDeletionUntilTheSpoolerStops) {
+  PutPrinter(u"Held", kDriver, kPort).otherHandles = 1;
+  PutPrinter(u"Printing", kDriver, kPort).jobPrinting = true;
+  for (const char16_t* name : {u"Held", u"Printing"}) {
+    HANDLE h = Open(name, DELETE);
+    SetPrinterW(h, 0, nullptr, PRINTER_CONTROL_PURGE);
+    EXPECT_TRUE(DeletePrinter(h));
+    EXPECT_TRUE(ClosePrinter(h));
+    ASSERT_NE(FindPrinter(name), nullptr);
+    EXPECT_TRUE(FindPrinter(name)->status & PRINTER_STATUS_PENDING_DELETION);
+    std::u16string copy = name;
+    HANDLE again = nullptr;
+    EXPECT_FALSE(OpenPrinterW(&copy[0], &again, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PRINTER_NAME));
+    NewPrinter p;
+    p.name = name;
+    EXPECT_EQ(AddError(p), static_cast<DWORD>(ERROR_PRINTER_ALREADY_EXISTS));
+  }
+  std::u16string driver = kDriver, x64 = u"Windows x64";
+  EXPECT_FALSE(DeletePrinterDriverExW(nullptr, &x64[0], &driver[0], 0, 0));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PRINTER_DRIVER_IN_USE));
+  StopSpooler();
+  SyncSpoolerModules();
+  EXPECT_EQ(FindPrinter(u"Held"), nullptr);
+  EXPECT_EQ(FindPrinter(u"Printing"), nullptr);
+}
+
+// A connection is this machine's record of another machine's queue; a handle on its name reaches
+// that queue with this user's rights there.
+TEST_F(SpoolerTest, ConnectionsAreKeptHereAndTheirHandlesReachTheServersQueue) {
+  PutPrintServer(u"\\\\HOST", false);
+  PutServerQueue(u"\\\\HOST", u"Shared", kDriver, kPort).comment = u"theirs";
+  std::u16string name = u"\\\\HOST\\Shared";
+  std::u16string nobody = u"\\\\HOST\\Nobody";
+  EXPECT_FALSE(AddPrinterConnectionW(&nobody[0]));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PRINTER_NAME));
+  ASSERT_TRUE(AddPrinterConnectionW(&name[0]));
+  ASSERT_NE(FindPrinter(name), nullptr);
+  EXPECT_TRUE(FindPrinter(name)->attributes & PRINTER_ATTRIBUTE_NETWORK);
+
+  // No rights there: administering or deleting is refused; reading works and reads the server's.
+  PRINTER_DEFAULTSW admin{nullptr, nullptr, DELETE | PRINTER_ACCESS_ADMINISTER};
+  HANDLE h = nullptr;
+  EXPECT_FALSE(OpenPrinterW(&name[0], &h, &admin));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  h = Open(name, 0);
+  DWORD needed = 0;
+  EXPECT_FALSE(GetPrinterW(h, 2, nullptr, 0, &needed));
+  std::vector<BYTE> block(needed);
+  ASSERT_TRUE(GetPrinterW(h, 2, block.data(), needed, &needed));
+  const auto* info = reinterpret_cast<PRINTER_INFO_2W*>(block.data());
+  EXPECT_EQ(Narrow(info->pPrinterName), "\\\\HOST\\Shared");
+  EXPECT_EQ(Narrow(info->pServerName), "\\\\HOST");
+  EXPECT_EQ(Narrow(info->pComment), "theirs");
+  EXPECT_TRUE(ClosePrinter(h));
+
+  // With rights, a deletion through the handle deletes the server's queue, not the connection.
+  PutPrintServer(u"\\\\HOST", true);
+  h = Open(name, DELETE);
+  EXPECT_TRUE(DeletePrinter(h));
+  EXPECT_TRUE(ClosePrinter(h));
+  EXPECT_EQ(FindServerQueue(name), nullptr);
+  EXPECT_NE(FindPrinter(name), nullptr);
+
+  // The connection keeps the local driver in use; removing it here frees it.
+  std::u16string driver = kDriver, x64 = u"Windows x64", local = u"Office";
+  EXPECT_FALSE(DeletePrinterDriverExW(nullptr, &x64[0], &driver[0], 0, 0));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PRINTER_DRIVER_IN_USE));
+  PutPrinter(local, kDriver, kPort);
+  EXPECT_FALSE(DeletePrinterConnectionW(&local[0]));  // a printer of this machine is no connection
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PRINTER_NAME));
+  M().spooler.defaultPrinter = name;
+  EXPECT_TRUE(DeletePrinterConnectionW(&name[0]));
+  EXPECT_EQ(FindPrinter(name), nullptr);
+  EXPECT_EQ(M().spooler.defaultPrinter, u"");
+
+  // Added back only where the driver it names is installed.
+  PutServerQueue(u"\\\\HOST", u"Other", u"Unknown Driver", u"LPT1:");
+  std::u16string other = u"\\\\HOST\\Other";
+  EXPECT_FALSE(AddPrinterConnectionW(&other[0]));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_UNKNOWN_PRINTER_DRIVER));
+}
+
 TEST_F(SpoolerTest, PrinterDataReturnsStatusCodesAndKeepsPlainAndKeyedApart) {
   PutPrinter(u"Office", kDriver, kPort);
   HANDLE reader = Open(u"Office", 0);

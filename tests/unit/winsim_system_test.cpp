@@ -35,6 +35,30 @@ TEST_F(WinsimSystemTest, FilesShareAndLockAsOnWindows) {
   EXPECT_EQ(5u, GetLastError());
   EXPECT_EQ(FILE_ATTRIBUTE_DIRECTORY, GetFileAttributesW(u"C:\\Dir\\"));
 
+  // Overwriting a hidden or system file needs the same attributes in the flags; read-only never.
+  winsim::PutFile(u"C:\\Dir\\h.dll", "h").attributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+  EXPECT_EQ(INVALID_HANDLE_VALUE,
+            CreateFileW(u"C:\\Dir\\h.dll", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_HIDDEN, nullptr));
+  EXPECT_EQ(5u, GetLastError());
+  HANDLE same = CreateFileW(u"C:\\Dir\\h.dll", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, same);
+  CloseHandle(same);
+  HANDLE reading = CreateFileW(u"C:\\Dir\\h.dll", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, reading);
+  CloseHandle(reading);
+  EXPECT_TRUE(SetFileAttributesW(u"C:\\Dir\\h.dll", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY));
+  EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_READONLY), GetFileAttributesW(u"C:\\Dir\\h.dll"));
+  EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileW(u"C:\\Dir\\h.dll", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                              FILE_ATTRIBUTE_READONLY, nullptr));
+  EXPECT_EQ(5u, GetLastError());
+  EXPECT_TRUE(SetFileAttributesW(u"C:\\Dir\\h.dll", 0));
+  EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL), GetFileAttributesW(u"C:\\Dir\\h.dll"));
+  EXPECT_TRUE(SetFileAttributesW(u"C:\\Dir", FILE_ATTRIBUTE_HIDDEN));
+  EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN), GetFileAttributesW(u"C:\\Dir"));
+  EXPECT_FALSE(SetFileAttributesW(u"C:\\Gone\\x.dll", 0));
+  EXPECT_EQ(3u, GetLastError());
+
   winsim::PutFile(u"C:\\Dir\\b.dll", "x");
   winsim::LockFile(u"C:\\Dir\\b.dll", 500);
   EXPECT_FALSE(DeleteFileW(u"C:\\Dir\\b.dll"));
@@ -58,6 +82,35 @@ TEST_F(WinsimSystemTest, DeleteAtRebootAppendsToPendingRenamesAndRebootCarriesIt
   winsim::Reboot();
   EXPECT_FALSE(winsim::FileExists(u"C:\\Windows\\system32\\mlxmon64.dll"));
   EXPECT_EQ(nullptr, winsim::GetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenamesValue));
+
+  // Session Manager works on NT paths, in order, until an empty source: a delete and a rename onto
+  // the same file replace it; a rename onto an existing file needs "!"; a folder goes only empty.
+  for (const char16_t* file : {u"C:\\A\\in.dll", u"C:\\A\\in.new", u"C:\\A\\keep.dll", u"C:\\A\\keep.new",
+                               u"C:\\A\\over.dll", u"C:\\A\\over.new", u"C:\\A\\bare.dll", u"C:\\A\\late.dll",
+                               u"C:\\Full\\f.dll"})
+    winsim::PutFile(file, Narrow(file));
+  winsim::PutFolder(u"C:\\Empty");
+  winsim::SetRegMultiString(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenamesValue,
+                            {u"\\??\\C:\\A\\in.dll", u"", u"\\??\\C:\\A\\in.new", u"\\??\\C:\\A\\in.dll",
+                             u"\\??\\C:\\A\\keep.new", u"\\??\\C:\\A\\keep.dll",
+                             u"\\??\\C:\\A\\over.new", u"!\\??\\C:\\A\\over.dll",
+                             u"C:\\A\\bare.dll", u"", u"\\??\\UNC\\server\\share\\x", u"",
+                             u"\\??\\C:\\Full", u"", u"\\??\\C:\\Empty", u"", u"", u"",
+                             u"\\??\\C:\\A\\late.dll", u""});
+  winsim::Reboot();
+  auto content = [](const char16_t* path) {
+    const winsim::FileEntry* entry = winsim::FindFile(path);
+    return entry ? std::string(entry->content.begin(), entry->content.end()) : std::string("(none)");
+  };
+  EXPECT_EQ("C:\\A\\in.new", content(u"C:\\A\\in.dll"));
+  EXPECT_EQ("(none)", content(u"C:\\A\\in.new"));
+  EXPECT_EQ("C:\\A\\keep.dll", content(u"C:\\A\\keep.dll"));
+  EXPECT_EQ("C:\\A\\keep.new", content(u"C:\\A\\keep.new"));
+  EXPECT_EQ("C:\\A\\over.new", content(u"C:\\A\\over.dll"));
+  EXPECT_TRUE(winsim::FileExists(u"C:\\A\\bare.dll"));
+  EXPECT_NE(nullptr, winsim::FindFile(u"C:\\Full"));
+  EXPECT_EQ(nullptr, winsim::FindFile(u"C:\\Empty"));
+  EXPECT_TRUE(winsim::FileExists(u"C:\\A\\late.dll"));
 }
 
 TEST_F(WinsimSystemTest, RegistryQueryFollowsTheSizeProtocol) {
@@ -85,6 +138,45 @@ TEST_F(WinsimSystemTest, RegistryQueryFollowsTheSizeProtocol) {
   RegCloseKey(key);
 }
 
+TEST_F(WinsimSystemTest, RegistryKeysAreCreatedEnumeratedAndDeletedAsOnWindows) {
+  HKEY key = nullptr;
+  DWORD disposition = 0;
+  ASSERT_EQ(0, RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Maker\\Product\\Journal", 0, nullptr, 0,
+                               KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key, &disposition));
+  EXPECT_EQ(static_cast<DWORD>(REG_CREATED_NEW_KEY), disposition);
+  EXPECT_TRUE(winsim::RegKeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Maker\\Product"));  // parents too
+  const BYTE data[4] = {'a', 0, 0, 0};
+  EXPECT_EQ(0, RegSetValueExW(key, u"Second", 0, REG_MULTI_SZ, data, 4));
+  EXPECT_EQ(0, RegSetValueExW(key, u"first", 0, REG_BINARY, data, 1));
+  WCHAR name[8];
+  DWORD chars = 8, type = 0, bytes = 4;
+  BYTE out[4] = {0};
+  EXPECT_EQ(0, RegEnumValueW(key, 0, name, &chars, nullptr, &type, out, &bytes));
+  EXPECT_EQ("first", Narrow(name));
+  EXPECT_EQ(5u, chars);
+  EXPECT_EQ(1u, bytes);
+  chars = 6;  // "Second" needs 7 with its terminator
+  EXPECT_EQ(ERROR_MORE_DATA, RegEnumValueW(key, 1, name, &chars, nullptr, &type, out, &bytes));
+  chars = 8;
+  bytes = 3;
+  EXPECT_EQ(ERROR_MORE_DATA, RegEnumValueW(key, 1, name, &chars, nullptr, &type, out, &bytes));
+  EXPECT_EQ(4u, bytes);
+  chars = 8;
+  EXPECT_EQ(ERROR_NO_MORE_ITEMS, RegEnumValueW(key, 2, name, &chars, nullptr, &type, out, &bytes));
+  EXPECT_EQ(0, RegDeleteValueW(key, u"SECOND"));
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegDeleteValueW(key, u"Second"));
+  EXPECT_EQ(0, RegCloseKey(key));
+  ASSERT_EQ(0, RegCreateKeyExA(HKEY_LOCAL_MACHINE, "software\\maker\\product\\journal", 0, nullptr, 0, KEY_READ,
+                               nullptr, &key, &disposition));
+  EXPECT_EQ(static_cast<DWORD>(REG_OPENED_EXISTING_KEY), disposition);
+  RegCloseKey(key);
+  // A key with a subkey stays; without, it goes with its values.
+  EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Maker\\Product"));
+  EXPECT_EQ(0, RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Maker\\Product\\Journal"));
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Maker\\Product\\Journal"));
+  EXPECT_TRUE(winsim::RegKeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Maker\\Product"));
+}
+
 TEST_F(WinsimSystemTest, SpoolerServiceStopsAndStartsInVirtualTime) {
   SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, 0xF0001);
   SC_HANDLE service = OpenServiceW(manager, u"spooler", 0x34);
@@ -109,6 +201,47 @@ TEST_F(WinsimSystemTest, SpoolerServiceStopsAndStartsInVirtualTime) {
   EXPECT_EQ(nullptr, OpenServiceW(manager, u"nosuch", 0x14));
   EXPECT_EQ(1060u, GetLastError());
   CloseServiceHandle(queryOnly);
+
+  // A running dependent keeps the spooler from stopping; EnumDependentServicesW lists it (size, then
+  // fill, records before their names) given the right to.
+  winsim::PutService(u"Fax", {u"Spooler"});
+  winsim::PutService(u"Stopped", {u"Spooler"}).state = SERVICE_STOPPED;
+  EXPECT_FALSE(ControlService(service, SERVICE_CONTROL_STOP, &status));
+  EXPECT_EQ(1051u, GetLastError());
+  DWORD needed = 0, count = 7;
+  EXPECT_FALSE(EnumDependentServicesW(service, SERVICE_ACTIVE, nullptr, 0, &needed, &count));
+  EXPECT_EQ(5u, GetLastError());
+  SC_HANDLE lister = OpenServiceW(manager, u"spooler", SERVICE_ENUMERATE_DEPENDENTS);
+  EXPECT_FALSE(EnumDependentServicesW(lister, SERVICE_ACTIVE, nullptr, 0, &needed, &count));
+  EXPECT_EQ(234u, GetLastError());
+  EXPECT_EQ(sizeof(ENUM_SERVICE_STATUSW) + 16u, needed);
+  std::vector<uint8_t> block(256);
+  auto* records = reinterpret_cast<LPENUM_SERVICE_STATUSW>(block.data());
+  EXPECT_FALSE(EnumDependentServicesW(lister, SERVICE_ACTIVE, records, needed - 1, &needed, &count));
+  EXPECT_EQ(234u, GetLastError());
+  ASSERT_TRUE(EnumDependentServicesW(lister, SERVICE_ACTIVE, records, needed, &needed, &count));
+  ASSERT_EQ(1u, count);
+  EXPECT_EQ("Fax", Narrow(records[0].lpServiceName));
+  EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), records[0].ServiceStatus.dwCurrentState);
+  EXPECT_TRUE(EnumDependentServicesW(lister, SERVICE_INACTIVE, records, 256, &needed, &count));
+  EXPECT_EQ("Stopped", Narrow(records[0].lpServiceName));
+  SC_HANDLE fax = OpenServiceW(manager, u"Fax", 0x34);
+  EXPECT_TRUE(ControlService(fax, SERVICE_CONTROL_STOP, &status));
+  Sleep(100);
+  EXPECT_TRUE(ControlService(service, SERVICE_CONTROL_STOP, &status));
+  Sleep(100);
+  // Starting the dependent starts the spooler first.
+  EXPECT_TRUE(StartServiceW(fax, 0, nullptr));
+  EXPECT_EQ(static_cast<DWORD>(SERVICE_START_PENDING), winsim::Spooler().state);
+  Sleep(100);
+  QueryServiceStatus(fax, &status);
+  EXPECT_EQ(static_cast<DWORD>(SERVICE_START_PENDING), status.dwCurrentState);  // after the spooler
+  Sleep(100);
+  QueryServiceStatus(fax, &status);
+  EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), status.dwCurrentState);
+  EXPECT_TRUE(winsim::SpoolerRunning());
+  CloseServiceHandle(fax);
+  CloseServiceHandle(lister);
   CloseServiceHandle(service);
   CloseServiceHandle(manager);
 }

@@ -88,8 +88,8 @@ winsim::OpenFile* FindOpen(HANDLE handle) {
 
 }  // namespace
 
-HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES, DWORD disposition, DWORD,
-                          HANDLE) {
+HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES, DWORD disposition,
+                          DWORD flags, HANDLE) {
   WINSIM_ENTER("CreateFileW", INVALID_HANDLE_VALUE);
   if (!name || !*name) {
     SetLastError(ERROR_PATH_NOT_FOUND);
@@ -121,6 +121,12 @@ HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_AT
       return INVALID_HANDLE_VALUE;
     }
     if (writing && (entry->attributes & FILE_ATTRIBUTE_READONLY)) {
+      SetLastError(ERROR_ACCESS_DENIED);
+      return INVALID_HANDLE_VALUE;
+    }
+    // Overwriting a hidden or system file asks for the same attributes in the flags, or fails.
+    const DWORD kept = entry->attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    if ((disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING) && (kept & ~flags)) {
       SetLastError(ERROR_ACCESS_DENIED);
       return INVALID_HANDLE_VALUE;
     }
@@ -233,6 +239,26 @@ DWORD WINAPI GetFileAttributesW(LPCWSTR name) {
     return INVALID_FILE_ATTRIBUTES;
   }
   return entry->attributes;
+}
+
+// Only the read-only, hidden, system, archive and normal bits can be set; a folder stays a folder,
+// and a file whose bits are all cleared is "normal". Other processes' handles don't prevent it.
+BOOL WINAPI SetFileAttributesW(LPCWSTR name, DWORD attributes) {
+  WINSIM_ENTER("SetFileAttributesW", FALSE);
+  if (!name || !*name) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return FALSE;
+  }
+  FileEntry* entry = winsim::FindFile(name);
+  if (!entry) {
+    SetLastError(MissingPathError(winsim::PathKey(name)));
+    return FALSE;
+  }
+  const DWORD settable = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
+  DWORD result = attributes & settable;
+  if (entry->isDirectory) result |= FILE_ATTRIBUTE_DIRECTORY;
+  entry->attributes = result ? result : FILE_ATTRIBUTE_NORMAL;
+  return TRUE;
 }
 
 // With MOVEFILE_DELAY_UNTIL_REBOOT, Windows appends "\??\<existing>" and the target ("" to delete)

@@ -35,6 +35,7 @@ const SystemText kSystemTexts[] = {
     {193, "%1 is not a valid Win32 application.\r\n"},
     {234, "More data is available.\r\n"},
     {259, "No more data is available.\r\n"},
+    {1051, "A stop control has been sent to a service that other running services are dependent on.\r\n"},
     {1053, "The service did not respond to the start or control request in a timely fashion.\r\n"},
     {1056, "An instance of the service is already running.\r\n"},
     {1058, "The service cannot be started, either because it is disabled or because it has no enabled devices "
@@ -42,6 +43,7 @@ const SystemText kSystemTexts[] = {
     {1060, "The specified service does not exist as an installed service.\r\n"},
     {1061, "The service cannot accept control messages at this time.\r\n"},
     {1062, "The service has not been started.\r\n"},
+    {1067, "The process terminated unexpectedly.\r\n"},
     {1215, "The format of the specified share name is invalid.\r\n"},
     {1400, "Invalid window handle.\r\n"},
     {1722, "The RPC server is unavailable.\r\n"},
@@ -313,6 +315,7 @@ int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int text
 }
 
 void WINAPI Sleep(DWORD milliseconds) {
+  if (M().cut) return;  // a killed process sleeps no more: time stands still
   M().calls["Sleep"]++;
   M().clock.slept += milliseconds;
   winsim::Advance(milliseconds);

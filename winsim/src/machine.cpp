@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <set>
 
 namespace winsim {
@@ -59,6 +60,16 @@ int CallCount(const std::string& function) {
   return it == M().calls.end() ? 0 : it->second;
 }
 
+void CutRunAt(int64_t n) {
+  M().cutAtCall = M().failableCalls + n;
+  M().cut = false;
+}
+
+void EndCut() {
+  M().cutAtCall = 0;
+  M().cut = false;
+}
+
 void Advance(uint64_t milliseconds) {
   Clock& clock = M().clock;
   const uint64_t until = clock.now + milliseconds;
@@ -102,10 +113,25 @@ void RecordSite(const char* function, const void* caller) {
   if (!caller || !dladdr(caller, &info) || !info.dli_fbase) return;
   Sites().sites.emplace(function, reinterpret_cast<uintptr_t>(caller) - reinterpret_cast<uintptr_t>(info.dli_fbase));
 }
+
+// What the system does for a process that has ended: its handles are closed. These still act
+// after a cut, so that a killed run leaves no handle of the dead process behind.
+bool ReleasesForTheDeadProcess(const char* function) {
+  static const char* const kReleases[] = {"ClosePrinter", "RegCloseKey", "CloseHandle", "CloseServiceHandle"};
+  for (const char* name : kReleases)
+    if (std::strcmp(name, function) == 0) return true;
+  return false;
+}
 }  // namespace
 
 bool Enter(const char* function, const void* caller) {
   Machine& m = M();
+  if (++m.failableCalls >= m.cutAtCall && m.cutAtCall > 0) m.cut = true;
+  if (m.cut) {
+    if (ReleasesForTheDeadProcess(function)) return false;
+    m.lastError = ERROR_PROCESS_ABORTED;  // nobody reads it: the process is gone
+    return true;
+  }
   const int call = ++m.calls[function];
   if (m.tracing) m.trace.push_back(function);
   for (Fault& fault : m.faults) {

@@ -83,6 +83,26 @@ void LockFile(const std::u16string& path, uint64_t until) {
   if (FileEntry* entry = FindFile(path)) entry->lockedUntil = until;
 }
 
+namespace {
+// The NT path "\??\X:\..." as the Win32 path "X:\..."; empty for anything else: Session Manager
+// runs before the network and works on NT paths only, so "\??\UNC\..." and bare Win32 paths fail.
+std::u16string BootPath(const std::u16string& entry) {
+  if (entry.size() < 7 || entry.compare(0, 4, u"\\??\\") != 0) return std::u16string();
+  const char16_t drive = Upper(entry[4]);
+  if (drive < u'A' || drive > u'Z' || entry[5] != u':' || entry[6] != u'\\') return std::u16string();
+  return entry.substr(4);
+}
+
+bool HasChildren(const std::u16string& key) {
+  const std::u16string prefix = key + u"\\";
+  auto it = M().files.entries.lower_bound(prefix);
+  return it != M().files.entries.end() && it->first.compare(0, prefix.size(), prefix) == 0;
+}
+}  // namespace
+
+// Session Manager at boot: the value's pairs in order until an empty source; an empty target
+// deletes the source (a folder only when empty), a target renames it, replacing an existing file
+// only when the target starts with "!". A pair that can't be carried out is skipped.
 void Reboot() {
   const RegValue* value = GetRegValue(HKEY_LOCAL_MACHINE, kSessionManagerKey, kPendingRenamesValue);
   if (value) {
@@ -97,19 +117,27 @@ void Reboot() {
         current.clear();
       }
     }
-    auto strip = [](std::u16string p) { return p.rfind(u"\\??\\", 0) == 0 ? p.substr(4) : p; };
     for (size_t i = 0; i + 1 < strings.size(); i += 2) {
       if (strings[i].empty()) break;
-      const std::u16string source = strip(strings[i]);
+      const std::u16string source = BootPath(strings[i]);
+      FileEntry* entry = source.empty() ? nullptr : FindFile(source);
+      if (!entry) continue;
       if (strings[i + 1].empty()) {
-        RemoveFile(source);
-      } else if (FileEntry* entry = FindFile(source)) {
-        FileEntry moved = *entry;
-        const std::u16string target = strip(strings[i + 1][0] == u'!' ? strings[i + 1].substr(1) : strings[i + 1]);
-        moved.path = target;
-        RemoveFile(source);
-        M().files.entries[PathKey(target)] = moved;
+        if (!(entry->isDirectory && HasChildren(PathKey(source)))) RemoveFile(source);
+        continue;
       }
+      const bool replace = strings[i + 1][0] == u'!';
+      const std::u16string target = BootPath(replace ? strings[i + 1].substr(1) : strings[i + 1]);
+      if (target.empty()) continue;
+      const FileEntry* existing = FindFile(target);
+      if (existing && (!replace || existing->isDirectory)) continue;
+      const size_t slash = target.find_last_of(u'\\');
+      const FileEntry* parent = FindFile(target.substr(0, slash));
+      if (slash > 2 && (!parent || !parent->isDirectory)) continue;
+      FileEntry moved = *entry;
+      moved.path = target;
+      RemoveFile(source);
+      M().files.entries[PathKey(target)] = moved;
     }
     DeleteRegValue(HKEY_LOCAL_MACHINE, kSessionManagerKey, kPendingRenamesValue);
   }
@@ -214,6 +242,35 @@ void UpdateService(Service& service) {
     service.state = SERVICE_STOPPED;
   // The spooler loads its monitors and drivers when it starts and releases them when it stops.
   if (UpperCopy(service.name) == u"SPOOLER") SyncSpoolerModules();
+}
+
+Service& PutService(const std::u16string& name, const std::vector<std::u16string>& dependsOn) {
+  Service& service = M().services.services[UpperCopy(name)];
+  service = Service{};
+  service.name = name;
+  service.dependsOn = dependsOn;
+  return service;
+}
+
+namespace {
+void CollectDependents(const std::u16string& key, std::vector<Service*>& out) {
+  for (auto& item : M().services.services) {
+    Service& candidate = item.second;
+    bool depends = false;
+    for (const std::u16string& needed : candidate.dependsOn) depends = depends || UpperCopy(needed) == key;
+    if (!depends) continue;
+    CollectDependents(item.first, out);  // those that need the dependent start after it
+    bool listed = false;
+    for (Service* s : out) listed = listed || s == &candidate;
+    if (!listed) out.push_back(&candidate);
+  }
+}
+}  // namespace
+
+std::vector<Service*> DependentServices(const std::u16string& name) {
+  std::vector<Service*> out;
+  CollectDependents(UpperCopy(name), out);
+  return out;
 }
 
 bool SpoolerRunning() {

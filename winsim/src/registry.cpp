@@ -3,6 +3,7 @@
 // a terminator comes back without one.
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "winsim/machine.h"
 
@@ -146,5 +147,59 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY root, LPCSTR subKey, DWORD, LPSTR, DWORD, RE
   M().registry.nextHandle += 4;
   M().registry.handles[handle] = winsim::RegHandle{name, access};
   *result = reinterpret_cast<HKEY>(handle);
+  return ERROR_SUCCESS;
+}
+
+// Values in the order of their upper-cased names. The name's capacity and result are counted in
+// characters (the result without its terminator); a name or data buffer too small gives
+// ERROR_MORE_DATA, an index past the last value ERROR_NO_MORE_ITEMS.
+LSTATUS WINAPI RegEnumValueW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameChars, LPDWORD, LPDWORD type,
+                             LPBYTE data, LPDWORD dataBytes) {
+  WINSIM_ENTER_STATUS("RegEnumValueW");
+  const winsim::RegHandle* open = FindKey(key);
+  if (!open) return ERROR_INVALID_HANDLE;
+  if (!(open->access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
+  if (!name || !nameChars) return ERROR_INVALID_PARAMETER;
+  winsim::RegKey* record = KeyRecord(open->key);
+  if (!record || index >= record->values.size()) return ERROR_NO_MORE_ITEMS;
+  auto it = record->values.begin();
+  std::advance(it, index);
+  const winsim::RegValue& value = it->second;
+  if (*nameChars < value.name.size() + 1) return ERROR_MORE_DATA;
+  const DWORD bytes = static_cast<DWORD>(value.data.size());
+  if (data && (!dataBytes || *dataBytes < bytes)) {
+    if (dataBytes) *dataBytes = bytes;
+    return ERROR_MORE_DATA;
+  }
+  std::memcpy(name, value.name.c_str(), (value.name.size() + 1) * sizeof(WCHAR));
+  *nameChars = static_cast<DWORD>(value.name.size());
+  if (type) *type = value.type;
+  if (data && bytes) std::memcpy(data, value.data.data(), bytes);
+  if (dataBytes) *dataBytes = bytes;
+  return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegDeleteValueW(HKEY key, LPCWSTR name) {
+  WINSIM_ENTER_STATUS("RegDeleteValueW");
+  const winsim::RegHandle* open = FindKey(key);
+  if (!open) return ERROR_INVALID_HANDLE;
+  if (!(open->access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
+  winsim::RegKey* record = KeyRecord(open->key);
+  if (!record || record->values.erase(Upper(name ? name : u"")) == 0) return ERROR_FILE_NOT_FOUND;
+  return ERROR_SUCCESS;
+}
+
+// Deletes a key with its values; a key that has subkeys is refused (5), as on Windows.
+LSTATUS WINAPI RegDeleteKeyA(HKEY root, LPCSTR subKey) {
+  WINSIM_ENTER_STATUS("RegDeleteKeyA");
+  if (!subKey || !*subKey) return ERROR_INVALID_PARAMETER;
+  if (root != HKEY_LOCAL_MACHINE && root != HKEY_CURRENT_USER) return ERROR_INVALID_HANDLE;
+  const std::u16string name = winsim::RegKeyName(root, subKey);
+  auto& keys = M().registry.keys;
+  auto it = keys.find(name);
+  if (it == keys.end()) return ERROR_FILE_NOT_FOUND;
+  auto next = std::next(it);
+  if (next != keys.end() && next->first.compare(0, name.size() + 1, name + u"\\") == 0) return ERROR_ACCESS_DENIED;
+  keys.erase(it);
   return ERROR_SUCCESS;
 }

@@ -1,5 +1,8 @@
-// advapi32 Service Control Manager: the "spooler" service with its states, the access each call
-// needs, and start and stop transitions that take virtual time.
+// advapi32 Service Control Manager: the "spooler" service and the services that depend on it,
+// with their states, the access each call needs, and start and stop transitions that take
+// virtual time.
+#include <cstring>
+
 #include "winsim/machine.h"
 
 using winsim::M;
@@ -42,6 +45,11 @@ void FillStatus(const Service& service, LPSERVICE_STATUS status) {
   status->dwCurrentState = service.state;
   status->dwControlsAccepted = service.state == SERVICE_RUNNING ? 1 : 0;
 }
+
+bool Active(Service& service) {
+  winsim::UpdateService(service);
+  return service.state != SERVICE_STOPPED;
+}
 }  // namespace
 
 SC_HANDLE WINAPI OpenSCManagerW(LPCWSTR, LPCWSTR, DWORD access) {
@@ -72,6 +80,25 @@ BOOL WINAPI QueryServiceStatus(SC_HANDLE handle, LPSERVICE_STATUS status) {
   return TRUE;
 }
 
+namespace {
+// The Service Control Manager starts the services a service depends on first; the service
+// itself runs only after them.
+void Start(Service& service) {
+  uint64_t after = M().clock.now;
+  for (const std::u16string& name : service.dependsOn) {
+    auto it = M().services.services.find(Upper(name));
+    if (it == M().services.services.end()) continue;
+    Service& needed = it->second;
+    winsim::UpdateService(needed);
+    if (needed.state == SERVICE_STOPPED) Start(needed);
+    if (needed.state == SERVICE_START_PENDING && needed.transitionAt > after) after = needed.transitionAt;
+  }
+  service.state = SERVICE_START_PENDING;
+  service.transitionAt = after + service.startMs;
+  service.starts++;
+}
+}  // namespace
+
 BOOL WINAPI StartServiceW(SC_HANDLE handle, DWORD, LPCWSTR*) {
   WINSIM_ENTER("StartServiceW", FALSE);
   Service* service = FindService(handle, SERVICE_START);
@@ -80,9 +107,7 @@ BOOL WINAPI StartServiceW(SC_HANDLE handle, DWORD, LPCWSTR*) {
     SetLastError(ERROR_SERVICE_ALREADY_RUNNING);
     return FALSE;
   }
-  service->state = SERVICE_START_PENDING;
-  service->transitionAt = M().clock.now + service->startMs;
-  service->starts++;
+  Start(*service);
   return TRUE;
 }
 
@@ -102,10 +127,64 @@ BOOL WINAPI ControlService(SC_HANDLE handle, DWORD control, LPSERVICE_STATUS sta
     SetLastError(ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
     return FALSE;
   }
+  // A service that others need is not stopped while one of them is active.
+  for (Service* dependent : winsim::DependentServices(service->name)) {
+    if (Active(*dependent)) {
+      SetLastError(ERROR_DEPENDENT_SERVICES_RUNNING);
+      return FALSE;
+    }
+  }
   service->state = SERVICE_STOP_PENDING;
   service->transitionAt = M().clock.now + service->stopMs;
   service->stops++;
   FillStatus(*service, status);
+  return TRUE;
+}
+
+// ENUM_SERVICE_STATUSW records first, then their names, in one block; a block that is too small
+// (or none, the size query) fails with ERROR_MORE_DATA and the size needed.
+BOOL WINAPI EnumDependentServicesW(SC_HANDLE handle, DWORD serviceState, LPENUM_SERVICE_STATUSW services, DWORD size,
+                                   LPDWORD needed, LPDWORD returned) {
+  WINSIM_ENTER("EnumDependentServicesW", FALSE);
+  Service* service = FindService(handle, SERVICE_ENUMERATE_DEPENDENTS);
+  if (!service) return FALSE;
+  if (!needed || !returned) {
+    SetLastError(RPC_X_NULL_REF_POINTER);
+    return FALSE;
+  }
+  *returned = 0;
+  if (serviceState == 0 || (serviceState & ~DWORD{SERVICE_STATE_ALL})) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  std::vector<Service*> listed;
+  for (Service* dependent : winsim::DependentServices(service->name)) {
+    const bool active = Active(*dependent);
+    if ((active && (serviceState & SERVICE_ACTIVE)) || (!active && (serviceState & SERVICE_INACTIVE)))
+      listed.push_back(dependent);
+  }
+  DWORD bytes = static_cast<DWORD>(listed.size() * sizeof(ENUM_SERVICE_STATUSW));
+  for (Service* dependent : listed) bytes += static_cast<DWORD>(2 * (dependent->name.size() + 1) * sizeof(WCHAR));
+  if (!services || size < bytes) {
+    *needed = bytes;
+    SetLastError(ERROR_MORE_DATA);
+    return FALSE;
+  }
+  LPBYTE block = reinterpret_cast<LPBYTE>(services);
+  size_t text = listed.size() * sizeof(ENUM_SERVICE_STATUSW);
+  auto put = [&](const std::u16string& value) {
+    LPWSTR at = reinterpret_cast<LPWSTR>(block + text);
+    std::memcpy(at, value.c_str(), (value.size() + 1) * sizeof(WCHAR));
+    text += (value.size() + 1) * sizeof(WCHAR);
+    return at;
+  };
+  for (size_t i = 0; i < listed.size(); ++i) {
+    services[i].lpServiceName = put(listed[i]->name);
+    services[i].lpDisplayName = put(listed[i]->name);
+    FillStatus(*listed[i], &services[i].ServiceStatus);
+  }
+  *needed = bytes;
+  *returned = static_cast<DWORD>(listed.size());
   return TRUE;
 }
 

@@ -48,7 +48,15 @@ PrinterHandle* UsableHandle(HANDLE handle) {
 }
 
 PrinterEntry* HandlePrinter(PrinterHandle* handle) {
-  PrinterEntry* printer = FindPrinter(handle->printer);
+  PrinterEntry* printer = nullptr;
+  if (handle->server.empty()) {
+    printer = FindPrinter(handle->printer);
+  } else {
+    for (PrintServer& machine : M().spooler.servers)
+      if (SameName(machine.name, handle->server))
+        for (PrinterEntry& queue : machine.printers)
+          if (SameName(queue.name, handle->printer)) printer = &queue;
+  }
   if (!printer) SetLastError(ERROR_INVALID_HANDLE);
   return printer;
 }
@@ -103,8 +111,15 @@ void SyncSpoolerModules() {
       want(driver.helpFile);
     }
   } else {
-    // The RPC connection of every open printer handle died with the service.
+    // The RPC connection of every open printer handle died with the service, those of other
+    // processes too; the job being printed is abandoned, so printers pending deletion go.
     for (auto& item : spooler.handles) item.second.stale = true;
+    for (PrinterEntry& printer : spooler.printers) {
+      printer.otherHandles = 0;
+      printer.jobPrinting = false;
+    }
+    for (auto it = spooler.printers.begin(); it != spooler.printers.end();)
+      it = it->pendingDeletion ? spooler.printers.erase(it) : std::next(it);
   }
   for (const std::u16string& key : spooler.loadedModules)
     if (!wanted.count(key))

@@ -84,10 +84,13 @@ BOOL WINAPI DeleteMonitorW(LPWSTR, LPWSTR environment, LPWSTR monitorName) {
   SpoolerState& spooler = M().spooler;
   MonitorEntry* monitor = monitorName ? FindMonitor(monitorName) : nullptr;
   if (!monitor) return Fail(ERROR_UNKNOWN_PRINT_MONITOR);
-  for (const PrinterEntry& printer : spooler.printers)
+  // A connection prints through its server's port, not through one of this machine.
+  for (const PrinterEntry& printer : spooler.printers) {
+    if (printer.connection) continue;
     for (const std::u16string& port : SplitPorts(printer.portName))
       for (const std::u16string& own : monitor->ports)
         if (SameName(port, own)) return Fail(ERROR_PRINT_MONITOR_IN_USE);
+  }
   for (auto it = spooler.monitors.begin(); it != spooler.monitors.end(); ++it)
     if (&*it == monitor) {
       spooler.monitors.erase(it);

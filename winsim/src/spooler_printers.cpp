@@ -12,11 +12,19 @@
 //   pParameters): Wine leaves the stored value as it was; Windows writes the whole record, so the
 //   value is cleared (only a null pDevMode or pSecurityDescriptor means "unchanged").
 //
-// Not modelled: printer servers (a null or remote name in OpenPrinterW gives 1801), DEVMODEs and
-// security descriptors (reported as null; PrinterEntry::grantedAccess stands for what a printer's
-// security grants), print jobs beyond their count. DeletePrinter removes a printer without jobs at
-// once and every other handle on it goes stale; one with jobs stays, pending deletion, until a
-// purge through another handle empties its queue.
+// Print servers: a name "\\server\queue" opens a queue of another machine (PrintServer), with
+// the rights this user has there; every call on such a handle acts on that machine's queue. A
+// connection is this machine's record of such a queue: AddPrinterConnectionW and
+// DeletePrinterConnectionW make and remove it here only, and while it exists it keeps the local
+// driver of its name in use.
+//
+// Pending deletion: DeletePrinter on a printer that other processes hold open or whose job is
+// being printed only marks it; its name stays taken and no new handle is given on it until the
+// spooler stops. Any other deletion removes the printer at once and its other handles go stale.
+//
+// Not modelled: DEVMODEs and security descriptors (reported as null; PrinterEntry::grantedAccess
+// stands for what a printer's security grants), print jobs beyond their count and the printing
+// one. Queued jobs keep a deleted printer pending too, until a purge empties its queue.
 #include "spooler_internal.h"
 
 using namespace winsim;
@@ -119,16 +127,31 @@ HANDLE NewHandle(const std::u16string& printer, ACCESS_MASK access) {
   return reinterpret_cast<HANDLE>(value);
 }
 
-// The printer goes: every handle on it goes stale, and it is no longer the default.
-void RemovePrinter(PrinterEntry* entry) {
+// "\\server\queue": the server part ("\\server") and the queue; false for any other form.
+bool SplitConnectionName(const std::u16string& name, std::u16string* server, std::u16string* queue) {
+  if (name.size() < 5 || name.compare(0, 2, u"\\\\") != 0) return false;
+  const size_t slash = name.find(u'\\', 2);
+  if (slash == std::u16string::npos || slash == 2 || slash + 1 >= name.size()) return false;
+  if (name.find(u'\\', slash + 1) != std::u16string::npos) return false;
+  *server = name.substr(0, slash);
+  *queue = name.substr(slash + 1);
+  return true;
+}
+
+// Removes a printer of this machine or of a print server, and makes every other handle on it
+// stale.
+void RemovePrinter(PrinterEntry* entry, const std::u16string& server) {
   SpoolerState& spooler = M().spooler;
-  const std::u16string name = entry->name;
   for (auto& item : spooler.handles)
-    if (SameName(item.second.printer, name)) item.second.stale = true;
-  if (SameName(spooler.defaultPrinter, name)) spooler.defaultPrinter.clear();
-  for (auto it = spooler.printers.begin(); it != spooler.printers.end(); ++it)
+    if (SameName(item.second.printer, entry->name) && SameName(item.second.server, server)) item.second.stale = true;
+  std::vector<PrinterEntry>* list = &spooler.printers;
+  if (!server.empty())
+    for (PrintServer& machine : spooler.servers)
+      if (SameName(machine.name, server)) list = &machine.printers;
+  if (server.empty() && SameName(spooler.defaultPrinter, entry->name)) spooler.defaultPrinter.clear();
+  for (auto it = list->begin(); it != list->end(); ++it)
     if (&*it == entry) {
-      spooler.printers.erase(it);
+      list->erase(it);
       break;
     }
 }
@@ -171,10 +194,25 @@ BOOL WINAPI OpenPrinterW(LPWSTR printerName, LPHANDLE printer, LPPRINTER_DEFAULT
   if (printer) *printer = nullptr;
   if (!SpoolerAvailable()) return FALSE;
   if (!printer) return Fail(ERROR_INVALID_PARAMETER);
-  PrinterEntry* entry = printerName ? FindPrinter(printerName) : nullptr;
-  if (!entry) return Fail(ERROR_INVALID_PRINTER_NAME);
-  if (defaults && defaults->pDatatype && !DatatypeKnown(defaults->pDatatype)) return Fail(ERROR_INVALID_DATATYPE);
   const ACCESS_MASK access = (defaults && defaults->DesiredAccess) ? defaults->DesiredAccess : PRINTER_ACCESS_USE;
+  std::u16string server, queue;
+  if (printerName && SplitConnectionName(printerName, &server, &queue)) {
+    // A queue of another machine, whether or not this one has a connection to it: the server
+    // decides what this user may do with it.
+    PrinterEntry* remote = FindServerQueue(printerName);
+    if (!remote) return Fail(ERROR_INVALID_PRINTER_NAME);
+    if (defaults && defaults->pDatatype && !DatatypeKnown(defaults->pDatatype)) return Fail(ERROR_INVALID_DATATYPE);
+    bool administrator = false;
+    for (const PrintServer& machine : M().spooler.servers)
+      if (SameName(machine.name, server)) administrator = machine.administrator;
+    if ((access & (PRINTER_ACCESS_ADMINISTER | DELETE)) && !administrator) return Fail(ERROR_ACCESS_DENIED);
+    *printer = NewHandle(remote->name, access);
+    M().spooler.handles[reinterpret_cast<uintptr_t>(*printer)].server = server;
+    return TRUE;
+  }
+  PrinterEntry* entry = printerName ? FindPrinter(printerName) : nullptr;
+  if (!entry || entry->pendingDeletion) return Fail(ERROR_INVALID_PRINTER_NAME);
+  if (defaults && defaults->pDatatype && !DatatypeKnown(defaults->pDatatype)) return Fail(ERROR_INVALID_DATATYPE);
   if (access & ~entry->grantedAccess) return Fail(ERROR_ACCESS_DENIED);
   *printer = NewHandle(entry->name, access);
   M().spooler.opened.push_back(M().spooler.handles[reinterpret_cast<uintptr_t>(*printer)]);
@@ -192,10 +230,16 @@ BOOL WINAPI ClosePrinter(HANDLE printer) {
 BOOL WINAPI GetPrinterW(HANDLE printer, DWORD level, LPBYTE info, DWORD size, LPDWORD needed) {
   WINSIM_ENTER("GetPrinterW", FALSE);
   if (!SpoolerAvailable()) return FALSE;
-  PrinterEntry* entry = PrinterOf(printer);
+  PrinterHandle* handle = nullptr;
+  PrinterEntry* entry = PrinterOf(printer, &handle);
   if (!entry) return FALSE;
   if (!BufferArgumentsValid(info, size, needed, false, nullptr)) return FALSE;
-  return PackPrinters({entry}, level, info, size, needed, nullptr);
+  if (handle->server.empty()) return PackPrinters({entry}, level, info, size, needed, nullptr);
+  // A queue of another machine is described under its full name, with its server.
+  PrinterEntry remote = *entry;
+  remote.name = handle->server + u"\\" + entry->name;
+  remote.connection = true;
+  return PackPrinters({&remote}, level, info, size, needed, nullptr);
 }
 
 // Level 2 (command 0) writes the whole record: name (a new one renames the printer), share name,
@@ -217,7 +261,7 @@ BOOL WINAPI SetPrinterW(HANDLE printer, DWORD level, LPBYTE info, DWORD command)
     if (command == PRINTER_CONTROL_PURGE) {
       entry->jobs = 0;
       entry->purges++;
-      if (entry->status & PRINTER_STATUS_PENDING_DELETION) RemovePrinter(entry);
+      if (entry->pendingDeletion && entry->otherHandles == 0 && !entry->jobPrinting) RemovePrinter(entry, handle->server);
     } else if (command == PRINTER_CONTROL_PAUSE) {
       entry->status |= PRINTER_STATUS_PAUSED;
     } else {
@@ -232,6 +276,22 @@ BOOL WINAPI SetPrinterW(HANDLE printer, DWORD level, LPBYTE info, DWORD command)
 
   PRINTER_INFO_2W record;
   std::memcpy(&record, info, sizeof(record));
+  const bool remote = !handle->server.empty();
+  if (remote) {
+    // A queue of another machine: its server checks the record against its own drivers and
+    // ports, which this model does not keep; the queue is neither renamed nor made local.
+    const std::u16string fullName = handle->server + u"\\" + entry->name;
+    if (!record.pPrinterName || (!SameName(record.pPrinterName, entry->name) && !SameName(record.pPrinterName, fullName)))
+      return Fail(ERROR_INVALID_PRINTER_NAME);
+    if (!record.pDriverName || !record.pPortName) return Fail(ERROR_INVALID_PARAMETER);
+    entry->shareName = OptionalText(record.pShareName);
+    entry->portName = record.pPortName;
+    entry->driverName = record.pDriverName;
+    entry->comment = OptionalText(record.pComment);
+    entry->location = OptionalText(record.pLocation);
+    entry->attributes = record.Attributes & ~static_cast<DWORD>(PRINTER_ATTRIBUTE_DEFAULT | PRINTER_ATTRIBUTE_NETWORK);
+    return TRUE;
+  }
   // A connection keeps its "\\server\share" name; only a new name must be a valid one.
   if (!record.pPrinterName ||
       (!SameName(record.pPrinterName, entry->name) && !ValidPrinterName(record.pPrinterName)))
@@ -337,10 +397,36 @@ BOOL WINAPI DeletePrinter(HANDLE printer) {
   if (!entry) return FALSE;
   if (!(handle->access & DELETE)) return Fail(ERROR_ACCESS_DENIED);
   handle->deleted = true;
-  if (entry->jobs > 0)
-    entry->status |= PRINTER_STATUS_PENDING_DELETION;  // it goes with its last job
-  else
-    RemovePrinter(entry);
+  if (handle->server.empty() && (entry->otherHandles > 0 || entry->jobPrinting || entry->jobs > 0)) {
+    entry->pendingDeletion = true;
+    entry->status |= PRINTER_STATUS_PENDING_DELETION;
+    return TRUE;
+  }
+  RemovePrinter(entry, handle->server);
+  return TRUE;
+}
+
+// The connection "\\server\queue" on this machine. The queue must exist on a reachable server,
+// and the driver it names must be installed here (this model does not download drivers: the
+// user may not install them from a server). A connection that exists already is kept.
+BOOL WINAPI AddPrinterConnectionW(LPWSTR name) {
+  WINSIM_ENTER("AddPrinterConnectionW", FALSE);
+  if (!SpoolerAvailable()) return FALSE;
+  const PrinterEntry* queue = name ? FindServerQueue(name) : nullptr;
+  if (!queue) return Fail(ERROR_INVALID_PRINTER_NAME);
+  if (const PrinterEntry* existing = FindPrinter(name)) return existing->connection ? TRUE : Fail(ERROR_PRINTER_ALREADY_EXISTS);
+  if (!FindDriver(queue->driverName, kLocalEnvironment)) return Fail(ERROR_UNKNOWN_PRINTER_DRIVER);
+  PutConnection(name);
+  return TRUE;
+}
+
+// Removes the connection from this machine only; the server's queue stays as it is.
+BOOL WINAPI DeletePrinterConnectionW(LPWSTR name) {
+  WINSIM_ENTER("DeletePrinterConnectionW", FALSE);
+  if (!SpoolerAvailable()) return FALSE;
+  PrinterEntry* entry = name ? FindPrinter(name) : nullptr;
+  if (!entry || !entry->connection) return Fail(ERROR_INVALID_PRINTER_NAME);
+  RemovePrinter(entry, u"");
   return TRUE;
 }
 
@@ -377,3 +463,65 @@ BOOL WINAPI SetDefaultPrinterW(LPCWSTR printer) {
   spooler.defaultPrinter = entry->name;
   return TRUE;
 }
+
+namespace winsim {
+
+PrintServer& PutPrintServer(const std::u16string& name, bool administrator) {
+  for (PrintServer& machine : M().spooler.servers)
+    if (SameName(machine.name, name)) {
+      machine.administrator = administrator;
+      return machine;
+    }
+  PrintServer machine;
+  machine.name = name;
+  machine.administrator = administrator;
+  M().spooler.servers.push_back(machine);
+  return M().spooler.servers.back();
+}
+
+PrinterEntry& PutServerQueue(const std::u16string& server, const std::u16string& share, const std::u16string& driver,
+                             const std::u16string& port) {
+  PrintServer* machine = nullptr;
+  for (PrintServer& known : M().spooler.servers)
+    if (SameName(known.name, server)) machine = &known;
+  if (!machine) machine = &PutPrintServer(server);
+  PrinterEntry queue;
+  queue.name = share;
+  queue.shareName = share;
+  queue.driverName = driver;
+  queue.portName = port;
+  queue.attributes = PRINTER_ATTRIBUTE_LOCAL | PRINTER_ATTRIBUTE_SHARED;
+  machine->printers.push_back(queue);
+  return machine->printers.back();
+}
+
+PrinterEntry* FindServerQueue(const std::u16string& connectionName) {
+  std::u16string server, queue;
+  if (!SplitConnectionName(connectionName, &server, &queue)) return nullptr;
+  for (PrintServer& machine : M().spooler.servers) {
+    if (!SameName(machine.name, server)) continue;
+    for (PrinterEntry& printer : machine.printers)
+      if (SameName(printer.shareName.value_or(u""), queue) || SameName(printer.name, queue)) return &printer;
+  }
+  return nullptr;
+}
+
+PrinterEntry& PutConnection(const std::u16string& connectionName) {
+  const PrinterEntry* queue = FindServerQueue(connectionName);
+  PrinterEntry connection;
+  connection.name = connectionName;
+  connection.connection = true;
+  connection.attributes = PRINTER_ATTRIBUTE_NETWORK;
+  if (queue) {
+    connection.driverName = queue->driverName;
+    connection.portName = queue->portName;
+    connection.shareName = queue->shareName;
+    connection.comment = queue->comment;
+    connection.location = queue->location;
+    connection.attributes |= queue->attributes & PRINTER_ATTRIBUTE_SHARED;
+  }
+  M().spooler.printers.push_back(connection);
+  return M().spooler.printers.back();
+}
+
+}  // namespace winsim

@@ -70,6 +70,7 @@ void Drivers() {
                 block += "\n  dependent " + Utf8(file);
             blocks.push_back(block);
         }
+        if (blocks.empty()) Line("drivers " + Utf8(environment) + " (none)");
         Sorted(blocks);
     }
 }
@@ -121,6 +122,7 @@ void Printers() {
         }
         blocks.push_back(block);
     }
+    if (blocks.empty()) Line("printers (none)");
     Sorted(blocks);
 }
 

@@ -1,16 +1,19 @@
 // Prepares a scenario's machine, as an earlier installation or the user would
 // have left it. Each command prints "ok" or "error <code>" and exits 0 or 1.
 //   addmonitor <dll>                       registers "MarbleleafServer:"
-//   adddriver <folder> <x64|x86>           "Marbleleaf Server" from a layout's app folder
+//   adddriver <folder> <x64|x86> [name]    "Marbleleaf Server" (or name) from a layout's app folder
 //   addprinter <name> [--driver D] [--port P] [--comment C] [--location L]
 //              [--share S] [--subkey K] [--dsuser K] [--datatype T|-] [--default]
 //   setdefault <name>
+//   setkey <printer> <key>                 the printer's settings key ("SubKey" printer data)
+//   deldriver <environment>                DeletePrinterDriverW: the registration only
+//   deldriverex <environment> <flags> [name]  DeletePrinterDriverExW with these delete flags
+//   delprinter <name>
 //   pending <source> [target]              MoveFileEx at reboot; no target deletes
 //   hold <path>                            opens without FILE_SHARE_DELETE, stays alive
 //   load <dll>                             loads a module, stays alive
 //   print <printer> <text>                 sends a RAW job
 //   trayexit                               posts the exit message to the companion
-//   datatypeguard                          gives new printers the datatype RAW, stays alive
 #include "common.h"
 #include <map>
 
@@ -38,7 +41,7 @@ int CmdAddMonitor(const wchar_t* dll) {
     return Report(AddMonitorW(nullptr, 2, reinterpret_cast<BYTE*>(&info)));
 }
 
-int CmdAddDriver(const std::wstring& folder, const std::wstring& platform) {
+int CmdAddDriver(const std::wstring& folder, const std::wstring& platform, const wchar_t* name) {
     bool x64 = platform == L"x64";
     std::wstring suffix = x64 ? L"64.dll" : L"32.dll";
     std::wstring driver = folder + L"\\mlxdrv" + suffix;
@@ -46,7 +49,7 @@ int CmdAddDriver(const std::wstring& folder, const std::wstring& platform) {
     std::wstring help = folder + L"\\mlxhelp.chm";
     DRIVER_INFO_6W info = {};
     info.cVersion = 3;
-    info.pName = const_cast<WCHAR*>(L"Marbleleaf Server");
+    info.pName = const_cast<WCHAR*>(name);
     info.pEnvironment = const_cast<WCHAR*>(x64 ? L"Windows x64" : L"Windows NT x86");
     info.pDriverPath = &driver[0];
     info.pDataFile = &driver[0];
@@ -84,7 +87,7 @@ int CmdAddPrinter(int argc, wchar_t** argv) {
     info.pShareName = text(L"--share");
     info.pPrintProcessor = const_cast<WCHAR*>(L"WinPrint");
     // RAW unless told otherwise ("--datatype -" passes none, as the installer
-    // does); Wine's AddPrinterW fails without one (see WINE-NOTES.md).
+    // does; Debian's own Wine refuses that, see WINE-NOTES.md).
     std::wstring datatype = options.count(L"--datatype") ? options[L"--datatype"] : L"RAW";
     info.pDatatype = datatype == L"-" ? nullptr : &datatype[0];
     if (info.pShareName) info.Attributes |= PRINTER_ATTRIBUTE_SHARED;
@@ -105,6 +108,18 @@ int CmdAddPrinter(int argc, wchar_t** argv) {
         return Report(FALSE);
     }
     return Report(!makeDefault || SetDefaultPrinterW(name.c_str()));
+}
+
+int CmdSetKey(wchar_t* printerName, const wchar_t* key) {
+    HANDLE printer = nullptr;
+    PRINTER_DEFAULTSW access = {nullptr, nullptr, PRINTER_ALL_ACCESS};
+    if (!OpenPrinterW(printerName, &printer, &access)) return Report(FALSE);
+    std::string value = Utf8(key);
+    DWORD status = SetPrinterDataA(printer, const_cast<char*>("SubKey"), REG_SZ, reinterpret_cast<BYTE*>(&value[0]),
+                                   static_cast<DWORD>(value.size() + 1));
+    ClosePrinter(printer);
+    SetLastError(status);
+    return Report(status == ERROR_SUCCESS);
 }
 
 int CmdPending(const wchar_t* source, const wchar_t* target) {
@@ -160,50 +175,22 @@ int CmdTrayExit() {
     return Report(PostMessageW(window, WM_USER + 2, 0, 0));
 }
 
-// Wine's spooler cannot open a printer whose registry key lacks "Datatype",
-// and its AddPrinterW writes none when pDatatype is null (Windows takes the
-// print processor's default). Filling the value in as soon as the key appears
-// lets such a printer be created as on Windows; see WINE-NOTES.md.
-void RepairDatatypes(HKEY printers) {
-    WCHAR name[512];
-    for (DWORD index = 0;; ++index) {
-        DWORD length = 512;
-        if (RegEnumKeyExW(printers, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-        HKEY printer;
-        if (RegOpenKeyExW(printers, name, 0, KEY_READ | KEY_SET_VALUE, &printer) != ERROR_SUCCESS) continue;
-        if (RegQueryValueExW(printer, L"Datatype", nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
-            static const WCHAR raw[] = L"RAW";
-            RegSetValueExW(printer, L"Datatype", 0, REG_SZ, reinterpret_cast<const BYTE*>(raw), sizeof(raw));
-        }
-        RegCloseKey(printer);
-    }
-}
-
-int CmdDatatypeGuard() {
-    HKEY printers;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\Print\\Printers", 0, nullptr, 0,
-                        KEY_ALL_ACCESS, nullptr, &printers, nullptr) != ERROR_SUCCESS)
-        return Report(FALSE);
-    HANDLE changed = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    Line("guarding");
-    for (;;) {
-        RegNotifyChangeKeyValue(printers, TRUE, REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET, changed, TRUE);
-        RepairDatatypes(printers);
-        WaitForSingleObject(changed, 100);
-    }
-}
-
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
     std::wstring command = argc > 1 ? argv[1] : L"";
     if (command == L"addmonitor" && argc == 3) return CmdAddMonitor(argv[2]);
-    if (command == L"adddriver" && argc == 4) return CmdAddDriver(argv[2], argv[3]);
+    if (command == L"adddriver" && (argc == 4 || argc == 5))
+        return CmdAddDriver(argv[2], argv[3], argc == 5 ? argv[4] : L"Marbleleaf Server");
     if (command == L"addprinter" && argc >= 3) return CmdAddPrinter(argc, argv);
     if (command == L"setdefault" && argc == 3) return Report(SetDefaultPrinterW(argv[2]));
+    if (command == L"setkey" && argc == 4) return CmdSetKey(argv[2], argv[3]);
     if (command == L"pending" && (argc == 3 || argc == 4)) return CmdPending(argv[2], argc == 4 ? argv[3] : nullptr);
     if (command == L"deldriver" && argc == 3)  // the registration only: flags 0
         return Report(DeletePrinterDriverW(nullptr, argv[2], const_cast<WCHAR*>(L"Marbleleaf Server")));
+    if (command == L"deldriverex" && (argc == 4 || argc == 5))  // with delete flags, as the installer deletes
+        return Report(DeletePrinterDriverExW(nullptr, argv[2], const_cast<WCHAR*>(argc == 5 ? argv[4] : L"Marbleleaf Server"),
+                                             static_cast<DWORD>(wcstoul(argv[3], nullptr, 0)), 0));
     if (command == L"delprinter" && argc == 3) {
         HANDLE printer = nullptr;
         PRINTER_DEFAULTSW access = {nullptr, nullptr, PRINTER_ALL_ACCESS};
@@ -218,7 +205,6 @@ int wmain(int argc, wchar_t** argv) {
     if (command == L"load" && argc == 3) return CmdLoad(argv[2]);
     if (command == L"print" && argc == 4) return CmdPrint(argv[2], argv[3]);
     if (command == L"trayexit" && argc == 2) return CmdTrayExit();
-    if (command == L"datatypeguard" && argc == 2) return CmdDatatypeGuard();
     Line("usage: setup addmonitor|adddriver|addprinter|setdefault|pending|hold|load|print|trayexit ...");
     return 2;
 }

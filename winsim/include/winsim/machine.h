@@ -60,6 +60,12 @@ struct Machine {
   std::map<std::string, int> calls;  // how many times each Windows function was called
   std::vector<std::string> trace;    // every failable call in order, while `tracing` is set
   bool tracing = false;
+  // The process killed at its Nth failable call (CutRunAt): from that call on nothing it asks of
+  // Windows happens and time stands still; only what the system does for a dead process (its
+  // handles and memory given back) still takes place.
+  int64_t failableCalls = 0;  // failable calls so far, all functions together
+  int64_t cutAtCall = 0;      // 0: no cut
+  bool cut = false;
 
   RegistryState registry;
   FileSystemState files;
@@ -82,6 +88,10 @@ void FailCall(const std::string& function, DWORD error, int times = 1, int fromC
 // The same, counted from the next call on.
 void FailNext(const std::string& function, DWORD error, int times = 1, DWORD delayMs = 0);
 int CallCount(const std::string& function);
+// Ends the running process at its nth failable call from now (n >= 1), as if it were killed
+// there; EndCut starts the next process on the machine as it was left.
+void CutRunAt(int64_t n);
+void EndCut();
 
 // Time
 void Advance(uint64_t milliseconds);

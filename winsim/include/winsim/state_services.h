@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
 #include "winsim/types.h"
 
 namespace winsim {
@@ -16,6 +17,7 @@ struct Service {
   bool neverStops = false;         // stays in STOP_PENDING for ever
   uint64_t transitionAt = 0;       // when the pending state completes
   int starts = 0, stops = 0;       // how often it was started and stopped
+  std::vector<std::u16string> dependsOn;  // names of the services it needs running (Fax: "Spooler")
 };
 
 struct ServiceHandle {
@@ -36,5 +38,10 @@ Service& Spooler();
 bool SpoolerRunning();
 // Completes a pending transition whose time has come.
 void UpdateService(Service& service);
+// Adds a running service that depends on the named services (test side).
+Service& PutService(const std::u16string& name, const std::vector<std::u16string>& dependsOn);
+// The services that depend on `name`, directly or through others, in the reverse of their start
+// order (a service comes before the services it depends on), as EnumDependentServicesW lists them.
+std::vector<Service*> DependentServices(const std::u16string& name);
 
 }  // namespace winsim

@@ -55,10 +55,26 @@ struct PrinterEntry {
   int purges = 0;
   bool connection = false;  // a printer connection rather than a local printer
   ACCESS_MASK grantedAccess = PRINTER_ALL_ACCESS;  // what the printer's security grants this process
+  // Pending deletion: DeletePrinter on a printer that other processes hold open, or whose job is
+  // being printed (a purge does not stop a job the port is printing), only marks it. It goes
+  // when the spooler stops (its clients' handles die with it and the job is abandoned); until
+  // then its name is taken, it gives no new handle and it keeps its driver in use.
+  int otherHandles = 0;
+  bool jobPrinting = false;
+  bool pendingDeletion = false;
+};
+
+// Another machine on the network that shares printers: its own queues and the rights this
+// machine's user has there. A connection "\\server\queue" on this machine names one of them.
+struct PrintServer {
+  std::u16string name;                 // "\\HOST", with its two backslashes
+  std::vector<PrinterEntry> printers;  // found by share name or by name
+  bool administrator = false;          // this user may administer and delete its queues
 };
 
 struct PrinterHandle {
   std::u16string printer;  // name of the printer it was opened on
+  std::u16string server;   // set: a queue of that print server ("\\HOST"), not of this machine
   ACCESS_MASK access = 0;  // as asked for (OpenPrinterW) or given (AddPrinterW)
   bool deleted = false;    // DeletePrinter was called through this handle
   bool stale = false;      // its printer was deleted, or the spooler stopped, since it was opened
@@ -68,7 +84,8 @@ struct SpoolerState {
   std::vector<MonitorEntry> monitors;
   std::vector<EnvironmentEntry> environments;
   std::vector<DriverEntry> drivers;
-  std::vector<PrinterEntry> printers;  // in enumeration order
+  std::vector<PrinterEntry> printers;  // in enumeration order, connections included
+  std::vector<PrintServer> servers;    // the other machines this one can reach
   std::vector<std::u16string> builtinPorts = {u"LPT1:", u"COM1:", u"FILE:", u"PORTPROMPT:"};
   std::vector<std::u16string> printProcessors = {u"WinPrint"};
   std::u16string defaultPrinter;  // empty: none
@@ -97,6 +114,13 @@ EnvironmentEntry* FindEnvironment(const std::u16string& name);
 void SetPrinterDataString(PrinterEntry& printer, const std::string& key, const std::string& value,
                           const std::string& text, DWORD type = REG_SZ);
 bool PortExists(const std::u16string& port);
+// A print server reachable from this machine, and a queue it shares.
+PrintServer& PutPrintServer(const std::u16string& name, bool administrator = false);
+PrinterEntry& PutServerQueue(const std::u16string& server, const std::u16string& share, const std::u16string& driver,
+                             const std::u16string& port);
+PrinterEntry* FindServerQueue(const std::u16string& connectionName);
+// A connection on this machine to a queue of a print server, as AddPrinterConnectionW makes it.
+PrinterEntry& PutConnection(const std::u16string& connectionName);
 
 // The monitor of that name (existing or added later by AddMonitorW) enumerates these ports.
 void SetMonitorPorts(const std::u16string& monitor, const std::vector<std::u16string>& ports);

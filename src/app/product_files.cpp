@@ -1,0 +1,78 @@
+#include "app/product_files.h"
+
+#include "app/installer_state.h"
+#include "app/product.h"
+#include "driver/platform.h"
+#include "support/ascii_text.h"
+#include "tray/tray.h"
+
+namespace {
+// The names the product puts into each of its folders, in the order of ProductFiles::folders.
+const LPCWSTR kSystemFiles[] = {TEXT("mlxmon64.dll"), TEXT("mlxmon32.dll"), nullptr};
+const LPCWSTR kX64Files[] = {TEXT("mlxdrv64.dll"), TEXT("mlxui64.dll"), PRODUCT_HELP_FILE, nullptr};
+const LPCWSTR kX86Files[] = {TEXT("mlxdrv32.dll"), TEXT("mlxui32.dll"), PRODUCT_HELP_FILE, nullptr};
+const LPCWSTR* const kFolderFiles[kProductFolders] = {kSystemFiles, kX64Files, kX64Files, kX86Files, kX86Files};
+
+WCHAR AsciiUpper(WCHAR c) { return (c >= TEXT('a') && c <= TEXT('z')) ? static_cast<WCHAR>(c - 32) : c; }
+
+// The rest of `path` behind `folder`, or null when the path does not start with it.
+LPCWSTR BehindFolder(LPCWSTR path, const CountedString& folder) {
+  // A folder Windows could not tell, or one that is no drive path, holds nothing of ours.
+  if (Length(folder) < 3) return nullptr;
+  LPCWSTR f = Text(folder);
+  for (; *f; ++f, ++path)
+    if (AsciiUpper(*f) != AsciiUpper(*path)) return nullptr;
+  return path;
+}
+
+void DriverFolders(ProductFiles* files, int first, LPCWSTR environment) {
+  if (!QueryDriverDir(environment, files->folders[first])) return;
+  // The spooler keeps the files of its version-3 drivers in the folder "3".
+  Assign(files->folders[first + 1], files->folders[first]);
+  Append(files->folders[first + 1], TEXT("3\\"));
+}
+
+void TrayProgram(ProductFiles* files, const CountedString& installerDir) {
+  files->trayProgram = TrayProgramPath(installerDir);
+}
+}  // namespace
+
+void FindProductFiles(ProductFiles* files, const CountedString& systemDir, const CountedString& installerDir) {
+  for (CountedString& folder : files->folders) folder = nullptr;
+  Assign(files->folders[0], systemDir);
+  DriverFolders(files, 1, TEXT("Windows x64"));
+  DriverFolders(files, 3, TEXT("Windows NT x86"));
+  TrayProgram(files, installerDir);
+}
+
+void FindProductFilesOfThisProcess(ProductFiles* files) {
+  CountedString systemDir = nullptr;
+  CountedString installerDir = nullptr;
+  QuerySystemDir(systemDir);
+  QueryInstallerDir(installerDir);
+  FindProductFiles(files, systemDir, installerDir);
+  Release(installerDir);
+  Release(systemDir);
+}
+
+bool IsProductFile(const ProductFiles* files, LPCWSTR path) {
+  if (!path) return false;
+  for (int i = 0; i < kProductFolders; ++i) {
+    LPCWSTR name = BehindFolder(path, files->folders[i]);
+    if (!name) continue;
+    for (const LPCWSTR* file = kFolderFiles[i]; *file; ++file)
+      if (EqualsAsciiNoCase(name, *file)) return true;
+  }
+  return Length(files->trayProgram) > 3 && EqualsAsciiNoCase(path, Text(files->trayProgram));
+}
+
+void MarkProductDeletes(PendingRenameTable* table, const ProductFiles* files) {
+  for (int k = 0; k < table->pairCount; ++k)
+    table->ownDelete[k] = table->paths[2 * k] && !table->paths[2 * k + 1] &&
+                          IsProductFile(files, PendingDrivePath(table->paths[2 * k]));
+}
+
+void ReleaseProductFiles(ProductFiles* files) {
+  for (CountedString& folder : files->folders) Release(folder);
+  Release(files->trayProgram);
+}

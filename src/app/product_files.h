@@ -1,0 +1,25 @@
+// The product's own files on this machine: its file names in the folders where it puts them.
+// The clean-up of pending deletes acts on these and on nothing else.
+#pragma once
+#include "platform/win32.h"
+#include "support/counted_string.h"
+#include "system/pending_files.h"
+
+const int kProductFolders = 5;
+
+struct ProductFiles {
+  CountedString folders[kProductFolders];  // with a final "\"; null when Windows could not tell it
+  CountedString trayProgram;               // the companion's path
+};
+
+// From the run's system and installer folders (as the InstallerState holds them); the driver
+// folders of both environments are asked of the spooler.
+void FindProductFiles(ProductFiles* files, const CountedString& systemDir, const CountedString& installerDir);
+// The same for a process without an InstallerState (the probes).
+void FindProductFilesOfThisProcess(ProductFiles* files);
+// Whether `path` (a drive path) is one of them; ASCII letters compare without regard to case.
+bool IsProductFile(const ProductFiles* files, LPCWSTR path);
+// Marks in the table the pending deletes that name a product file (on a drive): the only entries
+// that PurgePendingDeletes and TakeOutPendingDeletes act on.
+void MarkProductDeletes(PendingRenameTable* table, const ProductFiles* files);
+void ReleaseProductFiles(ProductFiles* files);

@@ -1,0 +1,19 @@
+// The saved-printer journal: what the recreation of each product printer (and connection) that a
+// reinstall removes needs, kept in the machine's registry from just before the removal until the
+// printer is back. A run that cannot add the driver, or that is killed between removal and
+// recreation, then loses no printer: the next install run takes the journal's entries over.
+#pragma once
+#include "platform/win32.h"
+
+struct InstallerState;
+struct SavedPrinter;
+
+// Adds the journal's entries to the saved list (those of printers that exist and are not the
+// product's are left alone) and logs how many, when there were any.
+void TakeOverJournal(InstallerState* state);
+// Writes the node's entry; a failure is logged and the removal goes on.
+void JournalSavedPrinter(InstallerState* state, SavedPrinter* node);
+// Removes the node's entry once its printer is back; silent.
+void UnjournalSavedPrinter(SavedPrinter* node);
+// Forgets every entry: an uninstall leaves nothing to bring back.
+void ClearJournal();

@@ -1,0 +1,61 @@
+# Scenarios about the user's printers surviving a run that cannot finish its work. Sourced by
+# run.sh after scenarios.sh, whose helpers they use.
+
+# The saved-printer journal as reg.exe lists it: one line per entry, the printer's name first.
+e2e_journal() {
+    local entries=""
+    e2e_run reg query 'HKLM\SOFTWARE\Orvanel Software KFT\Marbleleaf\Saved Printers'
+    [ "$RC" -eq 0 ] && entries=$(sed -n 's/^ *\([^ ].*[^ ]\) *REG_MULTI_SZ.*$/entry \1/p' <<<"$E2E_OUT" | sort)
+    if [ -n "$entries" ]; then printf '%s\n' "$entries"; else echo "journal (none)"; fi
+}
+
+# An upgrade whose setup program left the new driver's files out: the old printers are deleted
+# and none can be recreated without the driver (exit 100); the journal keeps them. The next run,
+# with the files in place, takes them over and recreates both whole (exit 1).
+scenario_printers_after_failed_driver_install() {
+    e2e_installer_prefix printers_after_failed_driver_install
+    e2e_install_logged install
+    e2e_expect_rc 1 "first install"
+    e2e_setup addprinter Office --subkey office-key --comment "2nd floor" --location "Room 12" --share OfficeShare
+    e2e_setup addprinter Lab --subkey lab-key --comment "lab" --location "Room 3"
+    e2e_setup setdefault Office
+
+    e2e_lay_out 2094
+    local app module
+    app=$(e2e_unix "$E2E_APP_WIN")
+    for module in mlxdrv64.dll mlxui64.dll mlxdrv32.dll mlxui32.dll; do rm -f "$app/$module"; done
+    e2e_install_logged install
+    e2e_expect_rc 100 "install without the driver's files"
+    e2e_expect_match "$E2E_LOG" "Error\(10\): Cant't open source file: mlxdrv64\.dll"
+    e2e_expect_match "$E2E_LOG" "Error\(15\): Can.t add printer 'Office'"
+    e2e_expect_match "$E2E_LOG" "Error\(15\): Can.t add printer 'Lab'"
+    local printers journal
+    printers=$(e2e_inspect printers)
+    e2e_expect_no_match "$printers" "^printer (Office|Lab)$"
+    journal=$(e2e_journal)
+    e2e_expect_line "$journal" "entry Lab"
+    e2e_expect_line "$journal" "entry Office"
+
+    e2e_lay_out 2094
+    e2e_install_logged install
+    e2e_expect_rc 1 "install with the driver's files"
+    e2e_expect_line "$E2E_LOG" "    2 saved printers taken over from an earlier run"
+    printers=$(e2e_inspect printers)
+    local office lab
+    office=$(e2e_printer_block "$printers" Office)
+    lab=$(e2e_printer_block "$printers" Lab)
+    e2e_expect_line "$office" "  port MarbleleafServer:"
+    e2e_expect_line "$office" "  comment 2nd floor"
+    e2e_expect_line "$office" "  location Room 12"
+    e2e_expect_line "$office" "  share OfficeShare"
+    e2e_expect_line "$office" "  shared yes"
+    e2e_expect_line "$office" "  subkey 1 office-key"
+    e2e_expect_line "$lab" "  port MarbleleafServer:"
+    e2e_expect_line "$lab" "  comment lab"
+    e2e_expect_line "$lab" "  location Room 3"
+    e2e_expect_line "$lab" "  share Lab"
+    e2e_expect_line "$lab" "  subkey 1 lab-key"
+    e2e_expect_line "$(e2e_inspect default)" "default Office"
+    e2e_expect_line "$(e2e_journal)" "journal (none)"
+    e2e_expect_installed 2094 2093
+}
