@@ -25,6 +25,23 @@ target_link_libraries(unit_tests PRIVATE installcore GTest::gtest GTest::gtest_m
 target_compile_options(unit_tests PRIVATE ${INSTALL_WARNINGS} ${SANITIZE_FLAGS})
 target_link_options(unit_tests PRIVATE ${SANITIZE_FLAGS})
 target_compile_definitions(unit_tests PRIVATE INSTALL_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+# The program's resources compiled as for Windows, so that the tests read the dialog the
+# program shows (skipped where MinGW's resource compiler is missing). The files the Windows build
+# generates for the other resources (the event messages) stand here as empty placeholders.
+find_program(INSTALL_WINDRES x86_64-w64-mingw32-windres)
+if(INSTALL_WINDRES)
+  set(INSTALL_RES ${CMAKE_BINARY_DIR}/install.res)
+  set(RES_PLACEHOLDERS ${CMAKE_BINARY_DIR}/res-placeholders)
+  file(WRITE ${RES_PLACEHOLDERS}/event_messages_0409.bin "")
+  file(WRITE ${RES_PLACEHOLDERS}/mlxevent.dll "")
+  add_custom_command(OUTPUT ${INSTALL_RES}
+                     COMMAND ${INSTALL_WINDRES} -I ${CMAKE_SOURCE_DIR}/src/res -I ${RES_PLACEHOLDERS} --input-format=rc
+                             --output-format=res ${CMAKE_SOURCE_DIR}/src/res/install.rc -o ${INSTALL_RES}
+                     DEPENDS ${CMAKE_SOURCE_DIR}/src/res/install.rc ${CMAKE_SOURCE_DIR}/src/res/install.manifest)
+  add_custom_target(install_res DEPENDS ${INSTALL_RES})
+  add_dependencies(unit_tests install_res)
+  target_compile_definitions(unit_tests PRIVATE INSTALL_RES_FILE="${INSTALL_RES}")
+endif()
 include(GoogleTest)
 gtest_discover_tests(unit_tests DISCOVERY_TIMEOUT 60 PROPERTIES LABELS unit)
 

@@ -87,6 +87,8 @@ TEST_F(DriverStepTest, AFolderQueryFailingAtStartLeavesTheFolderEmpty) {
 }
 
 TEST_F(DriverStepTest, InstallDriverStagesAddsAndCleansUp) {
+  // A store file newer than ours (a later build installed before) is replaced all the same.
+  winsim::PutFile(Dir(kX64Dir, u"3\\mlxdrv64.dll"), "later module", winsim::Build(2100));
   Start();
   InstallDriver(&state);
   EXPECT_EQ(NewLines(), Concat({{">Add Printer Driver"}, CopyLines("mlxdrv64.dll", x64Dir, true),
@@ -107,6 +109,7 @@ TEST_F(DriverStepTest, InstallDriverStagesAddsAndCleansUp) {
     EXPECT_FALSE(FileExists(Dir(kX64Dir, file))) << Narrow(file) << " left staged";
     EXPECT_TRUE(FileExists(Dir(kX64Dir, u"3\\") + file)) << Narrow(file) << " not in the store";
   }
+  EXPECT_EQ(winsim::FindFile(Dir(kX64Dir, u"3\\mlxdrv64.dll"))->version->build, 2093);
   EXPECT_EQ(state.depth, 0);
 }
 
@@ -286,6 +289,14 @@ TEST_F(DriverStepTest, RemovingFromAnEmptyInventoryLogsThreeLines) {
   EXPECT_EQ(NewLines(), Lines({">DeletePrinterDriver for Windows x64",
                                "  BTW, there is no printer drivers on this system.", "  No Marbleleaf driver was found"}));
   EXPECT_EQ(winsim::CallCount("DeletePrinterDriverExW"), 0);
+
+  DRIVER_INFO_2W nameless[1] = {};
+  const DriverInventory unnamed = {reinterpret_cast<LPBYTE>(nameless), 2, 1};
+  Mark();
+  RemoveDriver(&state, &unnamed);
+  EXPECT_EQ(NewLines(), Lines({">DeletePrinterDriver for Windows x64", "  ------------ 1 existing drivers-----------",
+                               "  1. ***EMPTY***", "  -------------------------------------------",
+                               "  No Marbleleaf driver was found"}));
 }
 
 TEST_F(DriverStepTest, TheThirdDriverIsListedFoundAndDeletedWithItsFiles) {
@@ -341,6 +352,22 @@ TEST_F(DriverStepTest, ADeletionRefusedTwiceIsErrorFourteen) {
   EXPECT_EQ(state.depth, 0);
   EXPECT_EQ(winsim::CallCount("DeletePrinterDriverExW"), 2);
   EXPECT_NE(winsim::FindDriver(u"Marbleleaf Server", u"Windows x64"), nullptr);
+}
+
+// A file that another driver names too makes the spooler keep the whole driver.
+TEST_F(DriverStepTest, ADriverSharingAFileWithAnotherIsKept) {
+  winsim::PutDriver(u"Marbleleaf Server", u"Windows x64", u"mlxdrv64.dll", u"mlxui64.dll", u"mlxhelp.chm");
+  winsim::PutDriver(u"Other One", u"Windows x64", u"o1.dll", u"o1ui.dll", u"mlxhelp.chm");
+  Start();
+  DriverInventory inventory;
+  EnumerateDrivers(&inventory, state.environment);
+  RemoveDriver(&state, &inventory);
+  GlobalFree(inventory.buffer);
+  EXPECT_EQ(NewLines().back(),
+            "  Error(14): Can`t remove the printer-driver 'Marbleleaf Server' - (The specified printer driver is "
+            "currently in use.)");
+  EXPECT_NE(winsim::FindDriver(u"Marbleleaf Server", u"Windows x64"), nullptr);
+  EXPECT_TRUE(FileExists(Dir(kX64Dir, u"3\\mlxdrv64.dll")));
 }
 
 TEST_F(DriverStepTest, TheDeletionUsesTheSelectedEnvironmentNotTheInventorys) {

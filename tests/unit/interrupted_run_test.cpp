@@ -158,4 +158,5 @@ TEST_F(InterruptedRunTest, JournalFailuresAreLoggedOrSilentAndTheRunGoesOn) {
   EXPECT_EQ(2, Run(u"uninstall"));
   EXPECT_EQ(nullptr, winsim::FindPrinter(u"Back Office"));
   EXPECT_EQ(servers, DescribeServers());
+  handlesLeftOpen = 1;  // the journal key whose close was refused
 }

@@ -37,12 +37,22 @@ TEST_F(LogTest, ErrorLinesCarryTheSystemTextAndKeepTheLastError) {
   SetLastError(0xDEAD);  // a code Windows has no text for
   state.depth = 0;
   LogError(&state, 12, TEXT("Can`t remove the port monitor 'MarbleleafServer:'"));
+  EXPECT_EQ(0xDEADu, GetLastError());
+  SetLastError(ERROR_BAD_EXE_FORMAT);  // a text with an insert, taken as it is
+  LogError(&state, 11, TEXT("Can`t install a local port monitor"));
+  // A Windows without English texts: the English text is asked for, so there is none.
+  winsim::M().messageLanguage = MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN);
+  SetLastError(ERROR_ACCESS_DENIED);
+  LogError(&state, 16, TEXT("Can`t open printer 'P'"));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
   EXPECT_EQ(
       "Error(4): Can't start the spooler\r\n"
       "  Error(9): Cant't open destination file: C:\\x.dll - (Access is denied.)\r\n"
-      "Error(12): Can`t remove the port monitor 'MarbleleafServer:' - ( No Description )\r\n",
+      "Error(12): Can`t remove the port monitor 'MarbleleafServer:' - ( No Description )\r\n"
+      "Error(11): Can`t install a local port monitor - (%1 is not a valid Win32 application.)\r\n"
+      "Error(16): Can`t open printer 'P' - ( No Description )\r\n",
       Log());
-  EXPECT_EQ(3, state.errorCount);
+  EXPECT_EQ(5, state.errorCount);
   EXPECT_EQ(0, winsim::M().localBlocks);
 }
 

@@ -193,6 +193,17 @@ TEST_F(MonitorStepTest, EnumerationFailuresLogTheSystemTextWithItsLineBreak) {
   EXPECT_EQ(NewText(), "2. EnumMonitors  failed with code: No Error or no description\r\n");
 
   Mark();
+  FailNext("EnumMonitorsW", ERROR_BAD_EXE_FORMAT);  // a text with an insert, taken as it is
+  inventory_ = TakeInventory();
+  EXPECT_EQ(NewText(), "2. EnumMonitors  failed with code: %1 is not a valid Win32 application.\r\n\r\n");
+
+  Mark();  // a Windows without English texts
+  M().messageLanguage = MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN);
+  FailNext("EnumMonitorsW", ERROR_ACCESS_DENIED);
+  inventory_ = TakeInventory();
+  EXPECT_EQ(NewText(), "2. EnumMonitors  failed with code: No Error or no description\r\n");
+
+  Mark();
   FailNext("GlobalAlloc", ERROR_NOT_ENOUGH_MEMORY);
   inventory_ = TakeInventory();
   EXPECT_EQ(inventory_.buffer, nullptr);
@@ -211,6 +222,13 @@ TEST_F(MonitorStepTest, AnEnumerationWithNothingToListSaysSo) {
   Mark();
   ListMonitors(&state, &inventory_);
   EXPECT_EQ(NewLines(), Lines({"------- 0 existing monitors ----------", "---------------------------------------"}));
+
+  MONITOR_INFO_2W records[2] = {{const_cast<LPWSTR>(TEXT("Local Port")), nullptr, nullptr}, {nullptr, nullptr, nullptr}};
+  const MonitorInventory nameless = {reinterpret_cast<LPBYTE>(records), 2, 2};
+  Mark();
+  ListMonitors(&state, &nameless);
+  EXPECT_EQ(NewLines(), Lines({"------- 2 existing monitors ----------", "1. Local Port", "2. ***EMPTY***",
+                               "---------------------------------------"}));
 }
 
 TEST(MonitorInventoryTest, OnlyTheExactNameIsTheProductMonitor) {
@@ -220,6 +238,8 @@ TEST(MonitorInventoryTest, OnlyTheExactNameIsTheProductMonitor) {
                                 {const_cast<LPWSTR>(TEXT("MarbleleafServer:")), nullptr, nullptr}};
   MonitorInventory inventory = {reinterpret_cast<LPBYTE>(records), 2, 4};
   EXPECT_EQ(FindProductMonitor(&inventory), 3);
+  const MonitorInventory alone = {reinterpret_cast<LPBYTE>(records + 3), 2, 1};
+  EXPECT_EQ(FindProductMonitor(&alone), 0);
   inventory.count = 3;
   EXPECT_EQ(FindProductMonitor(&inventory), -1);
   MONITOR_INFO_1W names[2] = {{const_cast<LPWSTR>(TEXT("Local Port"))}, {const_cast<LPWSTR>(TEXT("MarbleleafServer:"))}};
@@ -394,6 +414,7 @@ TEST_F(MonitorStepTest, SwitchFailuresAreOnlyInformative) {
   EXPECT_EQ(Repointed(), Lines({"Locked=file:", "Stubborn=file:"}));
   EXPECT_EQ(PortOf(u"Locked"), "MarbleleafServer:");
   EXPECT_EQ(state.errorCount, 1);
+  handlesLeftOpen = 1;  // Stubborn's, whose close failed
 }
 
 TEST_F(MonitorStepTest, WithoutRoomToRememberThemThePrintersAreNotSwitched) {
@@ -430,6 +451,16 @@ TEST_F(MonitorStepTest, AFailedFolderCheckStillDeletesTheModule) {
   FailNext("GetFileAttributesW", ERROR_ACCESS_DENIED);
   RemoveMonitor(&state, &inventory_);
   EXPECT_FALSE(FileExists(Module()));
+
+  // A path of 31 units fills its block to the last unit: the folder check reads no further.
+  TearDown();
+  SetUp();
+  PutMonitorRecord(u"MarbleleafServer:", u"mlxmonA.dll");
+  winsim::PutFile(std::u16string(kSystemDir) + u"mlxmonA.dll", "module");
+  Start();
+  inventory_ = TakeInventory();
+  RemoveMonitor(&state, &inventory_);
+  EXPECT_FALSE(FileExists(std::u16string(kSystemDir) + u"mlxmonA.dll"));
 }
 
 TEST_F(MonitorStepTest, AMonitorRefusedTwiceIsDeletedAfterASpoolerRestart) {
@@ -494,8 +525,9 @@ TEST_F(MonitorStepTest, AModuleThatCantBeDeletedIsDeferred) {
 }
 
 TEST_F(MonitorStepTest, AModulePathThatNamesAFolderIsNeitherDeletedNorDeferred) {
-  // No module name leaves the system folder itself as the path; "spool" names a folder in it.
-  for (const char16_t* dll : {u"", u"spool"}) {
+  // No module name leaves the system folder itself as the path; "spool" names a folder in it;
+  // "gone\\" ends as a folder does, though there is none.
+  for (const char16_t* dll : {u"", u"spool", u"gone\\"}) {
     for (bool checkVersion : {false, true}) {
       SCOPED_TRACE(Narrow(dll) + (checkVersion ? " checked" : ""));
       TearDown();
@@ -567,7 +599,7 @@ TEST_F(MonitorStepTest, ARegistrationRefusedFourTimesSucceedsAtTheFifth) {
   const std::string failed = "  AddMonitor - failed. Trying to wait and install again";
   EXPECT_EQ(NewLines(),
             Lines({">AddMonitor", "  Skip copy monitor file", failed, failed, failed, failed, "  AddMonitor - OK :)"}));
-  EXPECT_GE(M().clock.slept - slept, 200u);
+  EXPECT_EQ(M().clock.slept - slept, 200u);  // four pauses of 50 ms
   EXPECT_NE(winsim::FindMonitor(u"MarbleleafServer:"), nullptr);
 }
 

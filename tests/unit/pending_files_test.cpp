@@ -104,15 +104,18 @@ TEST_F(PendingFilesTest, OnlyExistingFilesOfPendingDeletesAreDeleted) {
   PutFile(kUi);
   winsim::LockFile(kUi);
   PutFile(kHelp32);
+  PutFile(u"C:\\T\\short.dll");
   SetPendingValue(ValueBytes({Nt(kMon), u"\\??\\C:\\T\\target.dll",  // a rename: untouched
                               Nt(kMon32), u"",                      // a folder
                               kDrv, u"",                            // no longer there
                               Nt(kUi), u"",                         // can't be deleted now
-                              Nt(kHelp32), u""}));
+                              Nt(kHelp32), u"",
+                              u"\\??\\C:\\T\\short.dll", u"s"}));  // a rename to a one-letter name
   ReadAndPurge();
-  ASSERT_EQ(5, table.pairCount);
-  EXPECT_EQ((std::vector<int>{1, 1, 0, 0, 0, 0, 1, 0, 0, 0}), std::vector<int>(table.isFile, table.isFile + 10));
-  EXPECT_EQ((std::vector<int>{0, 0, 0, 0, 1}), std::vector<int>(table.carriedOut, table.carriedOut + 5));
+  ASSERT_EQ(6, table.pairCount);
+  EXPECT_EQ((std::vector<int>{1, 1, 0, 0, 0, 0, 1, 0, 0, 0, 1, 0}), std::vector<int>(table.isFile, table.isFile + 12));
+  EXPECT_EQ((std::vector<int>{0, 0, 0, 0, 1, 0}), std::vector<int>(table.carriedOut, table.carriedOut + 6));
+  EXPECT_TRUE(FileExists(u"C:\\T\\short.dll"));
   EXPECT_EQ(Narrow(kDrv), Entry(table, 4));
   EXPECT_EQ("(null)", Entry(table, 5));
   EXPECT_TRUE(FileExists(kMon));
@@ -299,6 +302,10 @@ TEST_F(DeferredDeletesTest, FailedDeletesAndAllocations) {
   winsim::FailNext("GlobalAlloc", ERROR_NOT_ENOUGH_MEMORY);
   DeferDelete(&state.deferredDeletes, u"C:\\T\\lost.dll");
   EXPECT_EQ(nullptr, state.deferredDeletes);
+  winsim::FailCall("GlobalAlloc", ERROR_NOT_ENOUGH_MEMORY, 1, winsim::CallCount("GlobalAlloc") + 2);  // the path
+  DeferDelete(&state.deferredDeletes, u"C:\\T\\lost.dll");
+  EXPECT_EQ(nullptr, state.deferredDeletes);
+  EXPECT_EQ(0, winsim::M().globalBlocks);
   DeferDelete(&state.deferredDeletes, u"C:\\T\\a.dll");
   DeferDelete(&state.deferredDeletes, u"C:\\T\\b.dll");
   winsim::FailNext("DeleteFileW", ERROR_ACCESS_DENIED);     // b resists

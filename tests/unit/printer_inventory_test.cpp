@@ -29,15 +29,26 @@ TEST_F(PrinterInventoryTest, DefaultPrinterIsMarkedInEveryEntryThatCarriesItsNam
   winsim::PutPrinter(u"Office", u"Other Driver", u"LPT1:");
   winsim::PutPrinter(u"Lab", u"Other Driver", u"LPT1:");
   winsim::PutPrinter(u"Office", u"Other Driver", u"COM1:");
+  winsim::PutPrinter(u"\\\\srv\\Shared", u"Other Driver", u"LPT1:").connection = true;  // listed too
   winsim::M().spooler.defaultPrinter = u"Office";
   Init();
-  ASSERT_EQ(3u, state.printers.count);
+  ASSERT_EQ(4u, state.printers.count);
   EXPECT_TRUE(Attributes(state, 0) & PRINTER_ATTRIBUTE_DEFAULT);
   EXPECT_FALSE(Attributes(state, 1) & PRINTER_ATTRIBUTE_DEFAULT);
   EXPECT_TRUE(Attributes(state, 2) & PRINTER_ATTRIBUTE_DEFAULT);
+  EXPECT_EQ("\\\\srv\\Shared", Narrow(state.printers.entries[3].pPrinterName));
   EXPECT_EQ("", NewLog());
   // Only the inventory's copy is marked.
   EXPECT_FALSE(winsim::FindPrinter(u"Office")->attributes & PRINTER_ATTRIBUTE_DEFAULT);
+
+  // The longest name the query is offered room for.
+  FreeInstallerState(&state);
+  const std::u16string longest(254, u'N');
+  winsim::PutPrinter(longest, u"Other Driver", u"LPT1:");
+  winsim::M().spooler.defaultPrinter = longest;
+  Init();
+  ASSERT_EQ(5u, state.printers.count);
+  EXPECT_TRUE(Attributes(state, 4) & PRINTER_ATTRIBUTE_DEFAULT);
 }
 
 TEST_F(PrinterInventoryTest, NameThatDiffersOnlyInCaseIsNotMarked) {
@@ -288,4 +299,5 @@ TEST_F(PrinterInventoryTest, ClearDeletedMarkRemovesOnlyThatValue) {
   winsim::FailNext("RegCloseKey", ERROR_INVALID_HANDLE);
   EXPECT_TRUE(ClearDeletedMark("Marbleleafs\\keyB"));  // the value went; the close is not looked at
   EXPECT_FALSE(MarkedDeleted("keyB"));
+  handlesLeftOpen = 1;  // the key whose close failed
 }

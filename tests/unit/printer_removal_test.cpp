@@ -16,11 +16,19 @@ int SavedCount(const SavedPrinter* node) {
 using PrinterRemovalTest = PrinterTest;
 
 TEST_F(PrinterRemovalTest, TwoProductPrintersAreDeletedWithFiveLogLines) {
-  ProductPrinter(u"Front Desk", "key1");
+  ProductPrinter(u"Front Desk", "key1").jobs = 3;  // purged first, so it goes at once
   winsim::PutPrinter(u"Laser", u"Other Driver", u"LPT1:");
   ProductPrinter(u"Back Office", "key2");
   Init();
   DeleteAllProductPrinters(&state);
+  // Each deletion asks for no more access than it needs; the key is read with the default access.
+  int deletions = 0;
+  for (const winsim::PrinterHandle& opened : winsim::M().spooler.opened) {
+    if (opened.access == PRINTER_ACCESS_USE) continue;
+    EXPECT_EQ(static_cast<ACCESS_MASK>(DELETE | PRINTER_ACCESS_ADMINISTER), opened.access) << Narrow(opened.printer);
+    ++deletions;
+  }
+  EXPECT_EQ(2, deletions);
   EXPECT_EQ(">DeleteAllPrinters\r\n"
             "  >DeletePrinter(Front Desk)\r\n"
             "    OK\r\n"

@@ -151,6 +151,7 @@ TEST_F(PrinterRestoreTest, NothingSavedCreatesOneSharedServerPrinter) {
   EXPECT_EQ(u"mblServer", server.shareName.value_or(u"(null)"));
   EXPECT_TRUE(server.attributes & PRINTER_ATTRIBUTE_SHARED);
   EXPECT_EQ(u"", server.comment.value_or(u"(null)"));
+  EXPECT_FALSE(server.location.has_value());
   EXPECT_EQ(u"Marbleleaf Server", server.driverName);
   EXPECT_EQ(u"WinPrint", server.printProcessor);
   EXPECT_TRUE(winsim::M().spooler.defaultPrinter.empty());

@@ -70,8 +70,13 @@ TEST_F(ProbesTest, DefaultPrinterQuestion) {
   winsim::PutPrinter(u"Mine", kDriver, u"LPT1:");
   winsim::PutPrinter(u"Near", u"Marbleleaf Server2", u"LPT1:");
   winsim::PutPrinter(u"Small", u"marbleleaf server", u"LPT1:");
-  winsim::M().spooler.defaultPrinter = u"Mine";
-  EXPECT_EQ(3, Run(u"onInit"));
+  winsim::PutPrinter(u"P", kDriver, u"LPT1:");
+  const std::u16string longest(259, u'L');  // with its terminator, the whole buffer
+  winsim::PutPrinter(longest, kDriver, u"LPT1:");
+  for (const std::u16string& mine : {std::u16string(u"Mine"), std::u16string(u"P"), longest}) {
+    winsim::M().spooler.defaultPrinter = mine;
+    EXPECT_EQ(3, Run(u"onInit")) << Narrow(mine);
+  }
   for (const char16_t* other : {u"Laser", u"Near", u"Small"}) {
     winsim::M().spooler.defaultPrinter = other;
     EXPECT_EQ(102, Run(u"onInit")) << Narrow(other);

@@ -49,7 +49,7 @@ class ScenarioTest : public MachineTest {
 
   static int Run(const std::u16string& verb) {
     winsim::M().commandLine = u"\"" + winsim::M().modulePath + u"\" " + verb;
-    return RunInstaller(nullptr);
+    return RunInstaller(winsim::kProgramModule);
   }
 
   // A printer as a user or a server's administrator would compare it, data included.

@@ -2,6 +2,8 @@
 // tests/unit/golden, reviewed line by line) and the machine afterwards.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "scenario_fixture.h"
 
 namespace {
@@ -254,6 +256,90 @@ TEST_F(ScenarioTest, AModuleMissingFromTheInstallersFolderIsAnError) {
   EXPECT_NE(nullptr, winsim::FindDriver(kDriver, u"Windows NT x86"));
   EXPECT_NE(nullptr, winsim::FindMonitor(kPort));
   EXPECT_EQ(1, winsim::RunningProcesses(kTray));
+}
+
+// What the setup program and the user see of both run verbs: help windows closed first, the
+// companion stopped before the inventories and started after the printers are back, the files
+// left for the reboot handed over before the log is shown, and the log owned by the setup's
+// window, whose 32-bit number is widened with its sign.
+TEST_F(ScenarioTest, RunVerbsTakeTheirStepsInOrder) {
+  winsim::M().desktop.nextHandle = 0xFFFFFFFF80001230u;
+  const HWND setup = winsim::AddWindow(u"SetupFrame", u"Setup");
+  const int32_t number = static_cast<int32_t>(reinterpret_cast<intptr_t>(setup));
+  ASSERT_LT(number, 0);
+  std::u16string argument;
+  for (char c : std::to_string(number)) argument += static_cast<char16_t>(c);
+  auto first = [](const char* call) {
+    const auto& trace = winsim::M().trace;
+    return std::find(trace.begin(), trace.end(), call) - trace.begin();
+  };
+  auto last = [](const char* call) {
+    const auto& trace = winsim::M().trace;
+    return trace.rend() - std::find(trace.rbegin(), trace.rend(), call) - 1;
+  };
+
+  InstalledProduct(2093);
+  OldProductPrinter(u"Front Desk", "FrontKey");
+  const HWND help = winsim::OpenHelpWindow();
+  winsim::M().tracing = true;
+  EXPECT_EQ(1, Run(u"install " + argument));
+  EXPECT_EQ(nullptr, winsim::FindWindowRecord(help));
+  EXPECT_EQ(setup, winsim::M().desktop.dialog.parent);
+  EXPECT_LT(first("CreateMutexA"), first("EnumMonitorsW"));
+  EXPECT_GT(first("CreateProcessW"), last("AddPrinterW"));
+  EXPECT_NE(nullptr, winsim::FindPrinter(u"Front Desk"));
+
+  winsim::M().trace.clear();
+  winsim::M().desktop.dialog.parent = nullptr;
+  const HWND secondHelp = winsim::OpenHelpWindow();
+  winsim::LockFile(std::u16string(kSystem) + u"mlxmon64.dll");
+  EXPECT_EQ(101, Run(u"uninstall " + argument));
+  EXPECT_EQ(nullptr, winsim::FindWindowRecord(secondHelp));
+  EXPECT_EQ(setup, winsim::M().desktop.dialog.parent);
+  EXPECT_LT(first("CreateMutexA"), first("EnumMonitorsW"));
+  EXPECT_LT(last("MoveFileExW"), first("DialogBoxParamW"));
+}
+
+// Both run verbs carry out the deletes an earlier run left for the reboot. A reinstall gives up
+// what the old installation leaves locked, and retries its own leftovers at the end: only what
+// still resists then is handed over to the reboot.
+TEST_F(ScenarioTest, RunsCleanUpWhatWasLeftAndHandOverOnlyTheirOwn) {
+  const std::u16string leftover = u"C:\\Windows\\system32\\spool\\DRIVERS\\x64\\3\\mlxdrv64.dll";
+  for (const char16_t* verb : {u"uninstall", u"install"}) {
+    winsim::PutFile(leftover, "old");
+    winsim::SetRegMultiString(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenamesValue,
+                              {u"\\??\\" + leftover, u""});
+    Run(verb);
+    EXPECT_EQ(nullptr, winsim::GetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenamesValue))
+        << Narrow(verb);
+  }
+
+  // An old monitor's module, loaded by the spooler for another registration: it goes once the
+  // spooler is stopped; held for ever by another program, it is given up.
+  for (bool heldForEver : {false, true}) {
+    winsim::Reset();
+    SetUp();
+    winsim::PutMonitor(kPort, u"mlxold64.dll", winsim::Build(2000));
+    winsim::PutMonitor(u"Marbleleaf Legacy", u"mlxold64.dll");
+    if (heldForEver) winsim::LockFile(std::u16string(kSystem) + u"mlxold64.dll");
+    EXPECT_EQ(1, Run(u"install"));
+    EXPECT_EQ(heldForEver, winsim::FileExists(std::u16string(kSystem) + u"mlxold64.dll"));
+    EXPECT_EQ(nullptr, winsim::GetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenamesValue));
+  }
+
+  // A staged driver module that resists its first delete goes at the final retry.
+  winsim::Reset();
+  SetUp();
+  winsim::M().tracing = true;
+  ASSERT_EQ(1, Run(u"install"));
+  const auto& trace = winsim::M().trace;
+  const auto added = std::find(trace.begin(), trace.end(), "AddPrinterDriverExW");
+  const int stagedDelete = static_cast<int>(std::count(trace.begin(), added, "DeleteFileW")) + 1;
+  winsim::Reset();
+  SetUp();
+  winsim::FailCall("DeleteFileW", ERROR_SHARING_VIOLATION, 1, stagedDelete);
+  EXPECT_EQ(1, Run(u"install"));
+  EXPECT_FALSE(winsim::FileExists(u"C:\\Windows\\system32\\spool\\DRIVERS\\x64\\mlxdrv64.dll"));
 }
 
 // Deployed as SYSTEM in session 0 nobody sees a window: the exit code is explained in the

@@ -114,7 +114,7 @@ TEST_F(SpoolerTest, EveryCallFailsWith1722WhileTheServiceIsStopped) {
   char value[] = "SubKey";
   EXPECT_EQ(GetPrinterDataA(h, value, &type, data, sizeof data, &needed), static_cast<DWORD>(RPC_S_SERVER_UNAVAILABLE));
   EXPECT_EQ(SetPrinterDataExA(h, "DsUser", "SubKey", REG_SZ, data, 1), static_cast<DWORD>(RPC_S_SERVER_UNAVAILABLE));
-  EXPECT_EQ(M().spooler.printers.size(), 1u);
+  EXPECT_EQ(M().spooler.printers.size(), 1u);  handlesLeftOpen = 1;  // P1's: its close failed while the spooler was stopped
 }
 
 TEST_F(SpoolerTest, EnumPrintersPacksRecordsThenStringsAndFollowsSizeThenFill) {
@@ -214,7 +214,7 @@ TEST_F(SpoolerTest, AddPrinterChecksNameDriverPortAndProcessorAsWindowsDoes) {
   ASSERT_NE(h, nullptr);
   const PrinterEntry* added = FindPrinter(u"mblServer");
   ASSERT_NE(added, nullptr);
-  EXPECT_EQ(Narrow(*added->datatype), "RAW");
+  EXPECT_FALSE(added->datatype.has_value());  // kept as given; enumerated as "RAW"
   EXPECT_EQ(added->attributes, static_cast<DWORD>(PRINTER_ATTRIBUTE_LOCAL));
   EXPECT_EQ(added->priority, 1u);
   EXPECT_EQ(Narrow(*added->comment), "");

@@ -1,5 +1,6 @@
 // kernel32: thread last-error, system message texts, the global and local heaps, string helpers,
 // the module and system folders, code-page conversion and time.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -31,6 +32,7 @@ const SystemText kSystemTexts[] = {
     {124, "The system call level is not correct.\r\n"},
     {126, "The specified module could not be found.\r\n"},
     {183, "Cannot create a file when that file already exists.\r\n"},
+    {193, "%1 is not a valid Win32 application.\r\n"},
     {234, "More data is available.\r\n"},
     {259, "No more data is available.\r\n"},
     {1051, "A stop control has been sent to a service that other running services are dependent on.\r\n"},
@@ -66,27 +68,58 @@ const SystemText kSystemTexts[] = {
     {0x8007000E, "Not enough memory resources are available to complete this operation.\r\n"},
 };
 
+// A few texts of a German Windows (1031), for runs on a machine without English texts; codes not
+// listed here have no German text in the model.
+const SystemText kGermanTexts[] = {
+    {2, "Das System kann die angegebene Datei nicht finden.\r\n"},
+    {5, "Zugriff verweigert\r\n"},
+    {1722, "Der RPC-Server ist nicht verf\xfcgbar.\r\n"},
+};
+
 const DWORD kMessageNotFound = 317;  // ERROR_MR_MID_NOT_FOUND
+
+// Whether the text holds an insert sequence (%1 to %99) that needs an argument.
+bool HasInserts(const char* text) {
+  for (; *text; ++text)
+    if (text[0] == '%' && text[1] >= '1' && text[1] <= '9') return true;
+  return false;
+}
 
 }  // namespace
 
 DWORD WINAPI GetLastError() { return M().lastError; }
 void WINAPI SetLastError(DWORD code) { M().lastError = code; }
 
-// Only the form the product uses: FROM_SYSTEM with ALLOCATE_BUFFER, the result freed with LocalFree.
+// Only the form the product uses: FROM_SYSTEM, with ALLOCATE_BUFFER (the result freed with
+// LocalFree) or a buffer of the caller's. Language 0 means the system's own; any other language
+// must be the one the system's texts are in, else 15100. Without IGNORE_INSERTS a text with
+// insert sequences needs arguments: with none, the call fails with 87.
 DWORD WINAPI FormatMessageW(DWORD flags, LPCVOID, DWORD messageId, DWORD languageId, LPWSTR buffer, DWORD size,
-                            void*) {
+                            void* arguments) {
   WINSIM_ENTER("FormatMessageW", 0);
-  const DWORD english = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
-  if (!(flags & FORMAT_MESSAGE_FROM_SYSTEM) || (languageId != 0 && languageId != english)) {
+  if (!(flags & FORMAT_MESSAGE_FROM_SYSTEM)) {
     SetLastError(kMessageNotFound);
     return 0;
   }
+  const WORD system = M().messageLanguage;
+  if (languageId != 0 && languageId != system) {
+    SetLastError(ERROR_RESOURCE_LANG_NOT_FOUND);
+    return 0;
+  }
   const char* text = nullptr;
-  for (const SystemText& entry : kSystemTexts)
-    if (entry.code == messageId) text = entry.text;
+  if (system == MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)) {
+    for (const SystemText& entry : kSystemTexts)
+      if (entry.code == messageId) text = entry.text;
+  } else if (system == MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN)) {
+    for (const SystemText& entry : kGermanTexts)
+      if (entry.code == messageId) text = entry.text;
+  }
   if (!text) {
     SetLastError(kMessageNotFound);
+    return 0;
+  }
+  if (!(flags & FORMAT_MESSAGE_IGNORE_INSERTS) && !arguments && HasInserts(text)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
   const size_t length = std::strlen(text);
@@ -209,8 +242,40 @@ UINT WINAPI GetSystemDirectoryW(LPWSTR buffer, UINT size) {
   return static_cast<UINT>(path.size());
 }
 
-// Code page 1252 as the system ANSI code page: bytes 0x80-0x9F map through its table, the rest are Latin-1.
-int WINAPI MultiByteToWideChar(UINT codePage, DWORD, LPCSTR text, int textLength, LPWSTR out, int outLength) {
+namespace {
+// MB_COMPOSITE: the accented letters of code page 1252 as base letter and combining mark.
+char16_t CombiningMark(char16_t c, char16_t* base) {
+  static const struct {
+    char16_t letter, base, mark;
+  } kDecomposed[] = {
+      {0xC0, 'A', 0x300}, {0xC1, 'A', 0x301}, {0xC2, 'A', 0x302}, {0xC3, 'A', 0x303}, {0xC4, 'A', 0x308},
+      {0xC5, 'A', 0x30A}, {0xC7, 'C', 0x327}, {0xC8, 'E', 0x300}, {0xC9, 'E', 0x301}, {0xCA, 'E', 0x302},
+      {0xCB, 'E', 0x308}, {0xCC, 'I', 0x300}, {0xCD, 'I', 0x301}, {0xCE, 'I', 0x302}, {0xCF, 'I', 0x308},
+      {0xD1, 'N', 0x303}, {0xD2, 'O', 0x300}, {0xD3, 'O', 0x301}, {0xD4, 'O', 0x302}, {0xD5, 'O', 0x303},
+      {0xD6, 'O', 0x308}, {0xD9, 'U', 0x300}, {0xDA, 'U', 0x301}, {0xDB, 'U', 0x302}, {0xDC, 'U', 0x308},
+      {0xDD, 'Y', 0x301}, {0xE0, 'a', 0x300}, {0xE1, 'a', 0x301}, {0xE2, 'a', 0x302}, {0xE3, 'a', 0x303},
+      {0xE4, 'a', 0x308}, {0xE5, 'a', 0x30A}, {0xE7, 'c', 0x327}, {0xE8, 'e', 0x300}, {0xE9, 'e', 0x301},
+      {0xEA, 'e', 0x302}, {0xEB, 'e', 0x308}, {0xEC, 'i', 0x300}, {0xED, 'i', 0x301}, {0xEE, 'i', 0x302},
+      {0xEF, 'i', 0x308}, {0xF1, 'n', 0x303}, {0xF2, 'o', 0x300}, {0xF3, 'o', 0x301}, {0xF4, 'o', 0x302},
+      {0xF5, 'o', 0x303}, {0xF6, 'o', 0x308}, {0xF9, 'u', 0x300}, {0xFA, 'u', 0x301}, {0xFB, 'u', 0x302},
+      {0xFC, 'u', 0x308}, {0xFD, 'y', 0x301}, {0xFF, 'y', 0x308}, {0x160, 'S', 0x30C}, {0x161, 's', 0x30C},
+      {0x178, 'Y', 0x308}, {0x17D, 'Z', 0x30C}, {0x17E, 'z', 0x30C},
+  };
+  for (const auto& entry : kDecomposed)
+    if (entry.letter == c) {
+      *base = entry.base;
+      return entry.mark;
+    }
+  return 0;
+}
+}  // namespace
+
+// Code page 1252 as the system ANSI code page: bytes 0x80-0x9F map through its table, the rest are
+// Latin-1 (the five bytes 1252 leaves undefined give the C1 control of that number, also with
+// MB_ERR_INVALID_CHARS). Flags: MB_PRECOMPOSED (the default), MB_COMPOSITE (accented letters as
+// letter and combining mark), MB_USEGLYPHCHARS, MB_ERR_INVALID_CHARS; PRECOMPOSED with COMPOSITE,
+// or any other bit, is refused with 1004.
+int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int textLength, LPWSTR out, int outLength) {
   WINSIM_ENTER("MultiByteToWideChar", 0);
   static const char16_t k1252[32] = {0x20AC, 0x81,   0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
                                      0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x8D,   0x017D, 0x8F,
@@ -220,17 +285,33 @@ int WINAPI MultiByteToWideChar(UINT codePage, DWORD, LPCSTR text, int textLength
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
+  if ((flags & ~DWORD(MB_PRECOMPOSED | MB_COMPOSITE | MB_USEGLYPHCHARS | MB_ERR_INVALID_CHARS)) ||
+      ((flags & MB_PRECOMPOSED) && (flags & MB_COMPOSITE))) {
+    SetLastError(ERROR_INVALID_FLAGS);
+    return 0;
+  }
   const int length = textLength < 0 ? static_cast<int>(std::strlen(text)) + 1 : textLength;
-  if (outLength == 0) return length;
-  if (outLength < length) {
+  std::u16string converted;
+  for (int i = 0; i < length; ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    const char16_t unit = (c >= 0x80 && c < 0xA0) ? k1252[c - 0x80] : c;
+    char16_t base = 0;
+    const char16_t mark = (flags & MB_COMPOSITE) ? CombiningMark(unit, &base) : 0;
+    if (mark) {
+      converted += base;
+      converted += mark;
+    } else {
+      converted += unit;
+    }
+  }
+  const int units = static_cast<int>(converted.size());
+  if (outLength == 0) return units;
+  if (outLength < units) {
     SetLastError(ERROR_INSUFFICIENT_BUFFER);
     return 0;
   }
-  for (int i = 0; i < length; ++i) {
-    const unsigned char c = static_cast<unsigned char>(text[i]);
-    out[i] = (c >= 0x80 && c < 0xA0) ? k1252[c - 0x80] : c;
-  }
-  return length;
+  std::copy(converted.begin(), converted.end(), out);
+  return units;
 }
 
 void WINAPI Sleep(DWORD milliseconds) {

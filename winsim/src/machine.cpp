@@ -24,6 +24,29 @@ Machine& M() {
 
 void Reset() { Current() = std::make_unique<Machine>(); }
 
+std::vector<std::string> OpenHandles() {
+  auto narrow = [](const std::u16string& text) {
+    std::string out;
+    for (char16_t c : text) out += c < 128 ? static_cast<char>(c) : '?';
+    return out;
+  };
+  const Machine& m = M();
+  std::vector<std::string> open;
+  if (m.globalBlocks) open.push_back(std::to_string(m.globalBlocks) + " global block(s) not freed");
+  if (m.localBlocks) open.push_back(std::to_string(m.localBlocks) + " local block(s) not freed");
+  for (const auto& item : m.files.handles) open.push_back("file handle on " + narrow(item.second.key));
+  for (const auto& item : m.registry.handles) open.push_back("registry key " + narrow(item.second.key));
+  for (const auto& item : m.services.handles)
+    open.push_back(item.second.key.empty() ? "service manager handle" : "service handle on " + narrow(item.second.key));
+  for (const auto& item : m.spooler.handles) open.push_back("printer handle on " + narrow(item.second.printer));
+  for (const auto& item : m.eventLog.handles) open.push_back("event source handle of " + narrow(item.second));
+  for (const auto& item : m.desktop.handles) {
+    static const char* const kKinds[] = {"mutex", "process", "thread"};
+    open.push_back(std::string(kKinds[item.second.kind]) + " handle on object " + std::to_string(item.second.object));
+  }
+  return open;
+}
+
 void FailCall(const std::string& function, DWORD error, int times, int fromCall, DWORD delayMs) {
   M().faults.push_back(Fault{function, fromCall, times, error, delayMs});
 }

@@ -33,9 +33,10 @@ winsim::RegKey* KeyRecord(const std::u16string& name) {
 }
 }  // namespace
 
-LSTATUS WINAPI RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD, REGSAM access, PHKEY result) {
+// The options are 0 or REG_OPTION_OPEN_LINK; anything else is refused with 87.
+LSTATUS WINAPI RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result) {
   WINSIM_ENTER_STATUS("RegOpenKeyExA");
-  if (!result) return ERROR_INVALID_PARAMETER;
+  if (!result || (options & ~DWORD(REG_OPTION_OPEN_LINK))) return ERROR_INVALID_PARAMETER;
   *result = nullptr;
   std::u16string name;
   if (root == HKEY_LOCAL_MACHINE || root == HKEY_CURRENT_USER) {
@@ -79,8 +80,10 @@ LSTATUS WINAPI RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD, LPDWORD type, L
   return ERROR_SUCCESS;
 }
 
-LSTATUS WINAPI RegSetValueExW(HKEY key, LPCWSTR name, DWORD, DWORD type, const BYTE* data, DWORD size) {
+// The reserved argument must be zero, else 87.
+LSTATUS WINAPI RegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE* data, DWORD size) {
   WINSIM_ENTER_STATUS("RegSetValueExW");
+  if (reserved != 0) return ERROR_INVALID_PARAMETER;
   const winsim::RegHandle* open = FindKey(key);
   if (!open) return ERROR_INVALID_HANDLE;
   if (!(open->access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;

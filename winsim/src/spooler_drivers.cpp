@@ -14,7 +14,8 @@
 // - Wine's driver records lack the manufacturer and provider; Windows returns what was added.
 //
 // The model's own choices: a file named without a folder is looked for in the environment's
-// driver folder; cVersion is taken as 3 (the only store version modelled); with
+// driver folder; only version 3 drivers are modelled (another cVersion is refused with 87, level
+// 8 with 124); a file is newer than the store's when its version resource is; with
 // DPD_DELETE_ALL_FILES a store file that another process holds open makes the deletion fail with
 // 3001 and nothing is removed (Windows deletes the driver only if all its files can go).
 #include "spooler_internal.h"
@@ -157,25 +158,22 @@ BOOL WINAPI EnumPrinterDriversW(LPWSTR, LPWSTR environment, DWORD level, LPBYTE 
   return PackDrivers(items, level, drivers, size, needed, returned);
 }
 
-// Levels 2 to 6. Every file the record names (driver, data, configuration, a non-empty help file
-// and the dependent files) must exist, else 2; they are copied into <driverDir>\3\ and the record
-// keeps the store paths. A driver of the same name and environment is replaced in place.
+// Levels 2, 3, 4 and 6 (5 is no level of this call). Every file the record names (driver, data,
+// configuration, a non-empty help file and the dependent files) must exist, else 2; they are
+// copied into <driverDir>\3\ by the copy flags (APD_COPY_ALL_FILES: all of them; otherwise only
+// those newer than the store's) and the record keeps the store paths. A driver of the same name
+// and environment is replaced in place.
 BOOL WINAPI AddPrinterDriverExW(LPWSTR, DWORD level, LPBYTE driverInfo, DWORD copyFlags) {
   WINSIM_ENTER("AddPrinterDriverExW", FALSE);
   if (!SpoolerAvailable()) return FALSE;
   static const size_t kSizes[] = {0, 0, sizeof(DRIVER_INFO_2W), sizeof(DRIVER_INFO_3W), sizeof(DRIVER_INFO_4W),
-                                  sizeof(DRIVER_INFO_5W), sizeof(DRIVER_INFO_6W)};
-  if (level < 2 || level > 6) return Fail(ERROR_INVALID_LEVEL);
+                                  0, sizeof(DRIVER_INFO_6W)};
+  if (level < 2 || level > 6 || level == 5) return Fail(ERROR_INVALID_LEVEL);
   if (!driverInfo) return Fail(ERROR_INVALID_PARAMETER);
-  // Levels 2, 3, 4 and 6 share their leading members; level 5 has numbers after pConfigFile.
+  // Levels 2, 3, 4 and 6 share their leading members.
   DRIVER_INFO_6W info{};
   std::memcpy(&info, driverInfo, kSizes[level]);
-  if (level == 5) {
-    DRIVER_INFO_6W head{};
-    std::memcpy(&head, &info, offsetof(DRIVER_INFO_6W, pHelpFile));
-    info = head;
-  }
-  if (!info.pName || !*info.pName || !info.pDriverPath || !info.pDataFile || !info.pConfigFile)
+  if (info.cVersion != 3 || !info.pName || !*info.pName || !info.pDriverPath || !info.pDataFile || !info.pConfigFile)
     return Fail(ERROR_INVALID_PARAMETER);
   const EnvironmentEntry* env = ResolveEnvironment(info.pEnvironment);
   if (!env) return FALSE;
@@ -221,8 +219,10 @@ BOOL WINAPI AddPrinterDriverExW(LPWSTR, DWORD level, LPBYTE driverInfo, DWORD co
 
 // Checks in this order: the environment (1805), the driver (1797, also when
 // DPD_DELETE_SPECIFIC_VERSION names another version), printers using it (3001; printers use the
-// local environment's drivers). DPD_DELETE_ALL_FILES and DPD_DELETE_UNUSED_FILES delete the
-// store files no other driver names.
+// local environment's drivers). No file flag: the registration goes, the files stay.
+// DPD_DELETE_UNUSED_FILES: the store files no other driver names go too. DPD_DELETE_ALL_FILES:
+// the driver goes only if all its files can: one that another driver names, or another process
+// holds open, makes the call fail with 3001 and nothing is removed.
 BOOL WINAPI DeletePrinterDriverExW(LPWSTR, LPWSTR environment, LPWSTR driverName, DWORD deleteFlags,
                                    DWORD versionFlag) {
   WINSIM_ENTER("DeletePrinterDriverExW", FALSE);
@@ -237,28 +237,34 @@ BOOL WINAPI DeletePrinterDriverExW(LPWSTR, LPWSTR environment, LPWSTR driverName
     for (const PrinterEntry& printer : spooler.printers)
       if (SameName(printer.driverName, driver->name)) return Fail(ERROR_PRINTER_DRIVER_IN_USE);
 
-  const std::vector<std::u16string> files = {driver->driverPath, driver->dataFile, driver->configFile,
-                                             driver->helpFile};
+  std::vector<std::u16string> files = {driver->driverPath, driver->dataFile, driver->configFile, driver->helpFile};
+  const std::u16string store = env->driverDir + u"\\3\\";
+  for (const std::u16string& name : driver->dependentFiles) files.push_back(store + name);
+  auto namedByAnother = [&spooler, driver, &store](const std::u16string& file) {
+    for (const DriverEntry& other : spooler.drivers) {
+      if (&other == driver) continue;
+      for (const std::u16string* path : {&other.driverPath, &other.dataFile, &other.configFile, &other.helpFile})
+        if (PathKey(*path) == PathKey(file)) return true;
+      for (const std::u16string& name : other.dependentFiles)
+        if (PathKey(store + name) == PathKey(file)) return true;
+    }
+    return false;
+  };
   if (deleteFlags & DPD_DELETE_ALL_FILES)
     for (const std::u16string& file : files)
-      if (HeldByAnotherProcess(file)) return Fail(ERROR_PRINTER_DRIVER_IN_USE);
+      if (!file.empty() && (HeldByAnotherProcess(file) || namedByAnother(file))) return Fail(ERROR_PRINTER_DRIVER_IN_USE);
 
+  std::vector<std::u16string> unused;
+  for (const std::u16string& file : files)
+    if (!file.empty() && !HeldByAnotherProcess(file) && !namedByAnother(file)) unused.push_back(file);
   for (auto it = spooler.drivers.begin(); it != spooler.drivers.end(); ++it)
     if (&*it == driver) {
       spooler.drivers.erase(it);
       break;
     }
   SyncSpoolerModules();
-  if (deleteFlags & (DPD_DELETE_ALL_FILES | DPD_DELETE_UNUSED_FILES)) {
-    for (const std::u16string& file : files) {
-      if (file.empty() || HeldByAnotherProcess(file)) continue;
-      bool named = false;
-      for (const DriverEntry& other : spooler.drivers)
-        for (const std::u16string* path : {&other.driverPath, &other.dataFile, &other.configFile, &other.helpFile})
-          if (PathKey(*path) == PathKey(file)) named = true;
-      if (!named) RemoveFile(file);
-    }
-  }
+  if (deleteFlags & (DPD_DELETE_ALL_FILES | DPD_DELETE_UNUSED_FILES))
+    for (const std::u16string& file : unused) RemoveFile(file);
   return TRUE;
 }
 

@@ -45,7 +45,8 @@ BOOL WINAPI EnumMonitorsW(LPWSTR, DWORD level, LPBYTE monitors, DWORD size, LPDW
   }
 }
 
-// Level 2 only. Checks in this order: the record (87), the environment (1805), a monitor of that
+// Level 2 only. Checks in this order: the record (87), the environment (1805: the record must name
+// the server's own, "Windows x64"; a null one is not taken for the caller's), a monitor of that
 // name (3006), its DLL in the system folder (126). The ports come from the DLL: those configured
 // with SetMonitorPorts, else one port named as the monitor.
 BOOL WINAPI AddMonitorW(LPWSTR, DWORD level, LPBYTE monitorInfo) {
@@ -56,6 +57,7 @@ BOOL WINAPI AddMonitorW(LPWSTR, DWORD level, LPBYTE monitorInfo) {
   MONITOR_INFO_2W info;
   std::memcpy(&info, monitorInfo, sizeof(info));
   if (!info.pName || !*info.pName || !info.pDLLName || !*info.pDLLName) return Fail(ERROR_INVALID_PARAMETER);
+  if (!info.pEnvironment || !SameName(info.pEnvironment, kLocalEnvironment)) return Fail(ERROR_INVALID_ENVIRONMENT);
   const EnvironmentEntry* environment = ResolveEnvironment(info.pEnvironment);
   if (!environment) return FALSE;
   if (FindMonitor(info.pName)) return Fail(ERROR_PRINT_MONITOR_ALREADY_INSTALLED);
@@ -72,7 +74,8 @@ BOOL WINAPI AddMonitorW(LPWSTR, DWORD level, LPBYTE monitorInfo) {
   return TRUE;
 }
 
-// Checks in this order: the environment (1805), the monitor (3000), printers on its ports (3008).
+// Checks in this order: the environment (1805; null is the caller's, "Windows x64"), the monitor
+// (3000), printers on its ports (3008).
 // A deleted monitor's ports go with it and its DLL is released.
 BOOL WINAPI DeleteMonitorW(LPWSTR, LPWSTR environment, LPWSTR monitorName) {
   WINSIM_ENTER("DeleteMonitorW", FALSE);

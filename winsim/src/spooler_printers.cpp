@@ -22,8 +22,9 @@
 // being printed only marks it; its name stays taken and no new handle is given on it until the
 // spooler stops. Any other deletion removes the printer at once and its other handles go stale.
 //
-// Not modelled: DEVMODEs and security descriptors (reported as null), print jobs beyond their
-// count and the printing one.
+// Not modelled: DEVMODEs and security descriptors (reported as null; PrinterEntry::grantedAccess
+// stands for what a printer's security grants), print jobs beyond their count and the printing
+// one. Queued jobs keep a deleted printer pending too, until a purge empties its queue.
 #include "spooler_internal.h"
 
 using namespace winsim;
@@ -56,7 +57,7 @@ void FillInfo2(PRINTER_INFO_2W& r, Packer& p, const PrinterEntry& e) {
   r.pDevMode = nullptr;
   r.pSepFile = p.Put(e.sepFile);
   r.pPrintProcessor = p.Put(e.printProcessor);
-  r.pDatatype = p.Put(e.datatype);
+  r.pDatatype = p.Put(e.datatype ? e.datatype : std::optional<std::u16string>(u"RAW"));
   r.pParameters = p.Put(e.parameters);
   r.pSecurityDescriptor = nullptr;
   r.Attributes = e.attributes;
@@ -186,7 +187,8 @@ BOOL WINAPI EnumPrintersW(DWORD flags, LPWSTR, DWORD level, LPBYTE printers, DWO
   return PackPrinters(items, level, printers, size, needed, returned);
 }
 
-// A null defaults record, or a DesiredAccess of 0, asks for PRINTER_ACCESS_USE.
+// A null defaults record, or a DesiredAccess of 0, asks for PRINTER_ACCESS_USE; access the
+// printer does not grant is refused with 5. The access asked for is recorded.
 BOOL WINAPI OpenPrinterW(LPWSTR printerName, LPHANDLE printer, LPPRINTER_DEFAULTSW defaults) {
   WINSIM_ENTER("OpenPrinterW", FALSE);
   if (printer) *printer = nullptr;
@@ -211,7 +213,9 @@ BOOL WINAPI OpenPrinterW(LPWSTR printerName, LPHANDLE printer, LPPRINTER_DEFAULT
   PrinterEntry* entry = printerName ? FindPrinter(printerName) : nullptr;
   if (!entry || entry->pendingDeletion) return Fail(ERROR_INVALID_PRINTER_NAME);
   if (defaults && defaults->pDatatype && !DatatypeKnown(defaults->pDatatype)) return Fail(ERROR_INVALID_DATATYPE);
+  if (access & ~entry->grantedAccess) return Fail(ERROR_ACCESS_DENIED);
   *printer = NewHandle(entry->name, access);
+  M().spooler.opened.push_back(M().spooler.handles[reinterpret_cast<uintptr_t>(*printer)]);
   return TRUE;
 }
 
@@ -257,6 +261,7 @@ BOOL WINAPI SetPrinterW(HANDLE printer, DWORD level, LPBYTE info, DWORD command)
     if (command == PRINTER_CONTROL_PURGE) {
       entry->jobs = 0;
       entry->purges++;
+      if (entry->pendingDeletion && entry->otherHandles == 0 && !entry->jobPrinting) RemovePrinter(entry, handle->server);
     } else if (command == PRINTER_CONTROL_PAUSE) {
       entry->status |= PRINTER_STATUS_PAUSED;
     } else {
@@ -329,7 +334,8 @@ BOOL WINAPI SetPrinterW(HANDLE printer, DWORD level, LPBYTE info, DWORD command)
 
 // Checks in this order: the name (1801, then 1802 when a printer of that name exists, compared
 // without regard to case), the driver for the local environment (1797), every port of the list
-// (1796), the print processor (1798), the datatype (1804; null gives "RAW"), and a share name
+// (1796), the print processor (1798), the datatype (1804; a null one is kept null and reported as
+// "RAW"), and a share name
 // when PRINTER_ATTRIBUTE_SHARED is asked for (1215). The new printer is local, has priority 1
 // unless the record gives one from 1 to 99, no jobs, and the handle has PRINTER_ALL_ACCESS.
 HANDLE WINAPI AddPrinterW(LPWSTR, DWORD level, LPBYTE printer) {
@@ -375,7 +381,7 @@ HANDLE WINAPI AddPrinterW(LPWSTR, DWORD level, LPBYTE printer) {
   entry.sepFile = OptionalText(record.pSepFile);
   entry.parameters = OptionalText(record.pParameters);
   entry.printProcessor = *processor;
-  entry.datatype = record.pDatatype ? std::u16string(record.pDatatype) : std::u16string(u"RAW");
+  entry.datatype = OptionalText(record.pDatatype);
   entry.attributes = (record.Attributes & ~static_cast<DWORD>(PRINTER_ATTRIBUTE_DEFAULT)) | PRINTER_ATTRIBUTE_LOCAL;
   entry.priority = (record.Priority >= 1 && record.Priority <= 99) ? record.Priority : 1;
   entry.defaultPriority = record.DefaultPriority <= 99 ? record.DefaultPriority : 0;
@@ -391,7 +397,7 @@ BOOL WINAPI DeletePrinter(HANDLE printer) {
   if (!entry) return FALSE;
   if (!(handle->access & DELETE)) return Fail(ERROR_ACCESS_DENIED);
   handle->deleted = true;
-  if (handle->server.empty() && (entry->otherHandles > 0 || entry->jobPrinting)) {
+  if (handle->server.empty() && (entry->otherHandles > 0 || entry->jobPrinting || entry->jobs > 0)) {
     entry->pendingDeletion = true;
     entry->status |= PRINTER_STATUS_PENDING_DELETION;
     return TRUE;

@@ -18,6 +18,8 @@ HWND AddWindow(const std::u16string& className, const std::u16string& title) {
   return handle;
 }
 
+const HINSTANCE kProgramModule = reinterpret_cast<HINSTANCE>(static_cast<uintptr_t>(0x140000000ull));
+
 namespace {
 Window* FindWindowByHandle(HWND handle) {
   for (Window& w : M().desktop.windows)
@@ -62,9 +64,16 @@ BOOL WINAPI GetUserObjectInformationW(HANDLE object, int index, LPVOID info, DWO
 }
 
 // Runs the dialog procedure as the dialog manager would: WM_INITDIALOG with the caller's parameter,
-// then the button press the test scripted. Title and edit text are recorded.
-INT_PTR WINAPI DialogBoxParamW(HINSTANCE, LPCWSTR templateName, HWND parent, DLGPROC proc, LPARAM param) {
+// then the button press the test scripted. Title, edit text and owner are recorded. The template
+// is looked for in the module given (null: the program itself); only the program holds one, 101:
+// another module or template fails with 1814 and -1, and nothing is shown.
+INT_PTR WINAPI DialogBoxParamW(HINSTANCE instance, LPCWSTR templateName, HWND parent, DLGPROC proc, LPARAM param) {
   WINSIM_ENTER("DialogBoxParamW", -1);
+  if ((instance && instance != winsim::kProgramModule) ||
+      reinterpret_cast<uintptr_t>(templateName) != winsim::kProgramDialogTemplate) {
+    SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
+    return -1;
+  }
   winsim::DialogState& dialog = M().desktop.dialog;
   dialog.shown++;
   dialog.templateId = static_cast<int>(reinterpret_cast<uintptr_t>(templateName));

@@ -43,6 +43,9 @@ struct Machine {
   std::u16string modulePath = u"C:\\Program Files\\Marbleleaf\\Setup\\install.exe";
   std::u16string systemDir = u"C:\\Windows\\system32";
   std::string ansiCodePage = "1252";
+  // The language of the system's message texts: 1033 (English, United States), or 1031 for a
+  // German Windows, which has no English texts.
+  WORD messageLanguage = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
   DWORD sessionId = 1;       // the first interactive user's session; services run in session 0
   // Resources of our executable that the product reads, by type and numeric id: as install.rc
   // has them (the event message DLL as RCDATA 2).
@@ -74,6 +77,11 @@ struct Machine {
 
 Machine& M();
 void Reset();
+
+// What the process still holds: one line for each open handle of every kind (files, registry
+// keys, service, printer, event source and kernel object handles) and for the global and local blocks not
+// freed. Empty when everything a run opened was closed again.
+std::vector<std::string> OpenHandles();
 
 // Fault injection
 void FailCall(const std::string& function, DWORD error, int times = 1, int fromCall = 1, DWORD delayMs = 0);

@@ -75,12 +75,17 @@ struct ObjectHandle {
   int object = 0;                // mutex id, or process id for process and thread handles
 };
 
+// The module handle of the program itself (its image base), as its entry point receives it.
+extern const HINSTANCE kProgramModule;
+// The dialog template the program's resources hold.
+const int kProgramDialogTemplate = 101;
+
 // What DialogBoxParamW showed, and how the scripted user ends the dialog.
 struct DialogState {
   INT_PTR scriptedCommand = IDOK;  // the button the user presses after WM_INITDIALOG
   int shown = 0;
   int templateId = 0;
-  HWND parent = nullptr;
+  HWND parent = nullptr;           // the owner window the caller gave
   std::u16string title;
   std::u16string text;
   INT_PTR result = -1;

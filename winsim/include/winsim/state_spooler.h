@@ -54,6 +54,7 @@ struct PrinterEntry {
   std::map<std::string, std::map<std::string, PrinterDataValue>> data;
   int purges = 0;
   bool connection = false;  // a printer connection rather than a local printer
+  ACCESS_MASK grantedAccess = PRINTER_ALL_ACCESS;  // what the printer's security grants this process
   // Pending deletion: DeletePrinter on a printer that other processes hold open, or whose job is
   // being printed (a purge does not stop a job the port is printing), only marks it. It goes
   // when the spooler stops (its clients' handles die with it and the job is abandoned); until
@@ -74,7 +75,7 @@ struct PrintServer {
 struct PrinterHandle {
   std::u16string printer;  // name of the printer it was opened on
   std::u16string server;   // set: a queue of that print server ("\\HOST"), not of this machine
-  ACCESS_MASK access = 0;
+  ACCESS_MASK access = 0;  // as asked for (OpenPrinterW) or given (AddPrinterW)
   bool deleted = false;    // DeletePrinter was called through this handle
   bool stale = false;      // its printer was deleted, or the spooler stopped, since it was opened
 };
@@ -90,6 +91,7 @@ struct SpoolerState {
   std::u16string defaultPrinter;  // empty: none
   std::map<uintptr_t, PrinterHandle> handles;
   uintptr_t nextHandle = 0x6000;
+  std::vector<PrinterHandle> opened;  // every handle OpenPrinterW gave, in order, for assertions
   // Ports a monitor's DLL enumerates when AddMonitorW loads it, keyed by the monitor's name in
   // upper case (use SetMonitorPorts). A monitor not listed enumerates one port named as itself.
   std::map<std::u16string, std::vector<std::u16string>> monitorPorts;
