@@ -59,9 +59,10 @@ build_module() {
   done
   wrc-stable --nostdinc -I"$src/dlls/$dir" -I"$src/include" -I"$headers/windows" -I"$headers/msvcrt" \
     -D__WINESRC__ -o "$obj/res.res" "$src/dlls/$dir"/*.rc
+  # The module's export definitions: Wine's own file beside its sources.
   # shellcheck disable=SC2086
   winegcc-stable -b x86_64-w64-mingw32 -mno-cygwin -shared $extra -o "$obj/$module" \
-    "$src/dlls/$dir"/*.spec "${objs[@]}" "$obj/res.res" $imports
+    "$src/dlls/$dir"/*.[s]pec "${objs[@]}" "$obj/res.res" $imports
   winebuild-stable --builtin "$obj/$module"
 }
 log "building winspool.drv and localspl.dll"
