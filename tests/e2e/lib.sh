@@ -323,6 +323,15 @@ e2e_printer_block() {
     awk -v name="printer $2" '$0 == name { on = 1; print; next } /^printer / { on = 0 } on' <<<"$1"
 }
 
+# An installation with two keyed product printers: Office (shared, the default) and Lab.
+e2e_install_with_two_keyed_printers() {
+    e2e_install_logged install
+    e2e_expect_rc 1 "first install"
+    e2e_setup addprinter Office --subkey office-key --comment "2nd floor" --location "Room 12" --share OfficeShare
+    e2e_setup addprinter Lab --subkey lab-key --comment "lab" --location "Room 3"
+    e2e_setup setdefault Office
+}
+
 # Waits up to 10 s for "inspect tray" to print this state.
 e2e_wait_tray() {
     local state i

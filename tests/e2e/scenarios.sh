@@ -302,11 +302,7 @@ scenario_reinstall_1_keeps_keyed_printers() {
 # the drivers are the new build's, the compatible 2093 monitor stays.
 scenario_upgrade_1_keeps_printers_takes_new_drivers() {
     e2e_installer_prefix upgrade_1_keeps_printers_takes_new_drivers
-    e2e_install_logged install
-    e2e_expect_rc 1 "first install"
-    e2e_setup addprinter Office --subkey office-key --comment "2nd floor" --location "Room 12" --share OfficeShare
-    e2e_setup addprinter Lab --subkey lab-key --comment "lab" --location "Room 3"
-    e2e_setup setdefault Office
+    e2e_install_with_two_keyed_printers
     e2e_lay_out 2094
     e2e_install_logged install
     e2e_expect_rc 1 "reinstall of build 2094"

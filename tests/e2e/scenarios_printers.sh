@@ -14,11 +14,7 @@ e2e_journal() {
 # with the files in place, takes them over and recreates both whole (exit 1).
 scenario_printers_after_failed_driver_install() {
     e2e_installer_prefix printers_after_failed_driver_install
-    e2e_install_logged install
-    e2e_expect_rc 1 "first install"
-    e2e_setup addprinter Office --subkey office-key --comment "2nd floor" --location "Room 12" --share OfficeShare
-    e2e_setup addprinter Lab --subkey lab-key --comment "lab" --location "Room 3"
-    e2e_setup setdefault Office
+    e2e_install_with_two_keyed_printers
 
     e2e_lay_out 2094
     local app module
