@@ -27,6 +27,14 @@ target_link_libraries(install_exe PRIVATE winspool advapi32 version user32 shell
 set_target_properties(install_exe PROPERTIES OUTPUT_NAME install)
 
 enable_testing()
+# What the registered end-to-end tests run: Debian's Wine (the corrected one is built from it),
+# the tools that build the corrected Wine, and the X server and screenshot of the log dialog.
+include(${CMAKE_SOURCE_DIR}/cmake/require_tool.cmake)
+require_tool(E2E_WINE64 wine64 "the e2e tests" NAMES wine64 PATHS /usr/lib/wine)
+require_tool(E2E_WINEGCC wine64-tools "building the corrected Wine of the e2e tests" NAMES winegcc-stable winegcc)
+require_tool(E2E_DPKG_SOURCE dpkg-dev "building the corrected Wine of the e2e tests" NAMES dpkg-source)
+require_tool(E2E_XVFB xvfb "the log dialog's e2e screenshot" NAMES Xvfb)
+require_tool(E2E_CONVERT imagemagick "the log dialog's e2e screenshot" NAMES convert)
 if(EXISTS ${CMAKE_SOURCE_DIR}/payload/CMakeLists.txt)
   add_subdirectory(payload)
 endif()

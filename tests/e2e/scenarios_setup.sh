@@ -12,8 +12,9 @@ e2e_setup_prefix() {
     rm -rf "$(e2e_unix "$E2E_PRODUCT_WIN")"
     local tools
     tools=$(e2e_unix "$E2E_TOOLS_WIN")
+    # Without them every step would wait out its timeout: fail at once.
     cp "${E2E_SETUP:?set E2E_SETUP to the built setup program}" "${E2E_SETUPS:?}"/*-setup.exe "$tools/" ||
-        e2e_fail "setup programs missing: is makensis (nsis) installed?"
+        { e2e_fail "setup programs missing: is makensis installed (Debian package nsis)?"; exit 1; }
     mkdir -p "$(e2e_unix "$E2E_STANDIN_DIR")"
 }
 
