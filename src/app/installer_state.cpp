@@ -5,6 +5,7 @@
 #include "app/log.h"
 #include "app/product.h"
 #include "driver/platform.h"
+#include "monitor/port_switch.h"
 #include "system/pending_files.h"
 #include "system/spooler_service.h"
 
@@ -48,8 +49,8 @@ InstallerState* InitInstallerState(InstallerState* state) {
   CheckSpooler(state);
   state->serverMode = true;
   SelectPlatform(state, true);
+  state->kind = RunKind::Uninstall;
   state->repointedPrinters = nullptr;
-  state->repointedPorts = nullptr;
   QueryInstallerDir(state->installerDir);
   StoreSystemDir(state);
   MarkDefaultPrinter(state);
@@ -57,10 +58,7 @@ InstallerState* InitInstallerState(InstallerState* state) {
 }
 
 void FreeInstallerState(InstallerState* state) {
-  if (state->repointedPrinters) GlobalFree(state->repointedPrinters);
-  state->repointedPrinters = nullptr;
-  if (state->repointedPorts) GlobalFree(state->repointedPorts);
-  state->repointedPorts = nullptr;
+  FreeSwitchedPrinters(state);
   ReleasePrinterInventory(&state->printers);
   FreeSavedPrinters(&state->savedPrinters);
   FreeDeferredDeletes(&state->deferredDeletes);

@@ -74,7 +74,7 @@ void UninstallAllPlatforms(InstallerState* state) {
   LogLine(state, TEXT(">UnInstall Server"));
   LogSection section(state);
   // A reinstall starts the companion again from the same file: stopping it must not delete it.
-  CountedString keep = state->keepTrayProgram ? TrayProgramPath(state) : nullptr;
+  CountedString keep = state->kind == RunKind::Reinstall ? TrayProgramPath(state) : nullptr;
   StopTray(keep ? Text(keep) : nullptr);
   Release(keep);
 
@@ -125,8 +125,7 @@ void Reinstall(InstallerState* state) {
   LogLine(state, TEXT(">ReInstall"));
   LogSection section(state, 2);
   state->checkMonitorVersion = true;
-  state->keepTrayProgram = true;
-  state->journalPrinters = true;
+  state->kind = RunKind::Reinstall;
   TakeOverJournal(state);
   UninstallProduct(state);
 

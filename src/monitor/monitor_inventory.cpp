@@ -3,7 +3,7 @@
 #include "app/installer_state.h"
 #include "app/log.h"
 #include "app/product.h"
-#include "monitor/port_text.h"
+#include "monitor/port_switch.h"
 #include "system/file_copy.h"
 #include "system/spooler_calls.h"
 #include "system/spooler_service.h"
@@ -28,15 +28,6 @@ void LogEnumFailure(InstallerState* state, LPCWSTR format, DWORD code) {
                      nullptr);
   LogLine(state, format, (length && text) ? text : TEXT("No Error or no description"));
   if (text) LocalFree(text);
-}
-
-void SwitchPrintersBack(InstallerState* state) {
-  if (!state->repointedPrinters || !state->repointedPorts) return;
-  for (int i = 0; state->repointedPrinters[i]; ++i) {
-    PRINTER_INFO_2W* record = state->repointedPrinters[i];
-    if (!SwitchPortBack(record->pPortName, state->repointedPorts[i])) continue;
-    WritePrinterRecord(state, record);
-  }
 }
 }  // namespace
 
@@ -69,20 +60,6 @@ void EnumerateMonitors(MonitorInventory* inventory, InstallerState* state) {
   } else {
     LogEnumFailure(state, TEXT("3. EnumMonitors  failed with code: %s"), code);
   }
-}
-
-void WritePrinterRecord(InstallerState* state, PRINTER_INFO_2W* record) {
-  PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ALL_ACCESS};
-  HANDLE printer = nullptr;
-  if (!OpenPrinterW(record->pPrinterName, &printer, &defaults) || !printer) {
-    LogLine(state, TEXT("Can't open printer %s"), record->pPrinterName);
-    return;
-  }
-  if (SetPrinterW(printer, 2, reinterpret_cast<LPBYTE>(record), 0))
-    LogLine(state, TEXT("SetPrinter(%s) - ok"), record->pPrinterName);
-  else
-    LogLine(state, TEXT("SetPrinter(%s) - failed"), record->pPrinterName);
-  ClosePrinter(printer);
 }
 
 int FindProductMonitor(const MonitorInventory* inventory) {

@@ -14,7 +14,3 @@ void EnumerateMonitors(MonitorInventory* inventory, InstallerState* state);
 int FindProductMonitor(const MonitorInventory* inventory);
 void ListMonitors(InstallerState* state, const MonitorInventory* inventory);
 void InstallMonitor(InstallerState* state);
-
-// Opens the printer that a switched inventory record names and writes the whole level-2 record,
-// port text included, back to the spooler; logs the outcome with informative lines.
-void WritePrinterRecord(InstallerState* state, PRINTER_INFO_2W* record);

@@ -15,7 +15,7 @@ void RemoveConnection(InstallerState* state, PRINTER_INFO_2W* entry, SavedPrinte
     node = PushSavedPrinter(state, nullptr, entry);
     if (node) {
       node->connection = true;
-      if (state->journalPrinters) JournalSavedPrinter(state, node);
+      if (state->kind == RunKind::Reinstall) JournalSavedPrinter(state, node);
     }
   }
   LPWSTR name = entry->pPrinterName;
@@ -40,7 +40,7 @@ void RemoveLocalPrinter(InstallerState* state, PRINTER_INFO_2W* entry, SavedPrin
     SavePrinterSettingsKey(state, entry);
     if (state->savedPrinters != before) {
       node = state->savedPrinters;
-      if (state->journalPrinters) JournalSavedPrinter(state, node);
+      if (state->kind == RunKind::Reinstall) JournalSavedPrinter(state, node);
     }
   }
   if (DeletePrinterByName(state, entry->pPrinterName) && node) node->gone = true;

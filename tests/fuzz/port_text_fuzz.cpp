@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "monitor/port_text.h"
+#include "monitor/port_switch.h"
 
 namespace {
 // A copy of the text in a heap block of exactly `room` units, so that ASan sees any write beyond.

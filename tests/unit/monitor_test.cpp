@@ -5,7 +5,7 @@
 #include "app/product.h"
 #include "monitor/monitor_inventory.h"
 #include "monitor/monitor_removal.h"
-#include "monitor/port_text.h"
+#include "monitor/port_switch.h"
 #include "spooler_step_fixture.h"
 #include "system/spooler_calls.h"
 
@@ -128,9 +128,9 @@ class MonitorStepTest : public SpoolerStepTest {
   }
   std::vector<std::string> Repointed() const {
     std::vector<std::string> names;
-    for (int i = 0; state.repointedPrinters && state.repointedPrinters[i]; ++i)
-      names.push_back(Narrow(state.repointedPrinters[i]->pPrinterName) + "=" +
-                      Narrow(state.repointedPrinters[i]->pPortName));
+    for (int i = 0; state.repointedPrinters && state.repointedPrinters[i].record; ++i)
+      names.push_back(Narrow(state.repointedPrinters[i].record->pPrinterName) + "=" +
+                      Narrow(state.repointedPrinters[i].record->pPortName));
     return names;
   }
   static Lines DefaultList() {
@@ -418,30 +418,24 @@ TEST_F(MonitorStepTest, SwitchFailuresAreOnlyInformative) {
 }
 
 TEST_F(MonitorStepTest, WithoutRoomToRememberThemThePrintersAreNotSwitched) {
-  for (int block : {0, 1}) {  // the printer list, then the list of where their ports were switched
-    SCOPED_TRACE(block);
-    TearDown();
-    SetUp();
-    PutProductMonitor();
-    winsim::PutPrinter(u"Plain", u"Marbleleaf Server", u"MarbleleafServer:");
-    Start();
-    inventory_ = TakeInventory();
-    Mark();
-    FailNext("GlobalAlloc", ERROR_NOT_ENOUGH_MEMORY, 1, block);
-    RemoveMonitor(&state, &inventory_);
-    const Lines lines = NewLines();
-    EXPECT_EQ(lines[10], "  Can't delete monitor from the first try");
-    EXPECT_EQ(lines[11], "  Can't allocate the list of switched printers: printers stay on MarbleleafServer:");
-    // Still on the product port, the printer keeps the monitor in use.
-    EXPECT_EQ(lines.back(),
-              "  Error(12): Can`t remove the port monitor 'MarbleleafServer:' - (The specified print monitor is "
-              "currently in use.)");
-    EXPECT_EQ(PortOf(u"Plain"), "MarbleleafServer:");
-    EXPECT_EQ(Narrow(state.printers.entries[0].pPortName), "MarbleleafServer:");
-    EXPECT_EQ(state.repointedPrinters, nullptr);
-    EXPECT_EQ(state.repointedPorts, nullptr);
-    EXPECT_EQ(winsim::CallCount("SetPrinterW"), 0);
-  }
+  PutProductMonitor();
+  winsim::PutPrinter(u"Plain", u"Marbleleaf Server", u"MarbleleafServer:");
+  Start();
+  inventory_ = TakeInventory();
+  Mark();
+  FailNext("GlobalAlloc", ERROR_NOT_ENOUGH_MEMORY);  // the list of the switched printers
+  RemoveMonitor(&state, &inventory_);
+  const Lines lines = NewLines();
+  EXPECT_EQ(lines[10], "  Can't delete monitor from the first try");
+  EXPECT_EQ(lines[11], "  Can't allocate the list of switched printers: printers stay on MarbleleafServer:");
+  // Still on the product port, the printer keeps the monitor in use.
+  EXPECT_EQ(lines.back(),
+            "  Error(12): Can`t remove the port monitor 'MarbleleafServer:' - (The specified print monitor is "
+            "currently in use.)");
+  EXPECT_EQ(PortOf(u"Plain"), "MarbleleafServer:");
+  EXPECT_EQ(Narrow(state.printers.entries[0].pPortName), "MarbleleafServer:");
+  EXPECT_EQ(state.repointedPrinters, nullptr);
+  EXPECT_EQ(winsim::CallCount("SetPrinterW"), 0);
 }
 
 TEST_F(MonitorStepTest, AFailedFolderCheckStillDeletesTheModule) {
@@ -622,7 +616,7 @@ class SwitchBackTest : public MonitorStepTest {
 };
 
 TEST_F(SwitchBackTest, ARegisteredMonitorGetsItsPrintersBackInPlace) {
-  lstrcpyW(state.repointedPrinters[2]->pPortName, TEXT("LPT1:"));  // someone else moved it meanwhile
+  lstrcpyW(state.repointedPrinters[2].record->pPortName, TEXT("LPT1:"));  // someone else moved it meanwhile
   InstallMonitor(&state);
   EXPECT_EQ(NewLines(), Lines({">AddMonitor", "  Skip copy monitor file", "  AddMonitor - OK :)",
                                "  SetPrinter(Plain) - ok", "  SetPrinter(Pooled) - ok", "  SetPrinter(Filed) - ok"}));
@@ -646,7 +640,7 @@ TEST_F(SwitchBackTest, APrinterThatCantBeOpenedStaysEditedInTheInventory) {
   InstallMonitor(&state);
   const Lines lines = NewLines();
   EXPECT_EQ(lines[3], "  Can't open printer Plain");
-  EXPECT_EQ(Narrow(state.repointedPrinters[0]->pPortName), "MarbleleafServer:");
+  EXPECT_EQ(Narrow(state.repointedPrinters[0].record->pPortName), "MarbleleafServer:");
 }
 
 TEST_F(SwitchBackTest, FiveRefusalsAreErrorElevenAndNoPrinterIsTouched) {
