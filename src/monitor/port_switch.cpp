@@ -6,6 +6,7 @@
 #include "app/log.h"
 #include "app/product.h"
 #include "printers/printer_inventory.h"
+#include "support/ascii_text.h"
 
 namespace {
 const DWORD kProductPortLength = 17;  // "MarbleleafServer:"
@@ -44,16 +45,24 @@ void WritePrinterRecord(InstallerState* state, PRINTER_INFO_2W* record) {
 bool SwitchPortToFile(LPWSTR port, RepointedPort* switched) {
   if (!port) return false;
   const DWORD length = TextLength(port);
-  if (length < kProductPortLength) return false;
-  for (DWORD at = 0; at + kProductPortLength <= length; ++at) {
-    if (!HoldsAt(port, at, PRODUCT_MONITOR_NAME, kProductPortLength)) continue;
-    for (DWORD i = 0; i < kFilePortLength; ++i) port[at + i] = kFilePort[i];
-    // Moving the tail left, terminator included: a forward copy never reads what it wrote.
-    for (DWORD from = at + kProductPortLength, to = at + kFilePortLength; from <= length; ++from, ++to)
-      port[to] = port[from];
-    switched->offset = at;
-    switched->room = length + 1;
-    return true;
+  for (DWORD start = 0; start <= length;) {
+    DWORD end = start;
+    while (end < length && port[end] != TEXT(',')) ++end;
+    DWORD first = start;
+    DWORD last = end;
+    while (first < last && port[first] == TEXT(' ')) ++first;
+    while (last > first && port[last - 1] == TEXT(' ')) --last;
+    if (last - first == kProductPortLength && EqualsAsciiNoCase(port + first, PRODUCT_MONITOR_NAME, kProductPortLength)) {
+      for (DWORD i = 0; i < kProductPortLength; ++i) switched->spelling[i] = port[first + i];
+      for (DWORD i = 0; i < kFilePortLength; ++i) port[first + i] = kFilePort[i];
+      // Moving the tail left, terminator included: a forward copy never reads what it wrote.
+      for (DWORD from = first + kProductPortLength, to = first + kFilePortLength; from <= length; ++from, ++to)
+        port[to] = port[from];
+      switched->offset = first;
+      switched->room = length + 1;
+      return true;
+    }
+    start = end + 1;
   }
   return false;
 }
@@ -71,7 +80,7 @@ bool SwitchPortBack(LPWSTR port, const RepointedPort& switched) {
     --to;
     port[to] = port[from];
   }
-  const WCHAR* product = PRODUCT_MONITOR_NAME;
+  const WCHAR* product = switched.spelling[0] ? switched.spelling : PRODUCT_MONITOR_NAME;
   for (DWORD i = 0; i < kProductPortLength; ++i) port[switched.offset + i] = product[i];
   return true;
 }
@@ -102,7 +111,7 @@ void SwitchPrintersToFile(InstallerState* state) {
     // A connection's port is its server's: repointing it through its handle would change the
     // server's queue for every user of that server.
     if (IsPrinterConnection(record)) continue;
-    RepointedPort port = {0, 0};
+    RepointedPort port = {0, 0, {0}};
     if (!SwitchPortToFile(record->pPortName, &port)) continue;
     switched[recorded].record = record;
     switched[recorded].port = port;

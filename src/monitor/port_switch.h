@@ -6,10 +6,12 @@
 
 struct InstallerState;
 
-// Where a port text was switched and how much room it has (units, terminator included).
+// Where a port text was switched, how much room it has (units, terminator included), and how the
+// text spelled the product port, so that the way back gives the text it started from.
 struct RepointedPort {
   DWORD offset;
   DWORD room;
+  WCHAR spelling[17];  // all zero: the product's own spelling
 };
 
 // One printer switched to "file:": its record in the state's printer inventory and its port.
@@ -18,9 +20,11 @@ struct SwitchedPrinter {
   RepointedPort port;
 };
 
-// Replaces the first "MarbleleafServer:" of the text by "file:" (the text becomes 12 characters
-// shorter). Returns false, leaving the text alone, when the text is null or has no product port;
-// otherwise fills `switched`.
+// Replaces the first port of the comma-separated list that is the product port by "file:" (the
+// text becomes 12 characters shorter). A port is the whole element, blanks around it aside, and
+// compared as the spooler compares port names, without regard to letter case: "MarbleleafServer:2"
+// or "XMarbleleafServer:Y" are other ports. Returns false, leaving the text alone, when the text is
+// null or lists no product port; otherwise fills `switched`.
 bool SwitchPortToFile(LPWSTR port, RepointedPort* switched);
 
 // Puts the product port back in place of the "file:" that SwitchPortToFile wrote. Returns false,
@@ -28,7 +32,7 @@ bool SwitchPortToFile(LPWSTR port, RepointedPort* switched);
 // fits the room.
 bool SwitchPortBack(LPWSTR port, const RepointedPort& switched);
 
-// Moves every printer of this machine whose port text holds the product port to "file:", writes
+// Moves every printer of this machine whose port list holds the product port to "file:", writes
 // each to the spooler and records it in the state's `repointedPrinters` (replacing an earlier
 // array). Connections are left alone: their port is their server's.
 void SwitchPrintersToFile(InstallerState* state);

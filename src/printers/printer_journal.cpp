@@ -24,13 +24,19 @@ const WCHAR kShareTag[] = TEXT("Share=");
 const WCHAR kDefaultTag[] = TEXT("Default=");
 const WCHAR kConnectionTag[] = TEXT("Connection=");
 
-HKEY OpenJournal(bool create) {
+const REGSAM kJournalAccess = KEY_QUERY_VALUE | KEY_SET_VALUE;
+
+HKEY OpenJournal() {
   HKEY key = nullptr;
-  const REGSAM access = KEY_QUERY_VALUE | KEY_SET_VALUE;
-  const LSTATUS status = create ? RegCreateKeyExA(HKEY_LOCAL_MACHINE, kJournalKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                                  access, nullptr, &key, nullptr)
-                                : RegOpenKeyExA(HKEY_LOCAL_MACHINE, kJournalKey, 0, access, &key);
-  return status == ERROR_SUCCESS ? key : nullptr;
+  return RegOpenKeyExA(HKEY_LOCAL_MACHINE, kJournalKey, 0, kJournalAccess, &key) == ERROR_SUCCESS ? key : nullptr;
+}
+
+LSTATUS CreateJournal(HKEY* key) {
+  *key = nullptr;
+  const LSTATUS status =
+      RegCreateKeyExA(HKEY_LOCAL_MACHINE, kJournalKey, 0, nullptr, REG_OPTION_NON_VOLATILE, kJournalAccess, nullptr, key, nullptr);
+  if (status != ERROR_SUCCESS) *key = nullptr;
+  return status;
 }
 
 void CloseJournal(HKEY key) { RegCloseKey(key); }
@@ -181,7 +187,7 @@ bool TakeOverEntry(InstallerState* state, LPCWSTR name, LPCWSTR units, size_t co
 }  // namespace
 
 void TakeOverJournal(InstallerState* state) {
-  HKEY key = OpenJournal(false);
+  HKEY key = OpenJournal();
   if (!key) return;
   LPBYTE data = static_cast<LPBYTE>(std::malloc(kDataBytes));
   int taken = 0;
@@ -202,31 +208,37 @@ void TakeOverJournal(InstallerState* state) {
   if (taken) LogLine(state, TEXT("%d saved printers taken over from an earlier run"), taken);
 }
 
-void JournalSavedPrinter(InstallerState* state, SavedPrinter* node) {
-  // A printer saved without its key's copy could not be recreated with it anyway.
-  if (!node->connection && !node->settingsKey) return;
-  const size_t units = PutEntry(nullptr, node);
-  LPWSTR text = static_cast<LPWSTR>(std::malloc(units * sizeof(WCHAR)));
+bool JournalSavedPrinter(InstallerState* state, SavedPrinter* node) {
   LSTATUS status = ERROR_OUTOFMEMORY;
+  // A printer saved without its key's copy (no memory for it) could not be recreated with it.
+  const bool complete = node->connection || node->settingsKey;
+  const size_t units = complete ? PutEntry(nullptr, node) : 0;
+  LPWSTR text = complete ? static_cast<LPWSTR>(std::malloc(units * sizeof(WCHAR))) : nullptr;
   if (text) {
     PutEntry(text, node);
-    HKEY key = OpenJournal(true);
-    if (key) {
+    HKEY key = nullptr;
+    status = CreateJournal(&key);
+    if (status == ERROR_SUCCESS) {
       status = RegSetValueExW(key, node->entry->pPrinterName, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(text),
                               static_cast<DWORD>(units * sizeof(WCHAR)));
       CloseJournal(key);
     }
     std::free(text);
   }
-  if (status == ERROR_SUCCESS)
+  if (status == ERROR_SUCCESS) {
     node->journaled = true;
-  else
-    LogLine(state, TEXT("Can't keep %s in the journal of saved printers"), node->entry->pPrinterName);
+    return true;
+  }
+  // The registry calls return their error rather than set it.
+  SetLastError(static_cast<DWORD>(status));
+  LogError(state, 17, TEXT("Can`t keep %s in the journal of saved printers, so it is not removed"),
+           node->entry->pPrinterName);
+  return false;
 }
 
 void UnjournalSavedPrinter(SavedPrinter* node) {
   if (!node->journaled) return;
-  HKEY key = OpenJournal(false);
+  HKEY key = OpenJournal();
   if (!key) return;
   if (RegDeleteValueW(key, node->entry->pPrinterName) == ERROR_SUCCESS) node->journaled = false;
   CloseJournal(key);

@@ -10,3 +10,9 @@ bool EqualsAsciiNoCase(LPCWSTR a, LPCWSTR b) {
     if (*a == 0) return true;
   }
 }
+
+bool EqualsAsciiNoCase(LPCWSTR a, LPCWSTR b, DWORD count) {
+  for (DWORD i = 0; i < count; ++i)
+    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+  return true;
+}

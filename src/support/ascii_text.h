@@ -4,3 +4,5 @@
 #include "platform/win32.h"
 
 bool EqualsAsciiNoCase(LPCWSTR a, LPCWSTR b);
+// The same over exactly `count` units of each, terminators included as units.
+bool EqualsAsciiNoCase(LPCWSTR a, LPCWSTR b, DWORD count);

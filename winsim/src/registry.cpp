@@ -1,6 +1,11 @@
 // advapi32 registry: keys opened by path under HKLM and HKCU, typed values with the size protocol
 // of RegQueryValueExW. As on Windows, string data is returned as stored: a value written without
 // a terminator comes back without one.
+//
+// Quota: with RegistryState::quotaBytes set, a write that would take the registry beyond it (a
+// value's name and data, a new key's name; RegistryBytes counts them) fails with 613
+// (ERROR_REGISTRY_QUOTA_LIMIT) and changes nothing, as Windows does when the registry has reached
+// its size limit.
 #include <algorithm>
 #include <cstring>
 #include <iterator>
@@ -31,7 +36,24 @@ winsim::RegKey* KeyRecord(const std::u16string& name) {
   auto it = M().registry.keys.find(name);
   return it == M().registry.keys.end() ? nullptr : &it->second;
 }
+
+size_t ValueBytes(const winsim::RegValue& value) { return value.name.size() * sizeof(char16_t) + value.data.size(); }
+
+// Whether the registry may grow by `more` bytes after giving back `less`.
+bool WithinQuota(size_t more, size_t less) {
+  const size_t quota = M().registry.quotaBytes;
+  return quota == 0 || winsim::RegistryBytes() - less + more <= quota;
+}
 }  // namespace
+
+size_t winsim::RegistryBytes() {
+  size_t bytes = 0;
+  for (const auto& key : M().registry.keys) {
+    bytes += key.first.size() * sizeof(char16_t);
+    for (const auto& value : key.second.values) bytes += ValueBytes(value.second);
+  }
+  return bytes;
+}
 
 // The options are 0 or REG_OPTION_OPEN_LINK; anything else is refused with 87.
 LSTATUS WINAPI RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result) {
@@ -89,8 +111,12 @@ LSTATUS WINAPI RegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type
   if (!(open->access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
   winsim::RegKey* record = KeyRecord(open->key);
   if (!record) return ERROR_FILE_NOT_FOUND;
-  winsim::RegValue& value = record->values[Upper(name ? name : u"")];
-  value.name = name ? name : u"";
+  const std::u16string valueName = name ? name : u"";
+  auto existing = record->values.find(Upper(valueName));
+  const size_t before = existing == record->values.end() ? 0 : ValueBytes(existing->second);
+  if (!WithinQuota(valueName.size() * sizeof(char16_t) + size, before)) return ERROR_REGISTRY_QUOTA_LIMIT;
+  winsim::RegValue& value = record->values[Upper(valueName)];
+  value.name = valueName;
   value.type = type;
   value.data.assign(data, data + size);
   return ERROR_SUCCESS;
@@ -133,6 +159,15 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY root, LPCSTR subKey, DWORD, LPSTR, DWORD, RE
   if (rest.empty()) return ERROR_ACCESS_DENIED;
   bool created = false;
   size_t start = 0;
+  size_t newBytes = 0;  // the names of the keys to be created
+  for (std::u16string path = name; start <= rest.size();) {
+    const size_t end = std::min(rest.find(u'\\', start), rest.size());
+    path += u"\\" + rest.substr(start, end - start);
+    if (!KeyRecord(path)) newBytes += path.size() * sizeof(char16_t);
+    start = end + 1;
+  }
+  if (!WithinQuota(newBytes, 0)) return ERROR_REGISTRY_QUOTA_LIMIT;
+  start = 0;
   while (start <= rest.size()) {
     const size_t end = std::min(rest.find(u'\\', start), rest.size());
     name += u"\\" + rest.substr(start, end - start);

@@ -16,7 +16,10 @@
 // the rights this user has there; every call on such a handle acts on that machine's queue. A
 // connection is this machine's record of such a queue: AddPrinterConnectionW and
 // DeletePrinterConnectionW make and remove it here only, and while it exists it keeps the local
-// driver of its name in use.
+// driver of its name in use. A server off the network makes every call that needs it wait for the
+// RPC timeout and fail with 1722 (RPC_S_SERVER_UNAVAILABLE); a connection to it stays listed here.
+// Point and Print policy may refuse a server's driver: adding a connection then prompts the user
+// (who is refused, 1223), or, with PRINTER_CONNECTION_NO_UI, fails with 3019 without a prompt.
 //
 // Pending deletion: DeletePrinter on a printer that other processes hold open or whose job is
 // being printed only marks it; its name stays taken and no new handle is given on it until the
@@ -156,6 +159,41 @@ void RemovePrinter(PrinterEntry* entry, const std::u16string& server) {
     }
 }
 
+// The print server of a "\\server\queue" name, or null.
+PrintServer* ServerNamed(const std::u16string& server) {
+  for (PrintServer& machine : M().spooler.servers)
+    if (SameName(machine.name, server)) return &machine;
+  return nullptr;
+}
+
+// A server that does not answer: the caller waits for the RPC timeout, then gets 1722.
+BOOL ServerTimedOut() {
+  Advance(M().spooler.serverTimeoutMs);
+  return Fail(RPC_S_SERVER_UNAVAILABLE);
+}
+
+// The connection "\\server\queue" on this machine. The queue must exist on a server that answers,
+// and the driver it names must be installed here (this model does not download drivers: the
+// user may not install them from a server); Point and Print policy may refuse the server's driver.
+// A connection that exists already is kept.
+BOOL AddConnection(LPCWSTR name, bool withUi) {
+  std::u16string server, queueName;
+  if (!name || !SplitConnectionName(name, &server, &queueName)) return Fail(ERROR_INVALID_PRINTER_NAME);
+  const PrintServer* machine = ServerNamed(server);
+  if (machine && !machine->reachable) return ServerTimedOut();
+  const PrinterEntry* queue = FindServerQueue(name);
+  if (!queue) return Fail(ERROR_INVALID_PRINTER_NAME);
+  if (const PrinterEntry* existing = FindPrinter(name)) return existing->connection ? TRUE : Fail(ERROR_PRINTER_ALREADY_EXISTS);
+  if (machine && machine->pointAndPrintRefused) {
+    if (!withUi) return Fail(ERROR_PRINTER_DRIVER_DOWNLOAD_NEEDED);
+    M().spooler.pointAndPrintPrompts++;
+    return Fail(ERROR_CANCELLED);
+  }
+  if (!FindDriver(queue->driverName, kLocalEnvironment)) return Fail(ERROR_UNKNOWN_PRINTER_DRIVER);
+  PutConnection(name);
+  return TRUE;
+}
+
 // The handle's printer, or null with ERROR_INVALID_HANDLE.
 PrinterEntry* PrinterOf(HANDLE handle, PrinterHandle** out = nullptr) {
   PrinterHandle* h = UsableHandle(handle);
@@ -199,6 +237,8 @@ BOOL WINAPI OpenPrinterW(LPWSTR printerName, LPHANDLE printer, LPPRINTER_DEFAULT
   if (printerName && SplitConnectionName(printerName, &server, &queue)) {
     // A queue of another machine, whether or not this one has a connection to it: the server
     // decides what this user may do with it.
+    const PrintServer* machine = ServerNamed(server);
+    if (machine && !machine->reachable) return ServerTimedOut();
     PrinterEntry* remote = FindServerQueue(printerName);
     if (!remote) return Fail(ERROR_INVALID_PRINTER_NAME);
     if (defaults && defaults->pDatatype && !DatatypeKnown(defaults->pDatatype)) return Fail(ERROR_INVALID_DATATYPE);
@@ -406,18 +446,25 @@ BOOL WINAPI DeletePrinter(HANDLE printer) {
   return TRUE;
 }
 
-// The connection "\\server\queue" on this machine. The queue must exist on a reachable server,
-// and the driver it names must be installed here (this model does not download drivers: the
-// user may not install them from a server). A connection that exists already is kept.
+// Makes the connection as AddConnection describes; it may show Point and Print's prompt.
 BOOL WINAPI AddPrinterConnectionW(LPWSTR name) {
   WINSIM_ENTER("AddPrinterConnectionW", FALSE);
   if (!SpoolerAvailable()) return FALSE;
-  const PrinterEntry* queue = name ? FindServerQueue(name) : nullptr;
-  if (!queue) return Fail(ERROR_INVALID_PRINTER_NAME);
-  if (const PrinterEntry* existing = FindPrinter(name)) return existing->connection ? TRUE : Fail(ERROR_PRINTER_ALREADY_EXISTS);
-  if (!FindDriver(queue->driverName, kLocalEnvironment)) return Fail(ERROR_UNKNOWN_PRINTER_DRIVER);
-  PutConnection(name);
-  return TRUE;
+  return AddConnection(name, true);
+}
+
+// Level 1 only, with a PRINTER_CONNECTION_INFO_1 (87 without one); its flags other than
+// PRINTER_CONNECTION_MISMATCH and PRINTER_CONNECTION_NO_UI are refused (1004). The window owns a
+// prompt when one is shown.
+BOOL AddPrinterConnection2W(HWND, LPCWSTR name, DWORD level, PVOID connectionInfo) {
+  WINSIM_ENTER("AddPrinterConnection2W", FALSE);
+  if (!SpoolerAvailable()) return FALSE;
+  if (level != 1) return Fail(ERROR_INVALID_LEVEL);
+  if (!connectionInfo) return Fail(ERROR_INVALID_PARAMETER);
+  const PRINTER_CONNECTION_INFO_1* info = static_cast<const PRINTER_CONNECTION_INFO_1*>(connectionInfo);
+  if (info->dwFlags & ~static_cast<DWORD>(PRINTER_CONNECTION_MISMATCH | PRINTER_CONNECTION_NO_UI))
+    return Fail(ERROR_INVALID_FLAGS);
+  return AddConnection(name, !(info->dwFlags & PRINTER_CONNECTION_NO_UI));
 }
 
 // Removes the connection from this machine only; the server's queue stays as it is.

@@ -130,4 +130,6 @@ DWORD WINAPI SetPrinterDataExA(HANDLE printer, LPCSTR keyName, LPCSTR valueName,
 BOOL WINAPI GetDefaultPrinterW(LPWSTR buffer, LPDWORD size);
 BOOL WINAPI SetDefaultPrinterW(LPCWSTR printer);
 BOOL WINAPI AddPrinterConnectionW(LPWSTR name);
+// As the MinGW-w64 header declares it (without WINAPI, the same convention on x64).
+BOOL AddPrinterConnection2W(HWND window, LPCWSTR name, DWORD level, PVOID connectionInfo);
 BOOL WINAPI DeletePrinterConnectionW(LPWSTR name);

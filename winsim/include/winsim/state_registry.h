@@ -28,6 +28,7 @@ struct RegistryState {
   std::map<uintptr_t, RegHandle> handles;
   RegistryState();  // the keys every Windows installation has
   uintptr_t nextHandle = 0x8000;
+  size_t quotaBytes = 0;  // the registry's size limit (RegistryBytes); 0: none
 };
 
 // Test-side helpers. Paths are relative to the root ("SOFTWARE\\Microsoft\\...").
@@ -41,6 +42,8 @@ void SetRegMultiString(HKEY root, const std::string& path, const std::u16string&
 const RegValue* GetRegValue(HKEY root, const std::string& path, const std::u16string& name);
 void DeleteRegValue(HKEY root, const std::string& path, const std::u16string& name);
 std::u16string RegKeyName(HKEY root, const std::string& path);
+// The registry's size as its quota counts it: key names, value names and data.
+size_t RegistryBytes();
 
 // The value and key that Windows reads at boot.
 extern const char* const kSessionManagerKey;       // "SYSTEM\\CurrentControlSet\\Control\\Session Manager"

@@ -70,6 +70,13 @@ struct PrintServer {
   std::u16string name;                 // "\\HOST", with its two backslashes
   std::vector<PrinterEntry> printers;  // found by share name or by name
   bool administrator = false;          // this user may administer and delete its queues
+  // Off the network (a laptop away from the office, the server down): every call that needs it
+  // waits for the RPC timeout and fails with 1722.
+  bool reachable = true;
+  // Point and Print policy refuses this server's driver: a connection to one of its queues needs
+  // that driver installed from the server, which this user may not do. Asked with a prompt, the
+  // user is refused (1223); without UI the call fails with 3019.
+  bool pointAndPrintRefused = false;
 };
 
 struct PrinterHandle {
@@ -85,7 +92,9 @@ struct SpoolerState {
   std::vector<EnvironmentEntry> environments;
   std::vector<DriverEntry> drivers;
   std::vector<PrinterEntry> printers;  // in enumeration order, connections included
-  std::vector<PrintServer> servers;    // the other machines this one can reach
+  std::vector<PrintServer> servers;    // the other machines on the network
+  int pointAndPrintPrompts = 0;        // Point and Print prompts shown to the user
+  DWORD serverTimeoutMs = 21000;       // how long a call waits for a server that does not answer
   std::vector<std::u16string> builtinPorts = {u"LPT1:", u"COM1:", u"FILE:", u"PORTPROMPT:"};
   std::vector<std::u16string> printProcessors = {u"WinPrint"};
   std::u16string defaultPrinter;  // empty: none
