@@ -398,6 +398,50 @@ TEST_F(SpoolerTest, ConnectionsAreKeptHereAndTheirHandlesReachTheServersQueue) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_UNKNOWN_PRINTER_DRIVER));
 }
 
+// A server off the network makes every call that needs it wait for the RPC timeout and fail with
+// 1722; Point and Print refusing a server's driver prompts, or without UI fails with 3019.
+TEST_F(SpoolerTest, ServersThatDoNotAnswerAndPointAndPrintRefusals) {
+  PutServerQueue(u"\\\\HOST", u"Shared", kDriver, kPort);
+  std::u16string name = u"\\\\HOST\\Shared";
+  PRINTER_CONNECTION_INFO_1 noUi{PRINTER_CONNECTION_NO_UI, nullptr};
+  PRINTER_CONNECTION_INFO_1 withUi{0, nullptr};
+  PRINTER_CONNECTION_INFO_1 unknownFlag{0x100, nullptr};
+  EXPECT_FALSE(AddPrinterConnection2W(nullptr, name.c_str(), 2, &noUi));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_LEVEL));
+  EXPECT_FALSE(AddPrinterConnection2W(nullptr, name.c_str(), 1, nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  EXPECT_FALSE(AddPrinterConnection2W(nullptr, name.c_str(), 1, &unknownFlag));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_FLAGS));
+
+  PutPrintServer(u"\\\\HOST").pointAndPrintRefused = true;
+  EXPECT_FALSE(AddPrinterConnection2W(nullptr, name.c_str(), 1, &noUi));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PRINTER_DRIVER_DOWNLOAD_NEEDED));
+  EXPECT_EQ(M().spooler.pointAndPrintPrompts, 0);
+  EXPECT_FALSE(AddPrinterConnection2W(nullptr, name.c_str(), 1, &withUi));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CANCELLED));
+  EXPECT_FALSE(AddPrinterConnectionW(&name[0]));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CANCELLED));
+  EXPECT_EQ(M().spooler.pointAndPrintPrompts, 2);
+  PutPrintServer(u"\\\\HOST").pointAndPrintRefused = false;
+  ASSERT_TRUE(AddPrinterConnection2W(nullptr, name.c_str(), 1, &noUi));
+  ASSERT_NE(FindPrinter(name), nullptr);
+
+  // Off the network: the connection stays listed here, but nothing reaches the server.
+  PutPrintServer(u"\\\\HOST").reachable = false;
+  const uint64_t before = M().clock.now;
+  HANDLE h = nullptr;
+  PRINTER_DEFAULTSW use{nullptr, nullptr, PRINTER_ACCESS_USE};
+  EXPECT_FALSE(OpenPrinterW(&name[0], &h, &use));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(RPC_S_SERVER_UNAVAILABLE));
+  EXPECT_EQ(M().clock.now, before + M().spooler.serverTimeoutMs);
+  EXPECT_TRUE(DeletePrinterConnectionW(&name[0]));
+  EXPECT_FALSE(AddPrinterConnection2W(nullptr, name.c_str(), 1, &noUi));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(RPC_S_SERVER_UNAVAILABLE));
+  EXPECT_FALSE(AddPrinterConnectionW(&name[0]));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(RPC_S_SERVER_UNAVAILABLE));
+  EXPECT_EQ(FindPrinter(name), nullptr);
+}
+
 TEST_F(SpoolerTest, PrinterDataReturnsStatusCodesAndKeepsPlainAndKeyedApart) {
   PutPrinter(u"Office", kDriver, kPort);
   HANDLE reader = Open(u"Office", 0);

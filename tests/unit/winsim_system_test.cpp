@@ -290,3 +290,27 @@ TEST_F(WinsimSystemTest, ACopyThroughReadAndWriteCarriesTheVersionResource) {
   EXPECT_EQ(2073, copy->version->build);
   EXPECT_EQ("module", std::string(copy->content.begin(), copy->content.end()));
 }
+
+// A registry at its quota refuses what would grow it and changes nothing; what fits still works.
+TEST_F(WinsimSystemTest, RegistryWritesBeyondTheQuotaFailWith613) {
+  HKEY key = nullptr;
+  ASSERT_EQ(0, RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Maker", 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                               nullptr));
+  const BYTE data[10] = {'a', 0, 'b', 0, 'c', 0, 'd', 0, 0, 0};
+  ASSERT_EQ(0, RegSetValueExW(key, u"v", 0, REG_SZ, data, 8));
+  winsim::M().registry.quotaBytes = winsim::RegistryBytes();
+  EXPECT_EQ(ERROR_REGISTRY_QUOTA_LIMIT, RegSetValueExW(key, u"w", 0, REG_SZ, data, 2));
+  EXPECT_EQ(ERROR_REGISTRY_QUOTA_LIMIT, RegSetValueExW(key, u"v", 0, REG_SZ, data, 10));  // grown
+  EXPECT_EQ(0, RegSetValueExW(key, u"v", 0, REG_SZ, data, 4));  // smaller: fits
+  HKEY child = nullptr;
+  EXPECT_EQ(ERROR_REGISTRY_QUOTA_LIMIT, RegCreateKeyExA(key, "Child", 0, nullptr, 0, KEY_SET_VALUE, nullptr, &child,
+                                                        nullptr));
+  EXPECT_EQ(nullptr, child);
+  EXPECT_FALSE(winsim::RegKeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Maker\\Child"));
+  HKEY same = nullptr;
+  EXPECT_EQ(0, RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Maker", 0, nullptr, 0, KEY_SET_VALUE, nullptr, &same,
+                               nullptr));  // opening what exists needs no room
+  EXPECT_EQ(0, RegCloseKey(same));
+  EXPECT_EQ(0, RegCloseKey(key));
+  EXPECT_EQ(4u, winsim::GetRegValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Maker", u"v")->data.size());
+}
