@@ -90,3 +90,14 @@ check_monitor_registry() {
 scenario_deviation_monitor_registry() {
     e2e_deviation deviation_monitor_registry 0003-monitor-registry-functions.patch check_monitor_registry
 }
+
+# AddPrinterConnection2W: exported, and a level other than 1 refused with ERROR_INVALID_LEVEL
+# (the installer adds connections back through it; without the export it does not load).
+check_addprinterconnection2() {
+    e2e_setup_try connection2 '\\nohost\queue' 2
+    if [ "$E2E_OUT" = "error 124" ]; then echo windows; else echo "AddPrinterConnection2W level 2: $E2E_OUT"; fi
+}
+
+scenario_deviation_addprinterconnection2() {
+    e2e_deviation deviation_addprinterconnection2 0004-addprinterconnection2.patch check_addprinterconnection2
+}
