@@ -47,7 +47,9 @@ BOOL WINAPI EnumMonitorsW(LPWSTR, DWORD level, LPBYTE monitors, DWORD size, LPDW
 
 // Level 2 only. Checks in this order: the record (87), the environment (1805: the record must name
 // the server's own, "Windows x64"; a null one is not taken for the caller's), a monitor of that
-// name (3006), its DLL in the system folder (126). The ports come from the DLL: those configured
+// name (3006, whatever module that monitor was registered with: a monitor of the same name from
+// another program or an older module name is put with PutMonitor and its own DLL name), its DLL in
+// the system folder (126). The ports come from the DLL: those configured
 // with SetMonitorPorts, else one port named as the monitor.
 BOOL WINAPI AddMonitorW(LPWSTR, DWORD level, LPBYTE monitorInfo) {
   WINSIM_ENTER("AddMonitorW", FALSE);
