@@ -4,6 +4,7 @@
 
 #include "app/installer_state.h"
 #include "support/counted_string.h"
+#include "support/system_message.h"
 #include "support/wide_format.h"
 
 namespace {
@@ -46,11 +47,8 @@ void LogError(InstallerState* state, DWORD errorNumber, LPCWSTR format, ...) {
   va_end(args);
   LPWSTR systemText = nullptr;
   if (code != 0) {
-    const DWORD length =
-        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM,
-                       nullptr, code, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
-                       reinterpret_cast<LPWSTR>(&systemText), 0, nullptr);
-    if (length && systemText) {
+    systemText = SystemMessage(code);
+    if (systemText) {
       int end = lstrlenW(systemText);
       while (end > 0 && (systemText[end - 1] == TEXT('\r') || systemText[end - 1] == TEXT('\n'))) --end;
       systemText[end] = 0;

@@ -3,6 +3,7 @@
 
 #include "app/installer_state.h"
 #include "app/log.h"
+#include "app/product.h"
 #include "app/product_files.h"
 #include "driver/driver_removal.h"
 #include "driver/platform.h"
@@ -86,7 +87,7 @@ void UninstallAllPlatforms(InstallerState* state) {
   LogLine(state, TEXT("EnumPrinterDrivers for %s"), state->environment);
   DriverInventory currentDrivers;
   EnumerateDrivers(&currentDrivers, state->environment);
-  LPCWSTR otherEnvironment = state->isX64 ? TEXT("Windows NT x86") : TEXT("Windows x64");
+  LPCWSTR otherEnvironment = EnvironmentName(PlatformOf(!state->isX64));
   LogLine(state, TEXT("EnumPrinterDrivers for %s"), otherEnvironment);
   DriverInventory otherDrivers;
   EnumerateDrivers(&otherDrivers, otherEnvironment);

@@ -3,7 +3,7 @@
 #include "app/installer_state.h"
 #include "app/log.h"
 #include "app/product.h"
-#include "system/spooler_calls.h"
+#include "support/size_then_fill.h"
 #include "system/spooler_service.h"
 
 namespace {
@@ -33,7 +33,7 @@ void EnumerateDrivers(DriverInventory* inventory, LPCWSTR environment) {
   inventory->count = 0;
   LPWSTR env = const_cast<LPWSTR>(environment);
   DWORD returned = 0;
-  LPBYTE block = FetchSpoolerBlock([env, &returned](LPBYTE buffer, DWORD size, DWORD* needed) {
+  LPBYTE block = FetchBlock([env, &returned](LPBYTE buffer, DWORD size, DWORD* needed) {
     return EnumPrinterDriversW(nullptr, env, 6, buffer, size, needed, &returned) != FALSE;
   });
   if (!block) return;

@@ -7,25 +7,12 @@
 #include "app/product.h"
 #include "system/file_copy.h"
 #include "system/pending_files.h"
-#include "system/spooler_calls.h"
-
-namespace {
-struct Platform {
-  LPCWSTR environment;
-  LPCWSTR monitorFile;
-  LPCWSTR driverFile;
-  LPCWSTR uiFile;
-};
-
-const Platform kX64 = {TEXT("Windows x64"), TEXT("mlxmon64.dll"), TEXT("mlxdrv64.dll"), TEXT("mlxui64.dll")};
-const Platform kX86 = {TEXT("Windows NT x86"), TEXT("mlxmon32.dll"), TEXT("mlxdrv32.dll"), TEXT("mlxui32.dll")};
-
-}  // namespace
+#include "support/size_then_fill.h"
 
 bool QueryDriverDir(LPCWSTR environment, CountedString& driverDir) {
   LPWSTR env = const_cast<LPWSTR>(environment);
   // Two bytes more than asked for, zero-filled: the answer is terminated whatever the spooler wrote.
-  LPBYTE block = FetchSpoolerBlock(
+  LPBYTE block = FetchBlock(
       [env](LPBYTE buffer, DWORD size, DWORD* needed) {
         return GetPrinterDriverDirectoryW(nullptr, env, 1, buffer, size, needed) != FALSE;
       },
@@ -49,14 +36,14 @@ void DeleteStagedFile(InstallerState* state, LPCWSTR path) {
 
 void SelectPlatform(InstallerState* state, bool isX64) {
   state->isX64 = isX64;
-  const Platform& row = isX64 ? kX64 : kX86;
-  state->environment = row.environment;
-  state->monitorFile = row.monitorFile;
-  state->driverFile = row.driverFile;
-  state->uiFile = row.uiFile;
+  const ProductPlatform platform = PlatformOf(isX64);
+  state->environment = EnvironmentName(platform);
+  state->monitorFile = ProductModuleFile(platform, kMonitorModule);
+  state->driverFile = ProductModuleFile(platform, kDriverModule);
+  state->uiFile = ProductModuleFile(platform, kUiModule);
   if (!QueryDriverDir(state->environment, state->driverDir))
     LogError(state, 6, TEXT("Can`t retrieve printer driver directory."));
-  state->helpFile = PRODUCT_HELP_FILE;
+  state->helpFile = ProductModuleFile(platform, kHelpFile);
 }
 
 bool AddProductDriver(DRIVER_INFO_6W* driverInfo) {

@@ -4,8 +4,9 @@
 #include "app/log.h"
 #include "app/product.h"
 #include "monitor/port_text.h"
+#include "support/system_message.h"
 #include "system/file_copy.h"
-#include "system/spooler_calls.h"
+#include "support/size_then_fill.h"
 #include "system/spooler_service.h"
 
 namespace {
@@ -21,12 +22,8 @@ LPCWSTR MonitorName(const MonitorInventory* inventory, DWORD index) {
 // Logs an enumeration failure with the system's text for the error as Windows gives it, line
 // break included.
 void LogEnumFailure(InstallerState* state, LPCWSTR format, DWORD code) {
-  LPWSTR text = nullptr;
-  const DWORD length =
-      FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM,
-                     nullptr, code, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), reinterpret_cast<LPWSTR>(&text), 0,
-                     nullptr);
-  LogLine(state, format, (length && text) ? text : TEXT("No Error or no description"));
+  LPWSTR text = SystemMessage(code);
+  LogLine(state, format, text ? text : TEXT("No Error or no description"));
   if (text) LocalFree(text);
 }
 
@@ -48,7 +45,7 @@ void EnumerateMonitors(MonitorInventory* inventory, InstallerState* state) {
   bool firstSucceeded = false;
   DWORD returned = 0;
   DWORD code = 0;
-  LPBYTE block = FetchSpoolerBlock([&](LPBYTE buffer, DWORD size, DWORD* needed) {
+  LPBYTE block = FetchBlock([&](LPBYTE buffer, DWORD size, DWORD* needed) {
     const bool ok = EnumMonitorsW(nullptr, 2, buffer, size, needed, &returned) != FALSE;
     code = GetLastError();
     if (++calls == 1) firstSucceeded = ok;

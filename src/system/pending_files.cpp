@@ -61,8 +61,6 @@ bool HasNtPrefix(LPCWSTR path) {
   return true;
 }
 
-WCHAR AsciiUpper(WCHAR c) { return (c >= TEXT('a') && c <= TEXT('z')) ? static_cast<WCHAR>(c - 32) : c; }
-
 // Whether the value still holds what the table was read from: it is never rewritten over
 // another program's change made in between. Returns the status of the read.
 LSTATUS CompareValue(HKEY key, const PendingRenameTable* table, bool* same) {
@@ -103,14 +101,6 @@ LPWSTR CopyUnits(const WCHAR* text, int n) {
   LPWSTR copy = static_cast<LPWSTR>(GlobalAlloc(GPTR, (static_cast<SIZE_T>(n) + 1) * sizeof(WCHAR)));
   if (copy) std::memcpy(copy, text, static_cast<size_t>(n) * sizeof(WCHAR));
   return copy;
-}
-
-bool SamePath(LPCWSTR a, LPCWSTR b) {
-  while (*a && *a == *b) {
-    ++a;
-    ++b;
-  }
-  return *a == *b;
 }
 
 void FreeNode(DeferredDelete* node) {
@@ -270,7 +260,7 @@ void FreePendingRenames(PendingRenameTable* table) {
 void DeferDelete(DeferredDelete** list, LPCWSTR path) {
   if (!path || !path[0]) return;  // nothing to delete; callers skip these, a stray one must not crash
   for (DeferredDelete* node = *list; node; node = node->next)
-    if (SamePath(node->path, path)) return;
+    if (EqualsExactly(node->path, path)) return;
   DeferredDelete* node = static_cast<DeferredDelete*>(GlobalAlloc(GPTR, sizeof(DeferredDelete)));
   if (!node) return;
   node->path = CopyUnits(path, lstrlenW(path));

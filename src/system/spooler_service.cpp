@@ -2,6 +2,7 @@
 
 #include "app/installer_state.h"
 #include "app/log.h"
+#include "support/size_then_fill.h"
 
 namespace {
 const DWORD kManagerAccess = STANDARD_RIGHTS_REQUIRED | SC_MANAGER_CONNECT;                 // 0xF0001
@@ -45,16 +46,12 @@ LPENUM_SERVICE_STATUSW ListRunningDependents(const SpoolerRestart* guard, DWORD*
   *count = 0;
   SC_HANDLE spooler = OpenNamedService(guard, TEXT("spooler"), SERVICE_ENUMERATE_DEPENDENTS);
   if (!spooler) return nullptr;
-  LPENUM_SERVICE_STATUSW list = nullptr;
-  DWORD needed = 0;
-  if (!EnumDependentServicesW(spooler, SERVICE_ACTIVE, nullptr, 0, &needed, count) &&
-      GetLastError() == ERROR_MORE_DATA) {
-    list = static_cast<LPENUM_SERVICE_STATUSW>(GlobalAlloc(GPTR, needed));
-    if (list && !EnumDependentServicesW(spooler, SERVICE_ACTIVE, list, needed, &needed, count)) {
-      GlobalFree(list);
-      list = nullptr;
-    }
-  }
+  LPENUM_SERVICE_STATUSW list = reinterpret_cast<LPENUM_SERVICE_STATUSW>(FetchBlock(
+      [spooler, count](LPBYTE buffer, DWORD size, DWORD* needed) {
+        return EnumDependentServicesW(spooler, SERVICE_ACTIVE, reinterpret_cast<LPENUM_SERVICE_STATUSW>(buffer), size,
+                                      needed, count) != FALSE;
+      },
+      0, nullptr, ERROR_MORE_DATA));
   if (!list) *count = 0;
   CloseService(spooler);
   return list;

@@ -7,7 +7,7 @@
 #include "monitor/monitor_removal.h"
 #include "monitor/port_text.h"
 #include "spooler_step_fixture.h"
-#include "system/spooler_calls.h"
+#include "support/size_then_fill.h"
 
 using winsim::FileExists;
 using winsim::M;
