@@ -52,10 +52,8 @@ void RetryDeferredDeletesTwice(InstallerState* state) {
   if (!state->deferredDeletes) return;
   RetryDeferredDeletes(state);
   if (!state->deferredDeletes) return;
-  SpoolerRestart guard;
-  BeginSpoolerRestart(&guard, state);
+  SpoolerRestart whileStopped(state);
   RetryDeferredDeletes(state);
-  EndSpoolerRestart(&guard);
 }
 
 // One run: its own state, the procedure, the reboot hand-over, the dialog or the event log, the release.
@@ -134,11 +132,9 @@ void Reinstall(InstallerState* state) {
   // What the old installation left is tried once more with the spooler stopped, then given up:
   // only files of this run's own work reach the reboot hand-over.
   if (state->deferredDeletes) {
-    SpoolerRestart guard;
-    BeginSpoolerRestart(&guard, state);
+    SpoolerRestart whileStopped(state);
     RetryDeferredDeletes(state);
     FreeDeferredDeletes(&state->deferredDeletes);
-    EndSpoolerRestart(&guard);
   }
   PurgePendingFileOperations(state, true);
 

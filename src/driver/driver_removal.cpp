@@ -70,9 +70,7 @@ void RemoveDriver(InstallerState* state, const DriverInventory* inventory) {
   LogLine(state, TEXT("Driver is found. Index=%d"), found + 1);
   if (!DeleteProductDriver(state->environment)) {
     LogLine(state, TEXT("Can't delete driver. Trying to restart spooler"));
-    SpoolerRestart guard;
-    BeginSpoolerRestart(&guard, state);
-    EndSpoolerRestart(&guard);
+    RestartSpooler(state);
     if (!DeleteProductDriver(state->environment)) {
       LogError(state, 14, TEXT("Can`t remove the printer-driver 'Marbleleaf Server'"));
       return;

@@ -107,10 +107,8 @@ void InstallMonitor(InstallerState* state) {
     WCHAR path[MAX_PATH] = {0};
     if (CopyProductFile(state, Text(state->systemDir), state->monitorFile, path, false) != S_OK) {
       // The running spooler may hold the old module: copy again while it is stopped.
-      SpoolerRestart guard;
-      BeginSpoolerRestart(&guard, state);
+      SpoolerRestart whileStopped(state);
       CopyProductFile(state, Text(state->systemDir), state->monitorFile, path, true);
-      EndSpoolerRestart(&guard);
     }
   } else {
     LogLine(state, TEXT("Skip copy monitor file"));

@@ -133,9 +133,7 @@ void RemoveMonitor(InstallerState* state, const MonitorInventory* inventory) {
     SwitchPrintersToFile(state);
     deleted = DeleteProductMonitor(state->environment);
     if (!deleted) {
-      SpoolerRestart guard;
-      BeginSpoolerRestart(&guard, state);
-      EndSpoolerRestart(&guard);
+      RestartSpooler(state);
       deleted = DeleteProductMonitor(state->environment);
     }
     if (!deleted) {

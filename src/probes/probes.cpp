@@ -59,9 +59,7 @@ bool ProbePendingProductFiles() {
     remains = PendingProductModuleRemains(&files);
     if (!remains) break;
     // A fresh spooler releases the modules it held; the second pass sees what is left.
-    SpoolerRestart guard;
-    BeginSpoolerRestart(&guard, nullptr);
-    EndSpoolerRestart(&guard);
+    RestartSpooler(nullptr);
   }
   ReleaseProductFiles(&files);
   return remains;

@@ -203,7 +203,7 @@ void TakeOutPendingDeletes(InstallerState* state, const PendingRenameTable* tabl
   // One block: room for the spliced value, then a flag per pair.
   LPBYTE block = static_cast<LPBYTE>(GlobalAlloc(GPTR, table->valueSize + static_cast<SIZE_T>(table->pairCount)));
   if (!block) {
-    if (state) LogLine(state, TEXT("Can't update PendingFileRenameOperations (%d)"), ERROR_NOT_ENOUGH_MEMORY);
+    LogLine(state, TEXT("Can't update PendingFileRenameOperations (%d)"), ERROR_NOT_ENOUGH_MEMORY);
     return;
   }
   WCHAR* spliced = reinterpret_cast<WCHAR*>(block);
@@ -219,7 +219,7 @@ void TakeOutPendingDeletes(InstallerState* state, const PendingRenameTable* tabl
   if (dropped > 0) status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0, KEY_READ | KEY_SET_VALUE, &key);
   if (dropped > 0 && status == ERROR_SUCCESS) {
     status = CompareValue(key, table, &same);
-    if (status == ERROR_SUCCESS && !same && state)
+    if (status == ERROR_SUCCESS && !same)
       LogLine(state, TEXT("PendingFileRenameOperations has changed: left as it is"));
     if (same) {
       const int units = SpliceValue(table, drop, spliced);
@@ -229,12 +229,12 @@ void TakeOutPendingDeletes(InstallerState* state, const PendingRenameTable* tabl
       else
         status = RegSetValueExW(key, kPendingValue, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(spliced),
                                 static_cast<DWORD>(units) * sizeof(WCHAR));
-      for (int k = 0; state && status == ERROR_SUCCESS && k < table->pairCount; ++k)
+      for (int k = 0; status == ERROR_SUCCESS && k < table->pairCount; ++k)
         if (drop[k]) LogLine(state, TEXT("Pending delete taken out: %s"), table->paths[2 * k]);
     }
     RegCloseKey(key);
   }
-  if (status != ERROR_SUCCESS && state)
+  if (status != ERROR_SUCCESS)
     LogLine(state, TEXT("Can't update PendingFileRenameOperations (%d)"), static_cast<int>(status));
   GlobalFree(block);
 }
