@@ -5,9 +5,11 @@
 #include "app/log.h"
 #include "app/product.h"
 #include "app/product_files.h"
+#include "driver/driver_install.h"
 #include "driver/driver_removal.h"
 #include "driver/platform.h"
-#include "log/log_dialog.h"
+#include "log/log_presentation.h"
+#include "monitor/monitor_install.h"
 #include "monitor/monitor_inventory.h"
 #include "monitor/monitor_removal.h"
 #include "printers/printer_journal.h"
@@ -69,7 +71,7 @@ bool RunProcedure(void (*procedure)(InstallerState*), HWND parentWindow, DWORD* 
 }
 }  // namespace
 
-void UninstallAllPlatforms(InstallerState* state) {
+static void UninstallAllPlatforms(InstallerState* state) {
   LogLine(state, TEXT(">UnInstall Server"));
   LogSection section(state);
   // A reinstall starts the companion again from the same file: stopping it must not delete it.
@@ -103,13 +105,13 @@ void UninstallAllPlatforms(InstallerState* state) {
   ReleaseBlock(monitors.buffer);
 }
 
-void UninstallProduct(InstallerState* state) {
+static void UninstallProduct(InstallerState* state) {
   LogLine(state, TEXT(">UnInstall"));
   LogSection section(state);
   UninstallAllPlatforms(state);
 }
 
-void UninstallAndPurge(InstallerState* state) {
+static void UninstallAndPurge(InstallerState* state) {
   UninstallProduct(state);
   ClearJournal();
   PurgePendingFileOperations(state, false);
@@ -120,7 +122,7 @@ bool RunUninstall(HWND parentWindow, DWORD* rebootDeletes) {
   return RunProcedure(UninstallAndPurge, parentWindow, rebootDeletes);
 }
 
-void Reinstall(InstallerState* state) {
+static void Reinstall(InstallerState* state) {
   LogLine(state, TEXT(">ReInstall"));
   LogSection section(state, 2);
   state->checkMonitorVersion = true;

@@ -17,7 +17,6 @@ const DWORD kProductNameLength = 17;
 // The vendor's registry root, under HKEY_LOCAL_MACHINE (the saved-printer journal) and under
 // HKEY_CURRENT_USER (the printers' per-user settings). ANSI, as the product's registry paths are.
 #define PRODUCT_VENDOR_KEY "Software\\Orvanel Software KFT\\Marbleleaf"
-const size_t kProductVendorKeyLength = sizeof(PRODUCT_VENDOR_KEY) - 1;
 
 // The event source of the installer and the message file that install.exe carries for it.
 #define PRODUCT_EVENT_SOURCE_ANSI "Marbleleaf Install"

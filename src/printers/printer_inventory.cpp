@@ -145,7 +145,7 @@ bool WriteSettingsKey(HANDLE printer, LPCSTR settingsKey) {
 
 bool ClearDeletedMark(LPCSTR relativePath) {
   if (!relativePath) return false;
-  const size_t bytes = kProductVendorKeyLength + 1 + std::strlen(relativePath) + 1;
+  const size_t bytes = sizeof(PRODUCT_VENDOR_KEY) + 1 + std::strlen(relativePath);  // root, separator, path, terminator
   char* path = static_cast<char*>(std::malloc(bytes));
   if (!path) return false;
   std::snprintf(path, bytes, "%s\\%s", PRODUCT_VENDOR_KEY, relativePath);

@@ -49,6 +49,15 @@ PRINTER_INFO_2W* FirstProductPrinter(const PrinterInventory& inventory) {
     if (IsProductDriverName(inventory.entries[i].pDriverName)) return &inventory.entries[i];
   return nullptr;
 }
+
+DRIVER_INFO_2W* GetDriverInfo2(HANDLE printer) {
+  // The size is asked for x64; the fill names no environment, which is the local machine's own:
+  // the x64 one where the installer runs.
+  LPWSTR x64 = const_cast<LPWSTR>(EnvironmentName(kPlatformX64));
+  return reinterpret_cast<DRIVER_INFO_2W*>(FetchBlock([printer, x64](LPBYTE buffer, DWORD size, DWORD* needed) {
+    return GetPrinterDriverW(printer, buffer ? nullptr : x64, 2, buffer, size, needed) != FALSE;
+  }));
+}
 }  // namespace
 
 bool ProbePendingProductFiles() {
@@ -78,15 +87,6 @@ bool ProbeDefaultPrinterIsOther() {
   ClosePrinterHandle(printer);
   if (result.info) GlobalFree(result.info);
   return other;
-}
-
-DRIVER_INFO_2W* GetDriverInfo2(HANDLE printer) {
-  // The size is asked for x64; the fill names no environment, which is the local machine's own:
-  // the x64 one where the installer runs.
-  LPWSTR x64 = const_cast<LPWSTR>(EnvironmentName(kPlatformX64));
-  return reinterpret_cast<DRIVER_INFO_2W*>(FetchBlock([printer, x64](LPBYTE buffer, DWORD size, DWORD* needed) {
-    return GetPrinterDriverW(printer, buffer ? nullptr : x64, 2, buffer, size, needed) != FALSE;
-  }));
 }
 
 bool ProbeDriverCurrent() {

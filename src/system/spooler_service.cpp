@@ -30,6 +30,12 @@ bool WaitForState(SC_HANDLE service, DWORD wanted) {
   return current == wanted;
 }
 
+bool StartServiceAndWait(SC_HANDLE service) {
+  // A service that already runs or is starting refuses the start; the wait below decides.
+  StartServiceW(service, 0, nullptr);
+  return WaitForState(service, SERVICE_RUNNING);
+}
+
 void CloseService(SC_HANDLE service) { CloseServiceHandle(service); }
 
 SC_HANDLE OpenNamedService(const SpoolerRestart* guard, LPCWSTR name, DWORD access) {
@@ -92,12 +98,6 @@ void StartDependents(SpoolerRestart* guard) {
   guard->dependentsStopped = 0;
 }
 }  // namespace
-
-bool StartServiceAndWait(SC_HANDLE service) {
-  // A service that already runs or is starting refuses the start; the wait below decides.
-  StartServiceW(service, 0, nullptr);
-  return WaitForState(service, SERVICE_RUNNING);
-}
 
 bool CheckSpooler(InstallerState* state) {
   LogLine(state, TEXT(">Check Spooler"));

@@ -25,7 +25,6 @@ struct SpoolerRestart {
   DWORD dependentsStopped;
 };
 
-bool StartServiceAndWait(SC_HANDLE service);
 bool CheckSpooler(InstallerState* state);
 // Stops and starts the spooler with nothing in between, so that it lets go of what it held.
 void RestartSpooler(InstallerState* state);

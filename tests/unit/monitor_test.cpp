@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "app/product.h"
+#include "monitor/monitor_install.h"
 #include "monitor/monitor_inventory.h"
 #include "monitor/monitor_removal.h"
 #include "monitor/port_text.h"
