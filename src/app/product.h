@@ -44,7 +44,7 @@ const int kProductModuleCount = 8;
 extern const ProductModule kProductModules[kProductModuleCount];
 
 ProductPlatform PlatformOf(bool isX64);
-// The spooler's name of the platform's environment ("Windows x64", ...).
+// The spooler's name of the platform's environment.
 LPCWSTR EnvironmentName(ProductPlatform platform);
 // The file name of the platform's module of that role.
 LPCWSTR ProductModuleFile(ProductPlatform platform, ProductModuleRole role);
