@@ -1,4 +1,4 @@
-// The port monitors the spooler knows; registering the product's monitor.
+// The port monitors the spooler knows.
 #pragma once
 #include "platform/win32.h"
 
@@ -13,4 +13,3 @@ struct MonitorInventory {
 void EnumerateMonitors(MonitorInventory* inventory, InstallerState* state);
 int FindProductMonitor(const MonitorInventory* inventory);
 void ListMonitors(InstallerState* state, const MonitorInventory* inventory);
-void InstallMonitor(InstallerState* state);

@@ -24,11 +24,11 @@ void DeleteMonitorModule(InstallerState* state, LPCWSTR path) {
   if (NamesFolder(path)) return;
   if (!DeleteFileW(path)) DeferDelete(&state->deferredDeletes, path);
 }
-}  // namespace
 
 bool DeleteProductMonitor(LPCWSTR environment) {
   return DeleteMonitorW(nullptr, const_cast<LPWSTR>(environment), const_cast<LPWSTR>(PRODUCT_MONITOR_NAME)) != FALSE;
 }
+}  // namespace
 
 void RemoveMonitor(InstallerState* state, const MonitorInventory* inventory) {
   LogLine(state, TEXT(">DeleteMonitor"));
@@ -90,9 +90,7 @@ void RemoveMonitor(InstallerState* state, const MonitorInventory* inventory) {
     SwitchPrintersToFile(state);
     deleted = DeleteProductMonitor(state->environment);
     if (!deleted) {
-      SpoolerRestart guard;
-      BeginSpoolerRestart(&guard, state);
-      EndSpoolerRestart(&guard);
+      RestartSpooler(state);
       deleted = DeleteProductMonitor(state->environment);
     }
     if (!deleted) {

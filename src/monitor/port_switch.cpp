@@ -9,7 +9,7 @@
 #include "support/ascii_text.h"
 
 namespace {
-const DWORD kProductPortLength = 17;  // "MarbleleafServer:"
+const DWORD kProductPortLength = kProductNameLength;
 const DWORD kFilePortLength = 5;      // "file:"
 const WCHAR kFilePort[] = TEXT("file:");
 

@@ -2,6 +2,7 @@
 // again: both directions of the in-place edits of their port texts (comma-separated port lists in
 // the printer inventory), and the records that carry each switch from one to the other.
 #pragma once
+#include "app/product.h"
 #include "platform/win32.h"
 
 struct InstallerState;
@@ -11,7 +12,7 @@ struct InstallerState;
 struct RepointedPort {
   DWORD offset;
   DWORD room;
-  WCHAR spelling[17];  // all zero: the product's own spelling
+  WCHAR spelling[kProductNameLength];  // all zero: the product's own spelling
 };
 
 // One printer switched to "file:": its record in the state's printer inventory and its port.
