@@ -12,7 +12,8 @@
 #include "printers/printer_journal.h"
 #include "printers/printer_removal.h"
 #include "printers/printer_restore.h"
-#include "system/pending_files.h"
+#include "system/deferred_deletes.h"
+#include "system/pending_renames.h"
 #include "system/spooler_service.h"
 #include "tray/tray.h"
 
@@ -29,7 +30,7 @@ void PurgePendingFileOperations(InstallerState* state, bool installing) {
   ProductFiles files;
   FindProductFiles(&files, state->systemDir, state->installerDir);
   PendingRenameTable table;
-  ReadPendingRenames(&table);
+  ReadPendingRenames(&table, kPendingRenamesValue);
   MarkProductDeletes(&table, &files);
   PurgePendingDeletes(&table);
   if (installing && state->installMonitor && !state->copyMonitor) {

@@ -32,6 +32,10 @@ void DriverFolders(ProductFiles* files, int first, LPCWSTR environment) {
   Append(files->folders[first + 1], TEXT("3\\"));
 }
 
+bool ClaimsProductFile(const void* files, LPCWSTR path) {
+  return IsProductFile(static_cast<const ProductFiles*>(files), path);
+}
+
 void TrayProgram(ProductFiles* files, const CountedString& installerDir) {
   files->trayProgram = TrayProgramPath(installerDir);
 }
@@ -67,9 +71,7 @@ bool IsProductFile(const ProductFiles* files, LPCWSTR path) {
 }
 
 void MarkProductDeletes(PendingRenameTable* table, const ProductFiles* files) {
-  for (int k = 0; k < table->pairCount; ++k)
-    table->ownDelete[k] = table->paths[2 * k] && !table->paths[2 * k + 1] &&
-                          IsProductFile(files, PendingDrivePath(table->paths[2 * k]));
+  MarkOwnDeletes(table, ClaimsProductFile, files);
 }
 
 void ReleaseProductFiles(ProductFiles* files) {

@@ -6,7 +6,7 @@
 #include "app/log.h"
 #include "app/product.h"
 #include "system/file_copy.h"
-#include "system/pending_files.h"
+#include "system/deferred_deletes.h"
 #include "system/spooler_calls.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include "printers/printer_removal.h"
 #include "support/ascii_text.h"
 #include "system/file_copy.h"
-#include "system/pending_files.h"
+#include "system/pending_renames.h"
 #include "system/spooler_service.h"
 
 namespace {
@@ -31,14 +31,14 @@ bool NamesProductModule(const ProductFiles* files, LPCWSTR path) {
 // then looks for an existing product module still named as the source of a pending operation.
 bool PendingProductModuleRemains(const ProductFiles* files) {
   PendingRenameTable table;
-  ReadPendingRenames(&table);
+  ReadPendingRenames(&table, kPendingRenamesValue);
   MarkProductDeletes(&table, files);
   PurgePendingDeletes(&table);
   TakeOutPendingDeletes(nullptr, &table, false);
   bool hit = false;
-  for (int pair = 0; pair < table.pairCount; ++pair) {
-    const int source = 2 * pair;
-    if (table.isFile[source] && NamesProductModule(files, PendingDrivePath(table.paths[source]))) hit = true;
+  for (int k = 0; k < table.pairCount; ++k) {
+    const PendingPair& pair = table.pairs[k];
+    if (pair.sourceIsFile && NamesProductModule(files, PendingDrivePath(pair.source))) hit = true;
   }
   FreePendingRenames(&table);
   return hit;

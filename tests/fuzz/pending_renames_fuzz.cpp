@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "app/product_files.h"
-#include "system/pending_files.h"
+#include "system/pending_renames.h"
 #include "winsim/machine.h"
 
 namespace {
@@ -34,7 +34,8 @@ std::vector<std::u16string> Pairs(const PendingRenameTable& table, const std::ve
   std::vector<std::u16string> out;
   for (int k = 0; k < table.pairCount; ++k) {
     if (!skip.empty() && skip[k]) continue;
-    for (int i = 2 * k; i < 2 * k + 2; ++i) out.push_back(table.paths[i] ? table.paths[i] : u"");
+    out.push_back(table.pairs[k].source ? table.pairs[k].source : u"");
+    out.push_back(table.pairs[k].target ? table.pairs[k].target : u"");
   }
   return out;
 }
@@ -60,18 +61,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FindProductFiles(&files, systemDir, installerDir);
 
   PendingRenameTable table;
-  ReadPendingRenames(&table);
+  ReadPendingRenames(&table, kPendingRenamesValue);
   Check(table.pairCount >= 0);
-  Check((table.pairCount == 0) == (table.paths == nullptr));
-  Check((table.pairCount == 0) == (table.isFile == nullptr));
+  Check((table.pairCount == 0) == (table.pairs == nullptr));
   // No more strings than the data can hold: each takes at least one code unit.
   Check(static_cast<size_t>(table.pairCount) * 2 <= value.size() / 2);
   for (int i = 0; i < 2 * table.pairCount; ++i) {
-    Check(table.isFile[i] == 0 || table.isFile[i] == 1);
-    if (!table.paths[i]) Check(table.isFile[i] == 0);
-    else Check(table.paths[i][0] != 0);
-    if (table.isFile[i]) {
-      LPCWSTR path = PendingDrivePath(table.paths[i]);
+    const PendingPair& pair = table.pairs[i / 2];
+    LPCWSTR entry = i % 2 ? pair.target : pair.source;
+    const bool isFile = i % 2 ? pair.targetIsFile : pair.sourceIsFile;
+    if (!entry) Check(!isFile);
+    else Check(entry[0] != 0);
+    if (isFile) {
+      LPCWSTR path = PendingDrivePath(entry);
       Check(path != nullptr);
       const winsim::FileEntry* entry = winsim::FindFile(path);
       Check(entry && !entry->isDirectory);
@@ -82,7 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   MarkProductDeletes(&table, &files);
   std::set<std::u16string> deleted;
   for (int k = 0; k < table.pairCount; ++k)
-    if (table.ownDelete[k]) deleted.insert(winsim::PathKey(PendingDrivePath(table.paths[2 * k])));
+    if (table.pairs[k].own) deleted.insert(winsim::PathKey(PendingDrivePath(table.pairs[k].source)));
   PurgePendingDeletes(&table);
   for (const char16_t* file : {kMon, kDrv})
     Check(winsim::FileExists(file) != (deleted.count(winsim::PathKey(file)) > 0));
@@ -94,7 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<bool> dropped(static_cast<size_t>(table.pairCount));
   bool any = false;
   for (int k = 0; k < table.pairCount; ++k) {
-    dropped[k] = table.ownDelete[k] && (installing || table.carriedOut[k]);
+    dropped[k] = table.pairs[k].own && (installing || table.pairs[k].carriedOut);
     any = any || dropped[k];
   }
   const std::vector<uint8_t> now = ValueNow();
@@ -102,14 +104,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(now == value);
   } else {
     PendingRenameTable after;
-    ReadPendingRenames(&after);
+    ReadPendingRenames(&after, kPendingRenamesValue);
     Check(Pairs(after, {}) == Pairs(table, dropped));
     Check(now.empty() || after.whole);
     FreePendingRenames(&after);
   }
 
   FreePendingRenames(&table);
-  Check(table.paths == nullptr && table.isFile == nullptr && table.pairCount == 0);
+  Check(table.pairs == nullptr && table.pairCount == 0);
   ReleaseProductFiles(&files);
   Release(installerDir);
   Release(systemDir);
