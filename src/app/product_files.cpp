@@ -32,8 +32,16 @@ void DriverFolders(ProductFiles* files, int first, LPCWSTR environment) {
   Append(files->folders[first + 1], TEXT("3\\"));
 }
 
-bool ClaimsProductFile(const void* files, LPCWSTR path) {
-  return IsProductFile(static_cast<const ProductFiles*>(files), path);
+struct ProductClaim {
+  const ProductFiles* files;
+  bool installing;
+};
+
+PendingClaim ClaimProductFile(const void* context, LPCWSTR path) {
+  const ProductClaim* claim = static_cast<const ProductClaim*>(context);
+  if (!IsProductFile(claim->files, path)) return kNotOwn;
+  const bool tray = Length(claim->files->trayProgram) > 3 && EqualsAsciiNoCase(path, Text(claim->files->trayProgram));
+  return claim->installing && tray ? kOwnEntryOnly : kOwnFile;
 }
 
 void TrayProgram(ProductFiles* files, const CountedString& installerDir) {
@@ -70,8 +78,9 @@ bool IsProductFile(const ProductFiles* files, LPCWSTR path) {
   return Length(files->trayProgram) > 3 && EqualsAsciiNoCase(path, Text(files->trayProgram));
 }
 
-void MarkProductDeletes(PendingRenameTable* table, const ProductFiles* files) {
-  MarkOwnDeletes(table, ClaimsProductFile, files);
+void MarkProductDeletes(PendingRenameTable* table, const ProductFiles* files, bool installing) {
+  const ProductClaim claim = {files, installing};
+  MarkOwnDeletes(table, ClaimProductFile, &claim);
 }
 
 void ReleaseProductFiles(ProductFiles* files) {

@@ -20,6 +20,8 @@ void FindProductFilesOfThisProcess(ProductFiles* files);
 // Whether `path` (a drive path) is one of them; ASCII letters compare without regard to case.
 bool IsProductFile(const ProductFiles* files, LPCWSTR path);
 // Marks in the table the pending deletes that name a product file: the only entries that
-// PurgePendingDeletes and TakeOutPendingDeletes act on.
-void MarkProductDeletes(PendingRenameTable* table, const ProductFiles* files);
+// PurgePendingDeletes and TakeOutPendingDeletes act on. When `installing`, the tray program's is
+// marked to be taken out with its file kept: the run starts the file that the setup program laid
+// down and does not copy it.
+void MarkProductDeletes(PendingRenameTable* table, const ProductFiles* files, bool installing);
 void ReleaseProductFiles(ProductFiles* files);

@@ -43,6 +43,15 @@ void RemoveLocalPrinter(InstallerState* state, PRINTER_INFO_2W* entry, SavedPrin
       if (state->journalPrinters) JournalSavedPrinter(state, node);
     }
   }
+  // An interrupted run's deletion that waits for the spooler: no handle can be opened to delete it
+  // again, and the restart before it is added back completes it as it does this run's own.
+  if (entry->Status & PRINTER_STATUS_PENDING_DELETION) {
+    LogLine(state, TEXT(">DeletePrinter(%s)"), entry->pPrinterName);
+    LogSection section(state);
+    LogLine(state, TEXT("Pending deletion already"));
+    if (node) node->gone = true;
+    return;
+  }
   if (DeletePrinterByName(state, entry->pPrinterName) && node) node->gone = true;
 }
 }  // namespace

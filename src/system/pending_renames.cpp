@@ -59,6 +59,18 @@ bool HasNtPrefix(LPCWSTR path) {
   return true;
 }
 
+bool IsDigit(WCHAR c) { return c >= TEXT('0') && c <= TEXT('9'); }
+
+// Windows 10 from build 19045.6218 and Windows 11 write a delay-until-reboot source as
+// "*1\??\C:\x" ("*2" has been seen too); the marker is undocumented. A "*" and digits count as one
+// only in front of "\??\".
+LPCWSTR SkipMarker(LPCWSTR entry) {
+  if (entry[0] != TEXT('*') || !IsDigit(entry[1])) return entry;
+  LPCWSTR rest = entry + 1;
+  while (IsDigit(*rest)) ++rest;
+  return HasNtPrefix(rest) ? rest : entry;
+}
+
 WCHAR AsciiUpper(WCHAR c) { return (c >= TEXT('a') && c <= TEXT('z')) ? static_cast<WCHAR>(c - 32) : c; }
 
 // Whether the value still holds what the table was read from: it is never rewritten over
@@ -106,7 +118,8 @@ LPWSTR CopyUnits(const WCHAR* text, int n) {
 
 LPCWSTR PendingDrivePath(LPCWSTR entry) {
   if (!entry) return nullptr;
-  LPCWSTR path = HasNtPrefix(entry) ? entry + 4 : entry;
+  LPCWSTR path = SkipMarker(entry);
+  if (HasNtPrefix(path)) path += 4;
   const WCHAR drive = AsciiUpper(path[0]);
   if (drive < TEXT('A') || drive > TEXT('Z') || path[1] != TEXT(':') || path[2] != TEXT('\\')) return nullptr;
   return path;
@@ -114,6 +127,7 @@ LPCWSTR PendingDrivePath(LPCWSTR entry) {
 
 
 const WCHAR kPendingRenamesValue[] = TEXT("PendingFileRenameOperations");
+const LPCWSTR kPendingValues[kPendingValueCount] = {kPendingRenamesValue, TEXT("PendingFileRenameOperations2")};
 
 void ReadPendingRenames(PendingRenameTable* table, LPCWSTR valueName) {
   table->valueName = valueName;
@@ -175,7 +189,9 @@ void MarkOwnDeletes(PendingRenameTable* table, OwnFileTest isOwn, const void* co
   for (int k = 0; k < table->pairCount; ++k) {
     PendingPair& pair = table->pairs[k];
     LPCWSTR path = PendingDrivePath(pair.source);
-    pair.own = path && !pair.target && isOwn(context, path);
+    const PendingClaim claim = path && !pair.target ? isOwn(context, path) : kNotOwn;
+    pair.own = claim != kNotOwn;
+    pair.keepFile = claim == kOwnEntryOnly;
   }
 }
 
@@ -183,7 +199,7 @@ void PurgePendingDeletes(PendingRenameTable* table) {
   for (int k = 0; k < table->pairCount; ++k) {
     PendingPair& pair = table->pairs[k];
     LPCWSTR path = PendingDrivePath(pair.source);
-    if (pair.own && path && !pair.target && pair.sourceIsFile && DeleteFileW(path)) {
+    if (pair.own && !pair.keepFile && path && !pair.target && pair.sourceIsFile && DeleteFileW(path)) {
       pair.sourceIsFile = false;
       pair.carriedOut = true;
     }

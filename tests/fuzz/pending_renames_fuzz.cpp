@@ -81,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   // Only the product's files that pending deletes name go; the foreign file and folders stay.
-  MarkProductDeletes(&table, &files);
+  MarkProductDeletes(&table, &files, false);
   std::set<std::u16string> deleted;
   for (int k = 0; k < table.pairCount; ++k)
     if (table.pairs[k].own) deleted.insert(winsim::PathKey(PendingDrivePath(table.pairs[k].source)));

@@ -83,7 +83,7 @@ class PendingRenamesTest : public SystemStateTest {
   // Read, purge: what a run does with the value.
   void ReadAndPurge() {
     ReadPendingRenames(&table, kPendingRenamesValue);
-    MarkProductDeletes(&table, &files);
+    MarkProductDeletes(&table, &files, false);
     PurgePendingDeletes(&table);
   }
   PendingRenameTable table = {};
@@ -357,7 +357,7 @@ TEST_F(PendingRenamesTest, AValueNotReadWholeOrNotWritableIsLeftAlone) {
     const int before = winsim::CallCount(failure.first);
     ReadPendingRenames(&table, kPendingRenamesValue);
     winsim::FailCall(failure.first, ERROR_ACCESS_DENIED, 1, before + failure.second);
-    MarkProductDeletes(&table, &files);
+    MarkProductDeletes(&table, &files, false);
     PurgePendingDeletes(&table);
     TakeOutPendingDeletes(&state, &table, true);
     EXPECT_EQ(two, PendingValueNow()) << failure.first << " " << failure.second;
