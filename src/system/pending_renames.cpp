@@ -247,7 +247,8 @@ void TakeOutPendingDeletes(InstallerState* state, const PendingRenameTable* tabl
         status = RegSetValueExW(key, table->valueName, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(spliced),
                                 static_cast<DWORD>(units) * sizeof(WCHAR));
       for (int k = 0; state && status == ERROR_SUCCESS && k < table->pairCount; ++k)
-        if (drop[k]) LogLine(state, TEXT("Pending delete taken out: %s"), table->pairs[k].source);
+        // Without the marker: the line reads the same whichever build wrote the entry.
+        if (drop[k]) LogLine(state, TEXT("Pending delete taken out: %s"), SkipMarker(table->pairs[k].source));
     }
     RegCloseKey(key);
   }

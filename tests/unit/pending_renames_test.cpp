@@ -101,17 +101,96 @@ TEST_F(PendingRenamesTest, NoValueOrNoKeyGivesAnEmptyTable) {
 }
 
 TEST_F(PendingRenamesTest, PendingDeleteWithPrefixIsDeletedAndKeepsItsPath) {
+  for (const bool earlierBuild : {true, false}) {
+    M().files.pendingFormOfEarlierBuilds = earlierBuild;
+    PutFile(kMon);
+    ASSERT_TRUE(MoveFileExW(kMon, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+    ReadAndPurge();
+    ASSERT_EQ(1, table.pairCount);
+    EXPECT_EQ(earlierBuild ? "\\??\\C:\\Windows\\system32\\mlxmon64.dll" : "*1\\??\\C:\\Windows\\system32\\mlxmon64.dll",
+              Entry(table, 0));
+    EXPECT_EQ("(null)", Entry(table, 1));
+    EXPECT_FALSE(table.pairs[0].sourceIsFile);  // deleted
+    EXPECT_TRUE(table.pairs[0].carriedOut);
+    EXPECT_FALSE(FileExists(kMon));
+    // Reading and purging leave the value as it is.
+    EXPECT_NE(nullptr, winsim::GetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenamesValue));
+    FreePendingRenames(&table);
+    winsim::DeleteRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenamesValue);
+  }
+}
+
+// Current Windows marks a source "*1\??\..." ("*2" too) and appends to a second value: the product's
+// pending deletes are found, carried out and taken out in either value and either form; other
+// programs' entries, marked or not, stay byte for byte and in order. Only "*" and digits in front
+// of "\??\" are a marker.
+TEST_F(PendingRenamesTest, BothFormsInBothValuesAreProbedPurgedAndTakenOut) {
+  const std::vector<std::u16string> foreign = {u"*1\\??\\C:\\Other\\app.dll", u"",
+                                               u"*1\\??\\C:\\Other\\app.new", u"!\\??\\C:\\Other\\app.dll",
+                                               u"*\\??\\C:\\Windows\\system32\\mlxmon32.dll", u"",
+                                               u"*1C:\\Windows\\system32\\mlxmon32.dll", u"",
+                                               u"*x\\??\\C:\\Windows\\system32\\mlxmon32.dll", u""};
+  for (const char16_t* valueName : {winsim::kPendingRenamesValue, winsim::kPendingRenames2Value}) {
+    for (const char16_t* marker : {u"", u"*1", u"*2", u"*12"}) {
+      SCOPED_TRACE(Narrow(valueName) + " " + Narrow(marker));
+      PutFile(kMon);
+      PutFile(kMon32);
+      PutFile(u"C:\\Other\\app.dll");
+      std::vector<std::u16string> strings = foreign;
+      strings.insert(strings.begin() + 2, {marker + Nt(kMon), u""});
+      winsim::SetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, valueName, REG_MULTI_SZ, ValueBytes(strings));
+      ReadPendingRenames(&table, valueName);
+      MarkProductDeletes(&table, &files, false);
+      PurgePendingDeletes(&table);
+      ASSERT_EQ(6, table.pairCount);
+      EXPECT_EQ((std::vector<int>{0, 1, 0, 0, 0, 0}), CarriedOut(table));
+      EXPECT_TRUE(PendingDeleteCarriedOut(&table, kMon));
+      TakeOutPendingDeletes(&state, &table, false);
+      FreePendingRenames(&table);
+      EXPECT_FALSE(FileExists(kMon));
+      EXPECT_TRUE(FileExists(kMon32));
+      EXPECT_TRUE(FileExists(u"C:\\Other\\app.dll"));
+      const winsim::RegValue* value = winsim::GetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, valueName);
+      ASSERT_NE(nullptr, value);
+      EXPECT_EQ(ValueBytes(foreign), value->data);
+      EXPECT_EQ((std::vector<std::string>{"Pending delete taken out: \\??\\C:\\Windows\\system32\\mlxmon64.dll"}),
+                LogLines());
+      Release(state.logText);
+      winsim::DeleteRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, valueName);
+    }
+  }
+  // The second value emptied goes; one that can't be written names itself.
   PutFile(kMon);
-  ASSERT_TRUE(MoveFileExW(kMon, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
-  ReadAndPurge();
-  ASSERT_EQ(1, table.pairCount);
-  EXPECT_EQ("\\??\\C:\\Windows\\system32\\mlxmon64.dll", Entry(table, 0));
-  EXPECT_EQ("(null)", Entry(table, 1));
-  EXPECT_FALSE(table.pairs[0].sourceIsFile);  // deleted
-  EXPECT_TRUE(table.pairs[0].carriedOut);
-  EXPECT_FALSE(FileExists(kMon));
-  // Reading and purging leave the value as it is.
-  EXPECT_NE(nullptr, winsim::GetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenamesValue));
+  winsim::SetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenames2Value, REG_MULTI_SZ,
+                      ValueBytes({u"*1" + Nt(kMon), u""}));
+  ReadPendingRenames(&table, kPendingValues[1]);
+  MarkProductDeletes(&table, &files, true);
+  winsim::FailNext("RegDeleteValueW", ERROR_ACCESS_DENIED);
+  TakeOutPendingDeletes(&state, &table, true);
+  EXPECT_EQ((std::vector<std::string>{"Can't update PendingFileRenameOperations2 (5)"}), LogLines());
+  TakeOutPendingDeletes(&state, &table, true);
+  EXPECT_EQ(nullptr, winsim::GetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenames2Value));
+  EXPECT_TRUE(FileExists(kMon));  // a reinstall takes the entry out without deleting
+}
+
+// The tray program is laid down by the setup program, not copied by the run: a reinstall takes its
+// pending delete out and leaves the file; an uninstall carries the delete out.
+TEST_F(PendingRenamesTest, AReinstallKeepsTheTrayProgramAndTakesOutItsPendingDelete) {
+  const char16_t* const kTray = u"C:\\Program Files\\Marbleleaf\\mbltray.exe";
+  for (const bool installing : {true, false}) {
+    PutFile(kTray);
+    SetPendingValue(ValueBytes({u"*1" + Nt(kTray), u""}));
+    ReadPendingRenames(&table, kPendingRenamesValue);
+    MarkProductDeletes(&table, &files, installing);
+    PurgePendingDeletes(&table);
+    TakeOutPendingDeletes(&state, &table, installing);
+    FreePendingRenames(&table);
+    EXPECT_EQ(installing, FileExists(kTray));
+    EXPECT_EQ(nullptr, winsim::GetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenamesValue));
+    EXPECT_EQ((std::vector<std::string>{"Pending delete taken out: \\??\\C:\\Program Files\\Marbleleaf\\mbltray.exe"}),
+              LogLines());
+    Release(state.logText);
+  }
 }
 
 TEST_F(PendingRenamesTest, OnlyExistingFilesOfPendingDeletesAreDeleted) {
