@@ -408,13 +408,21 @@ TEST_F(PendingRenamesTest, AValueNotReadWholeOrNotWritableIsLeftAlone) {
       {"an empty string after the list", ValueBytes({Nt(kMon), u"", u""}), REG_MULTI_SZ},
       {"not REG_MULTI_SZ", ValueBytes({Nt(kMon), u""}), REG_BINARY},
   };
-  for (const Case& c : cases) {
-    PutFile(kMon);
-    winsim::SetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenamesValue, c.type, c.bytes);
-    ReadAndPurge();
-    TakeOutPendingDeletes(&state, &table, true);
-    EXPECT_EQ(c.bytes, PendingValueNow()) << c.what;
-    FreePendingRenames(&table);
+  for (int which = 0; which < kPendingValueCount; ++which) {
+    const char16_t* name = which ? winsim::kPendingRenames2Value : winsim::kPendingRenamesValue;
+    for (const Case& c : cases) {
+      PutFile(kMon);
+      winsim::SetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, name, c.type, c.bytes);
+      ReadPendingRenames(&table, kPendingValues[which]);
+      MarkProductDeletes(&table, &files, true);
+      PurgePendingDeletes(&table);
+      TakeOutPendingDeletes(&state, &table, true);
+      const winsim::RegValue* value = winsim::GetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, name);
+      ASSERT_NE(nullptr, value);
+      EXPECT_EQ(c.bytes, value->data) << c.what << " in " << Narrow(name);
+      FreePendingRenames(&table);
+    }
+    winsim::DeleteRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, name);
   }
 
   // Changed by another program between the read and the take-out.
