@@ -32,6 +32,10 @@ void DriverFolders(ProductFiles* files, int first, LPCWSTR environment) {
   Append(files->folders[first + 1], TEXT("3\\"));
 }
 
+bool IsTrayProgram(const ProductFiles* files, LPCWSTR path) {
+  return Length(files->trayProgram) > 3 && EqualsAsciiNoCase(path, Text(files->trayProgram));
+}
+
 struct ProductClaim {
   const ProductFiles* files;
   bool installing;
@@ -40,8 +44,7 @@ struct ProductClaim {
 PendingClaim ClaimProductFile(const void* context, LPCWSTR path) {
   const ProductClaim* claim = static_cast<const ProductClaim*>(context);
   if (!IsProductFile(claim->files, path)) return kNotOwn;
-  const bool tray = Length(claim->files->trayProgram) > 3 && EqualsAsciiNoCase(path, Text(claim->files->trayProgram));
-  return claim->installing && tray ? kOwnEntryOnly : kOwnFile;
+  return claim->installing && IsTrayProgram(claim->files, path) ? kOwnEntryOnly : kOwnFile;
 }
 
 void TrayProgram(ProductFiles* files, const CountedString& installerDir) {
@@ -75,7 +78,7 @@ bool IsProductFile(const ProductFiles* files, LPCWSTR path) {
     for (const LPCWSTR* file = kFolderFiles[i]; *file; ++file)
       if (EqualsAsciiNoCase(name, *file)) return true;
   }
-  return Length(files->trayProgram) > 3 && EqualsAsciiNoCase(path, Text(files->trayProgram));
+  return IsTrayProgram(files, path);
 }
 
 void MarkProductDeletes(PendingRenameTable* table, const ProductFiles* files, bool installing) {
