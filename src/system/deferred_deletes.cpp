@@ -4,6 +4,7 @@
 
 #include "app/installer_state.h"
 #include "app/log.h"
+#include "support/ascii_text.h"
 
 namespace {
 // A zero-filled global copy of the path and its terminator.
@@ -12,14 +13,6 @@ LPWSTR CopyPath(LPCWSTR path) {
   LPWSTR copy = static_cast<LPWSTR>(GlobalAlloc(GPTR, (static_cast<SIZE_T>(n) + 1) * sizeof(WCHAR)));
   if (copy) std::memcpy(copy, path, static_cast<size_t>(n) * sizeof(WCHAR));
   return copy;
-}
-
-bool SamePath(LPCWSTR a, LPCWSTR b) {
-  while (*a && *a == *b) {
-    ++a;
-    ++b;
-  }
-  return *a == *b;
 }
 
 void FreeNode(DeferredDelete* node) {
@@ -31,7 +24,7 @@ void FreeNode(DeferredDelete* node) {
 void DeferDelete(DeferredDelete** list, LPCWSTR path) {
   if (!path || !path[0]) return;  // nothing to delete; callers skip these, a stray one must not crash
   for (DeferredDelete* node = *list; node; node = node->next)
-    if (SamePath(node->path, path)) return;
+    if (EqualsExactly(node->path, path)) return;
   DeferredDelete* node = static_cast<DeferredDelete*>(GlobalAlloc(GPTR, sizeof(DeferredDelete)));
   if (!node) return;
   node->path = CopyPath(path);

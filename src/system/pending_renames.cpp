@@ -71,8 +71,6 @@ LPCWSTR SkipMarker(LPCWSTR entry) {
   return HasNtPrefix(rest) ? rest : entry;
 }
 
-WCHAR AsciiUpper(WCHAR c) { return (c >= TEXT('a') && c <= TEXT('z')) ? static_cast<WCHAR>(c - 32) : c; }
-
 // Whether the value still holds what the table was read from: it is never rewritten over
 // another program's change made in between. Returns the status of the read.
 LSTATUS CompareValue(HKEY key, const PendingRenameTable* table, bool* same) {
@@ -219,7 +217,7 @@ void TakeOutPendingDeletes(InstallerState* state, const PendingRenameTable* tabl
   // One block: room for the spliced value, then a flag per pair.
   LPBYTE block = static_cast<LPBYTE>(GlobalAlloc(GPTR, table->valueSize + static_cast<SIZE_T>(table->pairCount)));
   if (!block) {
-    if (state) LogLine(state, TEXT("Can't update %s (%d)"), table->valueName, ERROR_NOT_ENOUGH_MEMORY);
+    LogLine(state, TEXT("Can't update %s (%d)"), table->valueName, ERROR_NOT_ENOUGH_MEMORY);
     return;
   }
   WCHAR* spliced = reinterpret_cast<WCHAR*>(block);
@@ -236,7 +234,7 @@ void TakeOutPendingDeletes(InstallerState* state, const PendingRenameTable* tabl
   if (dropped > 0) status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0, KEY_READ | KEY_SET_VALUE, &key);
   if (dropped > 0 && status == ERROR_SUCCESS) {
     status = CompareValue(key, table, &same);
-    if (status == ERROR_SUCCESS && !same && state)
+    if (status == ERROR_SUCCESS && !same)
       LogLine(state, TEXT("%s has changed: left as it is"), table->valueName);
     if (same) {
       const int units = SpliceValue(table, drop, spliced);
@@ -246,13 +244,13 @@ void TakeOutPendingDeletes(InstallerState* state, const PendingRenameTable* tabl
       else
         status = RegSetValueExW(key, table->valueName, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(spliced),
                                 static_cast<DWORD>(units) * sizeof(WCHAR));
-      for (int k = 0; state && status == ERROR_SUCCESS && k < table->pairCount; ++k)
+      for (int k = 0; status == ERROR_SUCCESS && k < table->pairCount; ++k)
         // Without the marker: the line reads the same whichever build wrote the entry.
         if (drop[k]) LogLine(state, TEXT("Pending delete taken out: %s"), SkipMarker(table->pairs[k].source));
     }
     RegCloseKey(key);
   }
-  if (status != ERROR_SUCCESS && state) LogLine(state, TEXT("Can't update %s (%d)"), table->valueName, static_cast<int>(status));
+  if (status != ERROR_SUCCESS) LogLine(state, TEXT("Can't update %s (%d)"), table->valueName, static_cast<int>(status));
   GlobalFree(block);
 }
 
