@@ -6,7 +6,7 @@
 #include "app/product.h"
 #include "driver/platform.h"
 #include "monitor/port_switch.h"
-#include "system/pending_files.h"
+#include "system/deferred_deletes.h"
 #include "system/spooler_service.h"
 
 HINSTANCE programInstance = nullptr;
