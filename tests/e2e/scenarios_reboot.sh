@@ -1,6 +1,5 @@
 # Scenarios of an upgrade by uninstall and install without a restart in between: the uninstall
 # leaves the monitor module for the reboot, the install must leave the restart nothing to delete.
-# Sourced by run.sh after scenarios.sh (it uses that file's helpers).
 
 # The module held by another process during the uninstall (101), that process gone, then the
 # install (1), directly or after the setup program's "onInit" probe; after the simulated reboot
@@ -36,12 +35,12 @@ e2e_install_before_the_reboot() {
     e2e_expect_job "after the reboot"
 }
 
-scenario_install_before_the_reboot() {
+scenario_install_before_the_reboot() {  # labels: installer
     e2e_installer_prefix install_before_the_reboot
     e2e_install_before_the_reboot
 }
 
-scenario_install_before_the_reboot_after_oninit() {
+scenario_install_before_the_reboot_after_oninit() {  # labels: installer
     e2e_installer_prefix install_before_the_reboot_after_oninit
     e2e_install_before_the_reboot probe
 }

@@ -33,7 +33,7 @@ check_addprinter_null_datatype() {
     fi
 }
 
-scenario_deviation_addprinter_null_datatype() {
+scenario_deviation_addprinter_null_datatype() {  # labels: deviation
     e2e_deviation deviation_addprinter_null_datatype 0001-addprinter-null-datatype.patch check_addprinter_null_datatype
 }
 
@@ -74,7 +74,7 @@ check_deleteprinterdriverex_flags() {
     fi
 }
 
-scenario_deviation_deleteprinterdriverex_flags() {
+scenario_deviation_deleteprinterdriverex_flags() {  # labels: deviation
     e2e_deviation deviation_deleteprinterdriverex_flags 0002-deleteprinterdriverex-flags.patch check_deleteprinterdriverex_flags
 }
 
@@ -87,6 +87,6 @@ check_monitor_registry() {
     if [ "$RC" -eq 0 ]; then echo windows; else echo "no port key written by the monitor"; fi
 }
 
-scenario_deviation_monitor_registry() {
+scenario_deviation_monitor_registry() {  # labels: deviation
     e2e_deviation deviation_monitor_registry 0003-monitor-registry-functions.patch check_monitor_registry
 }
