@@ -484,3 +484,30 @@ e2e_journal() {
     [ "$RC" -eq 0 ] && entries=$(sed -n 's/^ *\([^ ].*[^ ]\) *REG_MULTI_SZ.*$/entry \1/p' <<<"$E2E_OUT" | sort)
     if [ -n "$entries" ]; then printf '%s\n' "$entries"; else echo "journal (none)"; fi
 }
+
+# The driver "User Laser" of the user's own printers: the product's modules under other names
+# (las*), so that the product's drivers never share a file with it.
+e2e_user_driver() {
+    local drivers module
+    drivers=$(e2e_unix "$E2E_DRIVERS_WIN\\x64")
+    mkdir -p "$drivers"
+    for module in drv64.dll ui64.dll help.chm; do
+        cp "$E2E_LAYOUT/2093/app/mlx$module" "$drivers/las$module"
+    done
+    e2e_setup adddriver "$E2E_DRIVERS_WIN\\x64" x64 "User Laser" las
+}
+
+# A printer of the user's: e2e_user_printer <name> <port> [addprinter options].
+e2e_user_printer() {
+    local name=$1 port=$2
+    shift 2
+    e2e_setup addprinter "$name" --driver "User Laser" --port "$port" "$@"
+}
+
+# The user's own printer "Laser" on LPT1:, the default printer as the user chose. Windows always
+# has a default printer (and picks one by its own rules where there is none); Wine picks none:
+# a scenario that looks at the default printer starts from one the user chose.
+e2e_seed_user_default() {
+    e2e_user_driver
+    e2e_user_printer Laser LPT1: --default
+}

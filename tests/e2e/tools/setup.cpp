@@ -2,7 +2,9 @@
 // have left it. Each command prints "ok" or "error <code>" and exits 0 or 1.
 //   addmonitor <dll>                       registers "MarbleleafServer:"
 //   delmonitor [name]                      DeleteMonitorW of "MarbleleafServer:" (or name)
-//   adddriver <folder> <x64|x86> [name]    "Marbleleaf Server" (or name) from a layout's app folder
+//   adddriver <folder> <x64|x86> [name] [prefix]
+//                                          "Marbleleaf Server" (or name) from a layout's app folder,
+//                                          its files <prefix>drv64.dll ... (default prefix "mlx")
 //   addprinter <name> [--driver D] [--port P] [--comment C] [--location L]
 //              [--share S] [--subkey K] [--dsuser K] [--datatype T|-] [--default]
 //   setdefault <name>
@@ -44,12 +46,13 @@ int CmdAddMonitor(const wchar_t* dll) {
     return Report(AddMonitorW(nullptr, 2, reinterpret_cast<BYTE*>(&info)));
 }
 
-int CmdAddDriver(const std::wstring& folder, const std::wstring& platform, const wchar_t* name) {
+int CmdAddDriver(const std::wstring& folder, const std::wstring& platform, const wchar_t* name,
+                 const std::wstring& prefix) {
     bool x64 = platform == L"x64";
     std::wstring suffix = x64 ? L"64.dll" : L"32.dll";
-    std::wstring driver = folder + L"\\mlxdrv" + suffix;
-    std::wstring ui = folder + L"\\mlxui" + suffix;
-    std::wstring help = folder + L"\\mlxhelp.chm";
+    std::wstring driver = folder + L"\\" + prefix + L"drv" + suffix;
+    std::wstring ui = folder + L"\\" + prefix + L"ui" + suffix;
+    std::wstring help = folder + L"\\" + prefix + L"help.chm";
     DRIVER_INFO_6W info = {};
     info.cVersion = 3;
     info.pName = const_cast<WCHAR*>(name);
@@ -207,8 +210,8 @@ int wmain(int argc, wchar_t** argv) {
         return Report(DeleteMonitorW(nullptr, const_cast<WCHAR*>(L"Windows x64"),
                                      argc == 3 ? argv[2] : const_cast<WCHAR*>(L"MarbleleafServer:")));
     if (command == L"setport" && argc == 4) return CmdSetPort(argv[2], argv[3]);
-    if (command == L"adddriver" && (argc == 4 || argc == 5))
-        return CmdAddDriver(argv[2], argv[3], argc == 5 ? argv[4] : L"Marbleleaf Server");
+    if (command == L"adddriver" && argc >= 4 && argc <= 6)
+        return CmdAddDriver(argv[2], argv[3], argc >= 5 ? argv[4] : L"Marbleleaf Server", argc == 6 ? argv[5] : L"mlx");
     if (command == L"addprinter" && argc >= 3) return CmdAddPrinter(argc, argv);
     if (command == L"setdefault" && argc == 3) return Report(SetDefaultPrinterW(argv[2]));
     if (command == L"setkey" && argc == 4) return CmdSetKey(argv[2], argv[3]);
