@@ -241,13 +241,6 @@ e2e_restart_wineserver() {
     "$E2E_WINESERVER" -p </dev/null >/dev/null 2>&1
 }
 
-# Registers the monitor's port where Wine's spooler looks for it before it
-# hands a job to the monitor. The monitor records it itself on Windows and on the
-# corrected Wine; only Debian's own Wine needs this (its MONITORREG functions are stubs).
-e2e_register_port() {
-    e2e_run reg add 'HKLM\System\CurrentControlSet\Control\Print\Monitors\MarbleleafServer:\Ports\MarbleleafServer:' /f
-}
-
 # ---- expectations -----------------------------------------------------------
 
 # The sed script of one side (host or wine) for one story, from tier_differences.txt.

@@ -99,19 +99,20 @@ scenario_harness_reboot_runs_pending_deletes() {
 # changes in a log.
 
 # Clean install with Shift held: 1, the dialog titled "... log.", everything
-# installed; the new printer opens and a job printed to it reaches the monitor
-# (which recorded its port itself).
+# installed, the user's default printer still the default; the new printer opens
+# and a job printed to it reaches the monitor (which recorded its port itself).
 scenario_clean_install_1_printer_prints() {  # labels: installer
     e2e_installer_prefix clean_install_1_printer_prints
+    e2e_seed_user_default
     e2e_install_logged install
     e2e_expect_rc 1 "clean install"
     [ "$E2E_TITLE" = "Marbleleaf build 2093- Install log." ] || e2e_fail "title '$E2E_TITLE'"
-    e2e_compare_tiers first_install
+    e2e_compare_tiers first_install_beside_users_printer
     e2e_expect_line "$E2E_LOG" "      AddMonitor - OK :)"
     e2e_expect_installed 2093
     e2e_wait_tray "tray mutex yes window yes"
     e2e_expect_mblserver
-    e2e_expect_line "$(e2e_inspect default)" "default (none)"
+    e2e_expect_line "$(e2e_inspect default)" "default Laser"
     e2e_expect_line "$(e2e_inspect pending)" "pending (none)"
     e2e_setup print mblServer "page one"
     e2e_expect_job "page one"
@@ -274,12 +275,13 @@ scenario_chkdrv_3_for_build_2072() {  # labels: installer
     e2e_expect_rc 3 "build 2072"
 }
 
-# onInit: 102 while the default printer is none or another, 3 once it is the
+# onInit: 102 while the default printer is the user's own, 3 once it is the
 # product printer, 200 while a pending product module stays locked.
 scenario_oninit_102_3_200() {  # labels: installer
     e2e_installer_prefix oninit_102_3_200
+    e2e_seed_user_default
     e2e_install onInit
-    e2e_expect_rc 102 "no default printer"
+    e2e_expect_rc 102 "the user's default printer"
     e2e_install_logged install
     e2e_expect_rc 1 "install"
     e2e_install onInit
@@ -328,18 +330,16 @@ scenario_missing_module_100() {  # labels: installer
 }
 
 # A product file held past the run goes to the reboot: 101, gone after it. The
-# monitor module is held loaded by another process. The installation's printer
-# is deleted first, so that the story is the host tier's (no printers).
+# monitor module is held loaded by another process.
 scenario_held_module_101_gone_after_reboot() {  # labels: installer
     e2e_installer_prefix held_module_101_gone_after_reboot
     e2e_install_logged install
     e2e_expect_rc 1 "install"
-    e2e_setup delprinter mblServer
     local held="$E2E_SYSTEM32_WIN\\mlxmon64.dll"
     e2e_spawn holder loaded "$E2E_TOOLS_WIN\\setup.exe" load "$held"
     e2e_install_logged uninstall
     e2e_expect_rc 101 "uninstall with the monitor module held"
-    e2e_compare_tiers uninstall_file_left_for_reboot
+    e2e_compare_tiers uninstall_installation_file_left_for_reboot
     [ "$(grep -c '^ *DeleteFile-try$' <<<"$E2E_LOG")" -ge 2 ] || e2e_fail "no retries in:"$'\n'"$E2E_LOG"
     e2e_expect_line "$(e2e_inspect pending)" 'pending \??\C:\windows\system32\mlxmon64.dll -> (delete)'
     e2e_expect_file "$held"
@@ -385,6 +385,7 @@ scenario_log_dialog_photographed() {  # labels: installer
 # printer 1 with that printer whole, removetray 6, uninstall 2, nothing left.
 scenario_setup_program_sequence() {  # labels: installer
     e2e_begin setup_program_sequence 2094
+    e2e_seed_user_default
     local verb expected
     setup_step() {
         timeout 60 "$E2E_WINE" "$E2E_APP_WIN\\install.exe" "$1" >/dev/null 2>&1 </dev/null

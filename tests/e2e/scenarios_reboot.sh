@@ -29,8 +29,6 @@ e2e_install_before_the_reboot() {
     e2e_expect_line "$(e2e_inspect pending)" "pending (none)"
     e2e_reboot
     e2e_expect_file "$held"
-    # The install's DeleteMonitorW took the harness's port key with it: again.
-    e2e_register_port
     e2e_setup print mblServer "after the reboot"
     e2e_expect_job "after the reboot"
 }

@@ -98,7 +98,7 @@ e2e_expect_product_removed() {
     e2e_expect_no_match "$state" '^monitor MarbleleafServer:'
     e2e_expect_no_match "$state" '^port MarbleleafServer:'
     e2e_expect_no_match "$state" '^driver .*Marbleleaf'
-    e2e_expect_no_match "$state" '^printer '
+    e2e_expect_no_match "$state" '^  driver Marbleleaf Server$'
     e2e_expect_line "$state" "run (none)"
     e2e_expect_line "$state" "tray mutex no window no"
     e2e_expect_line "$(e2e_inspect files "$E2E_SYSTEM32_WIN" 'mlx*')" "files (none)"
@@ -115,12 +115,13 @@ e2e_expect_product_removed() {
 # the scenario waits for the entry to go.
 scenario_setup_silent() {  # labels: installer setup
     e2e_setup_prefix setup_silent
+    e2e_seed_user_default
     e2e_run_setup marbleleaf-setup.exe /S
     e2e_expect_setup_rc 0 "silent setup on a clean machine"
     e2e_expect_installed 2093
     e2e_expect_mblserver
     e2e_wait_tray "tray mutex yes window yes"
-    e2e_expect_line "$(e2e_inspect default)" "default (none)"
+    e2e_expect_line "$(e2e_inspect default)" "default Laser"
     e2e_expect_line "$(e2e_inspect pending)" "pending (none)"
     e2e_expect_laid_out
     e2e_expect_entry
@@ -138,6 +139,7 @@ scenario_setup_silent() {  # labels: installer setup
     e2e_eventually 60 bash -c '! "$1" reg query "$2" >/dev/null 2>&1' _ "$E2E_WINE" "$E2E_UNINSTALL_KEY" ||
         e2e_fail "the entry is still there 60 s after the silent uninstall"
     e2e_expect_product_removed
+    e2e_expect_line "$(e2e_inspect default)" "default Laser"
 }
 
 # /DEFAULTPRINTER makes mblServer the default silently; the setup's /UNINSTALL

@@ -1,6 +1,7 @@
-// Whole installer runs where the spooler refuses: a monitor in use (3008), a printer name the
-// user has taken (1802), a port without its monitor (1796). The same stories run end to end
-// (tests/e2e/scenarios_refusals.sh), whose logs are compared with these golden logs.
+// Whole installer runs on a machine with printers of the user's own, and where the spooler
+// refuses: a monitor in use (3008), a printer name the user has taken (1802), a port without its
+// monitor (1796). The same stories run end to end (tests/e2e/scenarios_refusals.sh and
+// scenarios.sh), whose logs are compared with these golden logs.
 #include <gtest/gtest.h>
 
 #include "scenario_fixture.h"
@@ -84,4 +85,16 @@ TEST_F(ScenarioTest, APrinterCannotBeMadeWithoutItsMonitorAndStaysInTheJournal) 
     EXPECT_NE(nullptr, winsim::GetRegValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Orvanel Software KFT\\Marbleleaf\\Saved Printers",
                                            name))
         << Narrow(name);
+}
+
+// A clean install on a machine with the user's own printer, the default: the product's printer is
+// added beside it, and the default stays the user's choice.
+TEST_F(ScenarioTest, FirstInstallationBesideTheUsersDefaultPrinter) {
+  UserPrinter(u"Laser", u"LPT1:");
+  winsim::M().spooler.defaultPrinter = u"Laser";
+  EXPECT_EQ(1, Run(u"install"));
+  ExpectGoldenLog("first_install_beside_users_printer");
+  EXPECT_EQ(u"Laser", winsim::M().spooler.defaultPrinter);
+  EXPECT_NE(nullptr, winsim::FindPrinter(u"mblServer"));
+  EXPECT_NE(nullptr, winsim::FindPrinter(u"Laser"));
 }
