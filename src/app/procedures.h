@@ -7,6 +7,8 @@ struct InstallerState;
 void UninstallAllPlatforms(InstallerState* state);
 void UninstallProduct(InstallerState* state);
 void UninstallAndPurge(InstallerState* state);
-bool RunUninstall(HWND parentWindow, DWORD* rebootDeletes);
+// The run functions: one run at a time on the machine (RunLock); logFile, when not null, receives
+// the log instead of the dialog.
+bool RunUninstall(HWND parentWindow, DWORD* rebootDeletes, LPCWSTR logFile = nullptr);
 void Reinstall(InstallerState* state);
-bool RunReinstall(HWND parentWindow, DWORD* rebootDeletes);
+bool RunReinstall(HWND parentWindow, DWORD* rebootDeletes, LPCWSTR logFile = nullptr);

@@ -4,6 +4,7 @@
 #include "app/log.h"
 #include "app/product.h"
 #include "log/event_log.h"
+#include "log/log_file.h"
 #include "support/wide_format.h"
 
 namespace {
@@ -60,8 +61,14 @@ bool ShowLogDialog(InstallerState* state, HWND parentWindow) {
                          reinterpret_cast<LPARAM>(state)) != -1;
 }
 
-void PresentRunLog(InstallerState* state, HWND parentWindow, DWORD rebootDeletes) {
+void PresentRunLog(InstallerState* state, HWND parentWindow, DWORD rebootDeletes, LPCWSTR logFile) {
   const bool errors = state->errorCount != 0;
+  if (logFile) {
+    // An unattended caller must never wait for a dialog, whatever the errors or the Shift key.
+    WriteLogFile(state, logFile);
+    if (errors || rebootDeletes != 0) ReportLogToEventLog(state);
+    return;
+  }
   // The key state is asked only when no error already decided that the log is shown.
   const bool wanted = errors || (GetAsyncKeyState(VK_SHIFT) & 0x8000) != 0;
   if (!wanted && rebootDeletes == 0) return;

@@ -18,5 +18,6 @@ bool LogDialogCanBeSeen(InstallerState* state);
 bool ShowLogDialog(InstallerState* state, HWND parentWindow);
 // The end of a run: the dialog when errors were counted or Shift is down and someone can see it;
 // the event log when nobody could see it (or it could not be created) and the exit code will say
-// 100 or 101, which nothing else would explain.
-void PresentRunLog(InstallerState* state, HWND parentWindow, DWORD rebootDeletes);
+// 100 or 101, which nothing else would explain. With a log file (the caller keeps the log): the
+// file on every run and never a dialog, the event log as when nobody could see the dialog.
+void PresentRunLog(InstallerState* state, HWND parentWindow, DWORD rebootDeletes, LPCWSTR logFile = nullptr);
