@@ -464,7 +464,7 @@ Function ProtectProductFolder
   System::Call 'advapi32::SetNamedSecurityInfoW(w "$INSTDIR", i 1, i 0x80000004, p 0, p 0, p R4, p 0) i .R2'
   System::Call 'kernel32::LocalFree(p R1)'
   StrCpy $R0 ""
-  ${If} $R2 <> 0
+  ${If} $R2 != 0  ; as text: a call that could not be made leaves "error"
     StrCpy $R0 "The folder $INSTDIR could not be protected (error $R2)."
   ${EndIf}
 done:

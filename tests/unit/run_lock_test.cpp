@@ -119,6 +119,21 @@ TEST_F(RunLockTest, ALockThatCannotBeUsedLetsTheRunGoAhead) {
   }
 }
 
+// A handle that Windows refuses to close: the run's outcome and log stay as they are.
+TEST_F(RunLockTest, ALockHandleThatCannotBeClosedChangesNothing) {
+  EXPECT_EQ(1, Run(u"install"));
+  const int calls = winsim::CallCount("CloseHandle");  // the lock's handle is the run's last one
+  winsim::Reset();
+  SetUp();
+  winsim::FailCall("CloseHandle", ERROR_INVALID_HANDLE, 1, calls);
+  EXPECT_EQ(1, Run(u"install"));
+  ExpectGoldenLog("first_install");
+  const winsim::Mutex* mutex = winsim::FindMutex(kRunMutexName);
+  ASSERT_NE(nullptr, mutex);
+  EXPECT_EQ(0u, mutex->owner);  // released before the close failed
+  handlesLeftOpen = 1;
+}
+
 // /LOG=<file>: the log goes to the file on every run, the dialog never shows, whatever the errors
 // or the Shift key; what a run without it does stays as it was.
 TEST_F(RunLockTest, TheLogFileArgumentWritesTheLogAndShowsNoDialog) {
