@@ -96,6 +96,7 @@ Var logFile       ; the setup's log, "" when none is kept
 Var logHandle
 Var installerLog  ; where install.exe writes its log for this run ("" without a setup log)
 Var setupMutex
+Var logQuiet      ; 1: the next line goes to the log file only (a message box shows it)
 Var privateDir    ; admin-only folder for install.exe's first runs and its logs
 
 ; ---- the setup's log ----------------------------------------------------------
@@ -142,7 +143,10 @@ Function ${UN}LogLine
   Push $R5
   Push $R6
   Push $R7
-  DetailPrint $R0
+  ${If} $logQuiet != 1
+    DetailPrint $R0
+  ${EndIf}
+  StrCpy $logQuiet 0
   ${If} $logHandle != ""
     ${GetTime} "" "L" $R1 $R2 $R3 $R4 $R5 $R6 $R7
     FileWriteUTF16LE $logHandle "$R3-$R2-$R1 $R5:$R6:$R7 $R0$\r$\n"
@@ -245,6 +249,13 @@ FunctionEnd
 !insertmacro LOG_FUNCTIONS ""
 !insertmacro LOG_FUNCTIONS "un."
 
+; A line that a message box shows as well: in the log file only, so that the details list
+; never holds a second copy of the box's text.
+!macro LOG_QUIET TEXT
+  StrCpy $logQuiet 1
+  !insertmacro LOG `${TEXT}`
+!macroend
+
 !macro LOG TEXT
   Push `${TEXT}`
   !ifdef __UNINSTALL__
@@ -300,7 +311,7 @@ FunctionEnd
 !define STOPPED "${PRODUCT} was not installed completely."
 
 !macro FAIL TEXT
-  !insertmacro LOG "${TEXT}"
+  !insertmacro LOG_QUIET "${TEXT}"
   MessageBox MB_OK|MB_ICONSTOP "${TEXT}" /SD IDOK
   SetErrorLevel ${EXIT_FAILED}
 !macroend
@@ -331,7 +342,7 @@ FunctionEnd
   Call ${UN}TakeSetupMutex
   Pop $0
   ${If} $0 == 1
-    !insertmacro LOG "Another ${PRODUCT} setup or installer run is in progress."
+    !insertmacro LOG_QUIET "Another ${PRODUCT} setup or installer run is in progress."
     MessageBox MB_OK|MB_ICONSTOP "Another ${PRODUCT} setup is running. Wait until it ends, then run this setup again." /SD IDOK
     !insertmacro QUIT ${EXIT_BUSY}
   ${EndIf}
@@ -362,7 +373,11 @@ Function ${UN}RemoveProduct
     Push ${EXIT_FAILED}
     Return
   ${ElseIf} $0 == 100
-    !insertmacro FAIL "The removal of ${PRODUCT} is incomplete. The product's files stay, so that the removal can be run again."
+    ${If} $logHandle == ""
+      !insertmacro FAIL "The removal of ${PRODUCT} is incomplete; its log was shown. The product's files stay, so that the removal can be run again."
+    ${Else}
+      !insertmacro FAIL "The removal of ${PRODUCT} is incomplete; its log is in $logFile. The product's files stay, so that the removal can be run again."
+    ${EndIf}
     Push ${EXIT_FAILED}
     Return
   ${ElseIf} $0 == 101
@@ -491,7 +506,7 @@ Function .onInit
     ReadRegStr $INSTDIR HKLM "${UNINSTALL_KEY}" "InstallLocation"
     ${If} ${Errors}
     ${OrIf} $INSTDIR == ""
-      !insertmacro LOG "${PRODUCT} is not installed."
+      !insertmacro LOG_QUIET "${PRODUCT} is not installed."
       MessageBox MB_OK|MB_ICONINFORMATION "${PRODUCT} is not installed." /SD IDOK
       !insertmacro QUIT ${EXIT_DONE}
     ${EndIf}
@@ -591,7 +606,11 @@ Section "${PRODUCT}"
     !insertmacro FAIL "Setup could not start $INSTDIR\app\install.exe: ${PRODUCT} was not installed."
     Abort "${STOPPED}"
   ${ElseIf} $0 == 100
-    !insertmacro FAIL "The installation of ${PRODUCT} is incomplete. Run this setup again, or remove ${PRODUCT} under Add or Remove Programs."
+    ${If} $logHandle == ""
+      !insertmacro FAIL "The installation of ${PRODUCT} is incomplete; its log was shown. Run this setup again, or remove ${PRODUCT} under Add or Remove Programs."
+    ${Else}
+      !insertmacro FAIL "The installation of ${PRODUCT} is incomplete; its log is in $logFile. Run this setup again, or remove ${PRODUCT} under Add or Remove Programs."
+    ${EndIf}
     Abort "${STOPPED}"
   ${ElseIf} $0 == 101
     SetRebootFlag true
@@ -607,7 +626,7 @@ Section "${PRODUCT}"
   ${If} $0 == 3
     ; The old driver stays loaded until Windows restarts: a restart finishes the job.
     SetRebootFlag true
-    !insertmacro LOG "The printer driver in use is not the current one: a restart of Windows finishes the installation."
+    !insertmacro LOG_QUIET "The printer driver in use is not the current one: a restart of Windows finishes the installation."
     MessageBox MB_OK|MB_ICONEXCLAMATION "The ${PRODUCT} printer driver in use is not the current one. Restart Windows; if this warning comes back, run this setup again." /SD IDOK
   ${EndIf}
 
