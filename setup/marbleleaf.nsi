@@ -662,6 +662,8 @@ FunctionEnd
 
 Function .onUserAbort
   !insertmacro LOG "Cancelled."
+  Push ${EXIT_FAILED}
+  Call LogClose
 FunctionEnd
 
 Function un.onInit

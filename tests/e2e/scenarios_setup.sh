@@ -40,7 +40,11 @@ e2e_setup_rc() {
 }
 
 e2e_expect_setup_rc() {
-    [ "${SETUP_RC:-}" = "$1" ] || e2e_fail "$2: setup's exit code ${SETUP_RC:-none}, expected $1"
+    [ "${SETUP_RC:-}" = "$1" ] && return 0
+    e2e_fail "$2: setup's exit code ${SETUP_RC:-none}, expected $1"
+    local file
+    file=$(ls -t "$(e2e_unix "$E2E_SETUP_LOGS_WIN")"/setup-*.log 2>/dev/null | head -1)
+    [ -z "$file" ] || e2e_log "$(printf 'the last setup log:\n%s' "$(iconv -f UTF-16 -t UTF-8 "$file" | tr -d '\r')")"
 }
 
 # The stand-in's answers for this run ("verb code" each), its record cleared.
