@@ -204,7 +204,9 @@ Function ${UN}TakeSetupMutex
   System::Call 'kernel32::CreateMutexW(p 0, i 0, w "${SETUP_MUTEX}") p .r1 ?e'
   Pop $0
   StrCpy $setupMutex $1
-  ${If} $0 = 183  ; ERROR_ALREADY_EXISTS
+  ; 183: it exists; 5: it exists and is another account's (a deployment's, as SYSTEM).
+  ${If} $0 = 183
+  ${OrIf} $0 = 5
     Push 1
     Return
   ${EndIf}

@@ -3,7 +3,16 @@
 #include "app/log.h"
 
 RunLock::RunLock() {
-  mutex_ = CreateMutexA(nullptr, FALSE, kRunMutexName);
+  for (DWORD waited = 0;; waited += kRunLockRetryMs) {
+    mutex_ = CreateMutexA(nullptr, FALSE, kRunMutexName);
+    if (mutex_ || GetLastError() != ERROR_ACCESS_DENIED) break;
+    // It exists and is another account's: gone when that run ends, then ours to make.
+    if (waited >= kRunLockWaitMs) {
+      busy_ = true;
+      return;
+    }
+    Sleep(kRunLockRetryMs);
+  }
   if (!mutex_) {
     failure_ = GetLastError();
     failedCall_ = TEXT("CreateMutex");

@@ -78,6 +78,26 @@ TEST_F(RunLockTest, ASecondRunWaitsForTheFirstThenGoesAheadOrGivesUp) {
   }
 }
 
+// The first run is another account's (a deployment tool's, as SYSTEM), whose mutex this one may
+// not open: asked for again each second, it is ours once that run ended, or the wait gives up.
+TEST_F(RunLockTest, ARunOfAnotherAccountIsWaitedForToo) {
+  EXPECT_EQ(1, Run(u"install"));
+  const uint64_t alone = winsim::M().clock.now;
+  winsim::Reset();
+  SetUp();
+  winsim::FailCall("CreateMutexA", ERROR_ACCESS_DENIED, 3);
+  EXPECT_EQ(1, Run(u"install"));
+  ExpectGoldenLog("first_install");
+  EXPECT_EQ(alone + 3 * kRunLockRetryMs, winsim::M().clock.now);
+
+  winsim::Reset();
+  SetUp();
+  winsim::FailCall("CreateMutexA", ERROR_ACCESS_DENIED, -1);
+  EXPECT_EQ(100, Run(u"uninstall"));
+  EXPECT_EQ(kBusyLog, Log());
+  EXPECT_EQ(kRunLockWaitMs, winsim::M().clock.now);
+}
+
 // A run killed while it held the lock leaves it abandoned: the next run takes it and says so.
 TEST_F(RunLockTest, ALockLeftByADeadRunIsTakenOver) {
   const DWORD other = OtherRunHoldsTheLock();
@@ -99,7 +119,7 @@ TEST_F(RunLockTest, ALockThatCannotBeUsedLetsTheRunGoAhead) {
     const char* line;
   };
   const Case cases[] = {
-      {"CreateMutexA", ERROR_ACCESS_DENIED, "CreateMutex failed with code 5: no other run is kept out"},
+      {"CreateMutexA", ERROR_INVALID_HANDLE, "CreateMutex failed with code 6: no other run is kept out"},
       {"WaitForSingleObject", ERROR_INVALID_HANDLE, "WaitForSingleObject failed with code 6: no other run is kept out"},
       {"ReleaseMutex", ERROR_NOT_OWNER, nullptr},
   };
