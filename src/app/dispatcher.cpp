@@ -22,22 +22,11 @@ const VerbRow kCaseInsensitiveVerbs[] = {
     {TEXT("install"), kVerbInstall},      {TEXT("serverinstall"), kVerbInstall},
 };
 
-bool EqualsExactly(LPCWSTR a, LPCWSTR b) {
-  for (;; ++a, ++b) {
-    if (*a != *b) return false;
-    if (*a == 0) return true;
-  }
-}
-
 const WCHAR kLogFileSwitch[] = TEXT("/LOG=");
 
 bool StartsWithAsciiNoCase(LPCWSTR text, LPCWSTR prefix) {
-  for (; *prefix; ++text, ++prefix) {
-    WCHAR a = *text, b = *prefix;
-    if (a >= 'a' && a <= 'z') a = static_cast<WCHAR>(a - 32);
-    if (b >= 'a' && b <= 'z') b = static_cast<WCHAR>(b - 32);
-    if (a != b) return false;
-  }
+  for (; *prefix; ++text, ++prefix)
+    if (AsciiUpper(*text) != AsciiUpper(*prefix)) return false;
   return true;
 }
 
