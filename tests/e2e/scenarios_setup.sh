@@ -137,7 +137,7 @@ e2e_expect_product_removed() {
     e2e_expect_no_match "$state" '^monitor MarbleleafServer:'
     e2e_expect_no_match "$state" '^port MarbleleafServer:'
     e2e_expect_no_match "$state" '^driver .*Marbleleaf'
-    e2e_expect_no_match "$state" '^printer '
+    e2e_expect_no_match "$state" '^  driver Marbleleaf Server$'
     e2e_expect_line "$state" "run (none)"
     e2e_expect_line "$state" "tray mutex no window no"
     # mlxevent.dll stays by design: the events a run wrote stay readable.
@@ -154,14 +154,15 @@ e2e_expect_product_removed() {
 # Add or Remove Programs; that entry's silent uninstall removes everything. The
 # uninstaller hands its work to a copy of itself and returns at once (NSIS), so
 # the scenario waits for the entry to go.
-scenario_setup_silent() {
+scenario_setup_silent() {  # labels: installer setup
     e2e_setup_prefix setup_silent
+    e2e_seed_user_default
     e2e_run_setup marbleleaf-setup.exe /S
     e2e_expect_setup_rc 0 "silent setup on a clean machine"
     e2e_expect_installed 2093
     e2e_expect_mblserver
     e2e_wait_tray "tray mutex yes window yes"
-    e2e_expect_line "$(e2e_inspect default)" "default (none)"
+    e2e_expect_line "$(e2e_inspect default)" "default Laser"
     e2e_expect_line "$(e2e_inspect pending)" "pending (none)"
     e2e_expect_laid_out
     e2e_expect_entry
@@ -189,11 +190,12 @@ scenario_setup_silent() {
     e2e_eventually 60 bash -c '! "$1" reg query "$2" >/dev/null 2>&1' _ "$E2E_WINE" "$E2E_UNINSTALL_KEY" ||
         e2e_fail "the entry is still there 60 s after the silent uninstall"
     e2e_expect_product_removed
+    e2e_expect_line "$(e2e_inspect default)" "default Laser"
 }
 
 # /DEFAULTPRINTER makes mblServer the default silently; the setup's /UNINSTALL
 # removes the product and reports the outcome in its exit code.
-scenario_setup_default_printer() {
+scenario_setup_default_printer() {  # labels: installer setup
     e2e_setup_prefix setup_default_printer
     e2e_run_setup marbleleaf-setup.exe /S /DEFAULTPRINTER
     e2e_expect_setup_rc 0 "silent setup with /DEFAULTPRINTER"
@@ -210,7 +212,7 @@ scenario_setup_default_printer() {
 # /LOG=, so no dialog waits for anyone and install.exe's log lands in the setup's log. The
 # setup ends with 1603 and leaves the machine as the installer left it, entry included, so
 # that it can be removed, but detection does not see the product installed.
-scenario_setup_missing_module() {
+scenario_setup_missing_module() {  # labels: installer setup
     e2e_setup_prefix setup_missing_module
     e2e_run_setup missing_ui-setup.exe /S
     e2e_expect_setup_rc 1603 "silent setup whose layout lacks mlxui64.dll"
@@ -233,7 +235,7 @@ scenario_setup_missing_module() {
 
 # Silent: the exit codes of the contract for each outcome, install.exe's verbs in order (the
 # run verbs with /LOG=, so that no dialog can block a silent setup).
-scenario_setup_codes_silent() {
+scenario_setup_codes_silent() {  # labels: setup
     e2e_setup_prefix setup_codes_silent
 
     e2e_standin_codes "onInit 200"
@@ -309,7 +311,7 @@ scenario_setup_codes_silent() {
 # With a person: the messages for 200, 3, 102, 101 and 100, install.exe given the
 # setup window (its log dialog's owner: no /LOG= without a setup log), and the exit codes
 # as when silent.
-scenario_setup_codes_interactive() {
+scenario_setup_codes_interactive() {  # labels: setup
     e2e_setup_prefix setup_codes_interactive
 
     e2e_standin_codes "onInit 200"
@@ -357,7 +359,7 @@ scenario_setup_codes_interactive() {
 
 # A second setup while the first one runs (it waits at its first page): 1618 at once, with
 # nothing done; the first one then goes on as if alone.
-scenario_setup_second_run_1618() {
+scenario_setup_second_run_1618() {  # labels: setup
     e2e_setup_prefix setup_second_run_1618
     e2e_standin_codes
     e2e_spawn first "" "$E2E_TOOLS_WIN\\answer.exe" run "$E2E_TOOLS_WIN\\standin-setup.exe"
@@ -381,7 +383,7 @@ scenario_setup_second_run_1618() {
 
 # An older setup never replaces a newer installation silently: 1603, logged, nothing touched;
 # /ALLOWDOWNGRADE lets it. A setup whose file cannot be written aborts inside NSIS: 1603 too.
-scenario_setup_downgrade_and_abort_1603() {
+scenario_setup_downgrade_and_abort_1603() {  # labels: setup
     e2e_setup_prefix setup_downgrade_and_abort_1603
     e2e_standin_codes
     e2e_run_setup standin-setup.exe /S
@@ -416,7 +418,7 @@ scenario_setup_downgrade_and_abort_1603() {
 # A companion that cannot be stopped holds mbltray.exe (here one that keeps running after
 # its window closed): the file is renamed aside, the new one laid down, the old one deleted
 # at the restart; the setup ends with 3010. After the restart the new companion is there.
-scenario_setup_held_tray_3010() {
+scenario_setup_held_tray_3010() {  # labels: installer setup
     e2e_setup_prefix setup_held_tray_3010
     e2e_run_setup marbleleaf-setup.exe /S
     e2e_expect_setup_rc 0 "first install"

@@ -2,7 +2,7 @@
 # build tree of its own. Every binary it makes is signed and verifies, mlxevent.dll before
 # install.exe takes it in; the setup program signs itself and the uninstaller it writes.
 
-scenario_setup_signed() {
+scenario_setup_signed() {  # labels: setup
     e2e_begin setup_signed
     local work="$E2E_ROOT/signed" file
     rm -rf "$work"
