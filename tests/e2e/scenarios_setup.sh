@@ -142,7 +142,6 @@ e2e_expect_product_removed() {
     e2e_expect_line "$state" "tray mutex no window no"
     # mlxevent.dll stays by design: the events a run wrote stay readable.
     e2e_expect_no_match "$(e2e_inspect files "$E2E_SYSTEM32_WIN" 'mlx*')" '^file mlx(mon|drv|ui)'
-
     e2e_expect_no_file "$E2E_PRODUCT_WIN"
     e2e_expect_no_match "$(e2e_inspect pending)" 'Marbleleaf|mlx'
     e2e_expect_no_entry
