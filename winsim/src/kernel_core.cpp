@@ -34,6 +34,7 @@ const SystemText kSystemTexts[] = {
     {183, "Cannot create a file when that file already exists.\r\n"},
     {193, "%1 is not a valid Win32 application.\r\n"},
     {234, "More data is available.\r\n"},
+    {288, "Attempt to release mutex not owned by caller.\r\n"},
     {259, "No more data is available.\r\n"},
     {613, "The system has reached the maximum size allowed for the system part of the registry. Additional "
           "storage requests will be ignored.\r\n"},
