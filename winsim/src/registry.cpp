@@ -1,11 +1,16 @@
 // advapi32 registry: keys opened by path under HKLM and HKCU, typed values with the size protocol
 // of RegQueryValueExW. As on Windows, string data is returned as stored: a value written without
 // a terminator comes back without one.
+//
+// Where Wine 8 differs from Windows: nothing the product relies on.
+// Not modelled: security on keys, registry redirection and reflection of 32-bit views, volatile
+// keys, notifications, hives other than HKLM and HKCU, and value names longer than Windows allows.
 #include <algorithm>
 #include <cstring>
 #include <iterator>
 
 #include "winsim/machine.h"
+#include "name_keys.h"
 
 using winsim::M;
 
@@ -203,3 +208,81 @@ LSTATUS WINAPI RegDeleteKeyA(HKEY root, LPCSTR subKey) {
   keys.erase(it);
   return ERROR_SUCCESS;
 }
+
+namespace winsim {
+
+// ---- test-side access (not Windows calls: nothing here counts or fails)
+RegistryState::RegistryState() {
+  for (const char16_t* key : {u"HKLM", u"HKLM\\SOFTWARE", u"HKLM\\SOFTWARE\\MICROSOFT", u"HKLM\\SOFTWARE\\MICROSOFT\\WINDOWS",
+                              u"HKLM\\SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION",
+                              u"HKLM\\SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\RUN", u"HKLM\\SYSTEM",
+                              u"HKLM\\SYSTEM\\CURRENTCONTROLSET", u"HKLM\\SYSTEM\\CURRENTCONTROLSET\\CONTROL",
+                              u"HKLM\\SYSTEM\\CURRENTCONTROLSET\\CONTROL\\SESSION MANAGER",
+                              u"HKLM\\SYSTEM\\CURRENTCONTROLSET\\SERVICES", u"HKLM\\SYSTEM\\CURRENTCONTROLSET\\SERVICES\\EVENTLOG",
+                              u"HKLM\\SYSTEM\\CURRENTCONTROLSET\\SERVICES\\EVENTLOG\\APPLICATION", u"HKCU", u"HKCU\\SOFTWARE"})
+    keys[key];
+}
+
+std::u16string RegKeyName(HKEY root, const std::string& path) {
+  std::u16string name = root == HKEY_CURRENT_USER ? u"HKCU" : u"HKLM";
+  std::u16string rest = UpperCopy(Widen(path));
+  while (!rest.empty() && rest.back() == u'\\') rest.pop_back();
+  if (!rest.empty()) name += u"\\" + rest;
+  return name;
+}
+
+void CreateRegKey(HKEY root, const std::string& path) {
+  // Parents exist whenever a child does, as in the real registry.
+  std::u16string name = RegKeyName(root, path);
+  for (size_t pos = name.find(u'\\'); pos != std::u16string::npos; pos = name.find(u'\\', pos + 1))
+    M().registry.keys[name.substr(0, pos)];
+  M().registry.keys[name];
+}
+
+bool RegKeyExists(HKEY root, const std::string& path) {
+  return M().registry.keys.count(RegKeyName(root, path)) != 0;
+}
+
+void SetRegValue(HKEY root, const std::string& path, const std::u16string& name, DWORD type,
+                 const std::vector<uint8_t>& data) {
+  CreateRegKey(root, path);
+  RegValue& value = M().registry.keys[RegKeyName(root, path)].values[UpperCopy(name)];
+  value.name = name;
+  value.type = type;
+  value.data = data;
+}
+
+static std::vector<uint8_t> Utf16Bytes(const std::u16string& text) {
+  std::vector<uint8_t> bytes;
+  for (char16_t c : text) {
+    bytes.push_back(static_cast<uint8_t>(c & 0xFF));
+    bytes.push_back(static_cast<uint8_t>(c >> 8));
+  }
+  return bytes;
+}
+
+void SetRegString(HKEY root, const std::string& path, const std::u16string& name, const std::u16string& text) {
+  SetRegValue(root, path, name, REG_SZ, Utf16Bytes(text + u'\0'));
+}
+
+void SetRegMultiString(HKEY root, const std::string& path, const std::u16string& name,
+                       const std::vector<std::u16string>& strings) {
+  std::u16string all;
+  for (const auto& s : strings) all += s + u'\0';
+  all += u'\0';
+  SetRegValue(root, path, name, REG_MULTI_SZ, Utf16Bytes(all));
+}
+
+const RegValue* GetRegValue(HKEY root, const std::string& path, const std::u16string& name) {
+  auto key = M().registry.keys.find(RegKeyName(root, path));
+  if (key == M().registry.keys.end()) return nullptr;
+  auto value = key->second.values.find(UpperCopy(name));
+  return value == key->second.values.end() ? nullptr : &value->second;
+}
+
+void DeleteRegValue(HKEY root, const std::string& path, const std::u16string& name) {
+  auto key = M().registry.keys.find(RegKeyName(root, path));
+  if (key != M().registry.keys.end()) key->second.values.erase(UpperCopy(name));
+}
+
+}  // namespace winsim

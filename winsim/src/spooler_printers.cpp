@@ -26,6 +26,7 @@
 // stands for what a printer's security grants), print jobs beyond their count and the printing
 // one. Queued jobs keep a deleted printer pending too, until a purge empties its queue.
 #include "spooler_internal.h"
+#include "name_keys.h"
 
 using namespace winsim;
 using namespace winsim::spool;
@@ -522,6 +523,49 @@ PrinterEntry& PutConnection(const std::u16string& connectionName) {
   }
   M().spooler.printers.push_back(connection);
   return M().spooler.printers.back();
+}
+
+// ---- test-side access (not Windows calls: nothing here counts or fails)
+namespace {
+bool SameTextNoCase(const std::u16string& a, const std::u16string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (a[i] != b[i] && UpperChar(a[i]) != UpperChar(b[i])) return false;
+  return true;
+}
+}  // namespace
+
+// Looked up on every handle operation: the last printer found is tried first, and names are
+// compared in place, so that a machine of thousands of printers costs the model little per call.
+PrinterEntry* FindPrinter(const std::u16string& name) {
+  static size_t lastFound = 0;
+  std::vector<PrinterEntry>& printers = M().spooler.printers;
+  if (lastFound < printers.size() && SameTextNoCase(printers[lastFound].name, name)) return &printers[lastFound];
+  for (size_t i = 0; i < printers.size(); ++i) {
+    if (SameTextNoCase(printers[i].name, name)) {
+      lastFound = i;
+      return &printers[i];
+    }
+  }
+  return nullptr;
+}
+
+PrinterEntry& PutPrinter(const std::u16string& name, const std::u16string& driver, const std::u16string& port) {
+  PrinterEntry printer;
+  printer.name = name;
+  printer.driverName = driver;
+  printer.portName = port;
+  M().spooler.printers.push_back(printer);
+  return M().spooler.printers.back();
+}
+
+void SetPrinterDataString(PrinterEntry& printer, const std::string& key, const std::string& value,
+                          const std::string& text, DWORD type) {
+  PrinterDataValue data;
+  data.type = type;
+  data.data.assign(text.begin(), text.end());
+  data.data.push_back(0);
+  printer.data[key][value] = data;
 }
 
 }  // namespace winsim
