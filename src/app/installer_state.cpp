@@ -62,7 +62,7 @@ void FreeInstallerState(InstallerState* state) {
   if (state->repointedPorts) GlobalFree(state->repointedPorts);
   state->repointedPorts = nullptr;
   ReleasePrinterInventory(&state->printers);
-  FreeSavedPrinters(&state->savedPrinters);
+  FreeSavedPrinters(state);
   FreeDeferredDeletes(&state->deferredDeletes);
   Release(state->driverDir);
   Release(state->logText);

@@ -2,6 +2,7 @@
 #pragma once
 #include "platform/win32.h"
 #include "printers/printer_inventory.h"
+#include "printers/saved_printers.h"
 #include "support/counted_string.h"
 #include "system/pending_files.h"
 
@@ -27,7 +28,8 @@ struct InstallerState {
   int depth;
   bool serverMode;
   DeferredDelete* deferredDeletes;
-  SavedPrinter* savedPrinters;
+  SavedPrinter* savedPrinters;  // the newest first
+  NameIndex savedIndex;         // savedPrinters by name
   PrinterInventory printers;
   PRINTER_INFO_2W** repointedPrinters;  // null-terminated; points into printers.entries
   RepointedPort* repointedPorts;        // parallel to repointedPrinters: where each port text was switched

@@ -5,6 +5,7 @@
 #include "app/product.h"
 #include "printers/printer_inventory.h"
 #include "printers/printer_journal.h"
+#include "printers/saved_printers.h"
 
 namespace {
 // A connection to another machine's queue is removed from this machine only: a handle on it
