@@ -336,10 +336,12 @@ namespace winsim {
 // inside the path is one ("C:\\Dest/\\x.dll" names "C:\\Dest\\x.dll"); a UNC path keeps its leading pair.
 std::u16string PathKey(const std::u16string& path) {
   std::u16string key;
-  for (char16_t c : UpperCopy(path)) {
+  key.reserve(path.size());
+  for (char16_t c : path) {
+    c = UpperChar(c);
     if (c == u'/') c = u'\\';
     if (c == u'\\' && key.size() >= 2 && key.back() == u'\\') continue;
-    key += c;
+    key.push_back(c);
   }
   while (key.size() > 3 && key.back() == u'\\') key.pop_back();
   return key;

@@ -220,8 +220,9 @@ void UpdateService(Service& service) {
     service.state = SERVICE_RUNNING;
   if (service.state == SERVICE_STOP_PENDING && !service.neverStops && now >= service.transitionAt)
     service.state = SERVICE_STOPPED;
-  // The spooler loads its monitors and drivers when it starts and releases them when it stops.
-  if (UpperCopy(service.name) == u"SPOOLER") SyncSpoolerModules();
+  // The spooler loads its monitors and drivers when it starts and releases them when it stops;
+  // the calls that change monitors or drivers bring the modules in line themselves.
+  if (M().spooler.modulesSyncedFor != service.state && &service == &Spooler()) SyncSpoolerModules();
 }
 
 Service& PutService(const std::u16string& name, const std::vector<std::u16string>& dependsOn) {

@@ -133,6 +133,7 @@ void SyncSpoolerModules() {
   for (const std::u16string& key : wanted)
     if (FileEntry* file = FindFile(key)) file->loadedBySpooler = true;
   spooler.loadedModules = wanted;
+  spooler.modulesSyncedFor = Spooler().state;
 }
 
 // ---- test-side helpers
