@@ -95,6 +95,7 @@ LSTATUS WINAPI RegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type
   winsim::RegKey* record = KeyRecord(open->key);
   if (!record) return ERROR_FILE_NOT_FOUND;
   winsim::RegValue& value = record->values[Upper(name ? name : u"")];
+  ++record->changes;
   value.name = name ? name : u"";
   value.type = type;
   value.data.assign(data, data + size);
@@ -108,6 +109,7 @@ LSTATUS WINAPI RegDeleteValueA(HKEY key, LPCSTR name) {
   if (!(open->access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
   winsim::RegKey* record = KeyRecord(open->key);
   if (!record || record->values.erase(Upper(WidenAnsi(name))) == 0) return ERROR_FILE_NOT_FOUND;
+  ++record->changes;
   return ERROR_SUCCESS;
 }
 
@@ -167,8 +169,15 @@ LSTATUS WINAPI RegEnumValueW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameCha
   if (!name || !nameChars) return ERROR_INVALID_PARAMETER;
   winsim::RegKey* record = KeyRecord(open->key);
   if (!record || index >= record->values.size()) return ERROR_NO_MORE_ITEMS;
-  auto it = record->values.begin();
-  std::advance(it, index);
+  auto it = record->values.end();
+  if (record->enumChanges == record->changes && index == record->enumIndex + 1) {
+    it = record->values.find(record->enumName);
+    if (it != record->values.end()) ++it;
+  }
+  if (it == record->values.end()) it = std::next(record->values.begin(), index);
+  record->enumChanges = record->changes;
+  record->enumIndex = index;
+  record->enumName = it->first;
   const winsim::RegValue& value = it->second;
   if (*nameChars < value.name.size() + 1) return ERROR_MORE_DATA;
   const DWORD bytes = static_cast<DWORD>(value.data.size());
@@ -191,6 +200,7 @@ LSTATUS WINAPI RegDeleteValueW(HKEY key, LPCWSTR name) {
   if (!(open->access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
   winsim::RegKey* record = KeyRecord(open->key);
   if (!record || record->values.erase(Upper(name ? name : u"")) == 0) return ERROR_FILE_NOT_FOUND;
+  ++record->changes;
   return ERROR_SUCCESS;
 }
 
@@ -246,7 +256,9 @@ bool RegKeyExists(HKEY root, const std::string& path) {
 void SetRegValue(HKEY root, const std::string& path, const std::u16string& name, DWORD type,
                  const std::vector<uint8_t>& data) {
   CreateRegKey(root, path);
-  RegValue& value = M().registry.keys[RegKeyName(root, path)].values[UpperCopy(name)];
+  RegKey& key = M().registry.keys[RegKeyName(root, path)];
+  RegValue& value = key.values[UpperCopy(name)];
+  ++key.changes;
   value.name = name;
   value.type = type;
   value.data = data;
@@ -282,7 +294,7 @@ const RegValue* GetRegValue(HKEY root, const std::string& path, const std::u16st
 
 void DeleteRegValue(HKEY root, const std::string& path, const std::u16string& name) {
   auto key = M().registry.keys.find(RegKeyName(root, path));
-  if (key != M().registry.keys.end()) key->second.values.erase(UpperCopy(name));
+  if (key != M().registry.keys.end() && key->second.values.erase(UpperCopy(name))) ++key->second.changes;
 }
 
 }  // namespace winsim
