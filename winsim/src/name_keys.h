@@ -13,6 +13,14 @@ inline std::u16string UpperCopy(const std::u16string& text) {
   return out;
 }
 
+// The same as comparing the two keys, without building them.
+inline bool SameNoCase(const std::u16string& a, const std::u16string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (a[i] != b[i] && UpperChar(a[i]) != UpperChar(b[i])) return false;
+  return true;
+}
+
 inline std::u16string Widen(const std::string& text) { return std::u16string(text.begin(), text.end()); }
 
 }  // namespace winsim

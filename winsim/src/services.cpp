@@ -238,7 +238,7 @@ void CollectDependents(const std::u16string& key, std::vector<Service*>& out) {
   for (auto& item : M().services.services) {
     Service& candidate = item.second;
     bool depends = false;
-    for (const std::u16string& needed : candidate.dependsOn) depends = depends || UpperCopy(needed) == key;
+    for (const std::u16string& needed : candidate.dependsOn) depends = depends || SameNoCase(needed, key);
     if (!depends) continue;
     CollectDependents(item.first, out);  // those that need the dependent start after it
     bool listed = false;

@@ -21,7 +21,7 @@ std::u16string Upper(const std::u16string& text) {
   return out;
 }
 
-bool SameName(const std::u16string& a, const std::u16string& b) { return Upper(a) == Upper(b); }
+bool SameName(const std::u16string& a, const std::u16string& b) { return SameNoCase(a, b); }
 
 std::u16string Text(LPCWSTR text) { return text ? std::u16string(text) : std::u16string(); }
 
@@ -187,7 +187,7 @@ SpoolerState::SpoolerState() {
 
 EnvironmentEntry* FindEnvironment(const std::u16string& name) {
   for (EnvironmentEntry& e : M().spooler.environments)
-    if (UpperCopy(e.name) == UpperCopy(name)) return &e;
+    if (SameNoCase(e.name, name)) return &e;
   return nullptr;
 }
 

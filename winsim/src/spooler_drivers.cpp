@@ -293,7 +293,7 @@ namespace winsim {
 // ---- test-side access (not Windows calls: nothing here counts or fails)
 DriverEntry* FindDriver(const std::u16string& name, const std::u16string& environment) {
   for (DriverEntry& d : M().spooler.drivers)
-    if (UpperCopy(d.name) == UpperCopy(name) && UpperCopy(d.environment) == UpperCopy(environment)) return &d;
+    if (SameNoCase(d.name, name) && SameNoCase(d.environment, environment)) return &d;
   return nullptr;
 }
 

@@ -108,16 +108,16 @@ namespace winsim {
 // ---- test-side access (not Windows calls: nothing here counts or fails)
 MonitorEntry* FindMonitor(const std::u16string& name) {
   for (MonitorEntry& m : M().spooler.monitors)
-    if (UpperCopy(m.name) == UpperCopy(name)) return &m;
+    if (SameNoCase(m.name, name)) return &m;
   return nullptr;
 }
 
 bool PortExists(const std::u16string& port) {
   for (const auto& p : M().spooler.builtinPorts)
-    if (UpperCopy(p) == UpperCopy(port)) return true;
+    if (SameNoCase(p, port)) return true;
   for (const MonitorEntry& m : M().spooler.monitors)
     for (const auto& p : m.ports)
-      if (UpperCopy(p) == UpperCopy(port)) return true;
+      if (SameNoCase(p, port)) return true;
   return false;
 }
 

@@ -522,15 +522,6 @@ PrinterEntry& PutConnection(const std::u16string& connectionName) {
 }
 
 // ---- test-side access (not Windows calls: nothing here counts or fails)
-namespace {
-bool SameTextNoCase(const std::u16string& a, const std::u16string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (a[i] != b[i] && UpperChar(a[i]) != UpperChar(b[i])) return false;
-  return true;
-}
-}  // namespace
-
 // Looked up on every handle operation: through the list's index.
 PrinterEntry* FindPrinter(const std::u16string& name) { return M().spooler.printers.Find(name); }
 
@@ -580,7 +571,7 @@ void PrinterList::clear() {
 PrinterEntry* PrinterList::Find(const std::u16string& name) {
   auto it = byName_.find(UpperCopy(name));
   if (it == byName_.end()) return nullptr;
-  if (SameTextNoCase(it->second->name, name)) return &*it->second;
+  if (SameNoCase(it->second->name, name)) return &*it->second;
   Reindex();  // a name was changed in place
   it = byName_.find(UpperCopy(name));
   return it == byName_.end() ? nullptr : &*it->second;
