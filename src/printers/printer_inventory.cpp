@@ -14,15 +14,6 @@ const DWORD kInventorySlack = 32;
 const DWORD kDefaultNameChars = 255;
 const char kSettingsRoot[] = "Software\\Orvanel Software KFT\\Marbleleaf";
 
-// Windows' own string compare (lstrcmpW) sorts by words and ignores some characters; printer
-// identity is the exact sequence of code units.
-bool SameName(LPCWSTR a, LPCWSTR b) {
-  if (!a || !b) return false;
-  for (; *a == *b; ++a, ++b)
-    if (*a == 0) return true;
-  return false;
-}
-
 // A read of "SubKey" counts only as a REG_SZ whose text ends within what was read. Printer data is
 // outside input: a value of exactly 64 bytes with no terminator, or one shorter than what an
 // earlier read left in the buffer, must not turn into a longer name.
@@ -66,7 +57,7 @@ void MarkDefaultPrinter(InstallerState* state) {
   if (!GetDefaultPrinterW(name, &capacity)) return;
   for (DWORD i = 0; i < state->printers.count; ++i) {
     PRINTER_INFO_2W& entry = state->printers.entries[i];
-    if (SameName(entry.pPrinterName, name)) entry.Attributes |= PRINTER_ATTRIBUTE_DEFAULT;
+    if (SameExactName(entry.pPrinterName, name)) entry.Attributes |= PRINTER_ATTRIBUTE_DEFAULT;
   }
 }
 
@@ -106,7 +97,7 @@ void SavePrinterSettingsKey(InstallerState* state, PRINTER_INFO_2W* entry) {
 
 PRINTER_INFO_2W* FindInventoryPrinter(const PrinterInventory* inventory, LPCWSTR name) {
   for (DWORD i = 0; inventory->entries && i < inventory->count; ++i)
-    if (SameName(inventory->entries[i].pPrinterName, name)) return &inventory->entries[i];
+    if (SameExactName(inventory->entries[i].pPrinterName, name)) return &inventory->entries[i];
   return nullptr;
 }
 

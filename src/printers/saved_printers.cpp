@@ -4,15 +4,7 @@
 #include <cstring>
 
 #include "app/installer_state.h"
-
-namespace {
-bool SameName(LPCWSTR a, LPCWSTR b) {
-  if (!a || !b) return false;
-  for (; *a == *b; ++a, ++b)
-    if (*a == 0) return true;
-  return false;
-}
-}  // namespace
+#include "support/name_index.h"
 
 SavedPrinter* PushSavedPrinter(InstallerState* state, LPCSTR settingsKey, PRINTER_INFO_2W* entry) {
   SavedPrinter* node = static_cast<SavedPrinter*>(GlobalAlloc(GMEM_FIXED, sizeof(SavedPrinter)));
@@ -36,7 +28,7 @@ SavedPrinter* PushSavedPrinter(InstallerState* state, LPCSTR settingsKey, PRINTE
 SavedPrinter* FindSavedPrinter(const InstallerState* state, LPCWSTR name) {
   if (!state->savedIndex.incomplete) return static_cast<SavedPrinter*>(FindName(&state->savedIndex, name));
   for (SavedPrinter* node = state->savedPrinters; node; node = node->next)
-    if (SameName(node->entry->pPrinterName, name)) return node;
+    if (SameExactName(node->entry->pPrinterName, name)) return node;
   return nullptr;
 }
 

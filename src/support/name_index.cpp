@@ -5,14 +5,6 @@
 #include <cstring>
 
 namespace {
-// Windows' own string compare (lstrcmpW) sorts by words and ignores some characters; printer
-// identity is the exact sequence of code units.
-bool SameUnits(LPCWSTR a, LPCWSTR b) {
-  for (; *a == *b; ++a, ++b)
-    if (*a == 0) return true;
-  return false;
-}
-
 size_t HashUnits(LPCWSTR name) {
   uint64_t hash = 14695981039346656037ull;  // FNV-1a
   for (; *name; ++name) {
@@ -24,7 +16,7 @@ size_t HashUnits(LPCWSTR name) {
 
 NameIndexSlot* SlotFor(NameIndexSlot* slots, size_t capacity, LPCWSTR name) {
   size_t at = HashUnits(name) & (capacity - 1);
-  while (slots[at].name && !SameUnits(slots[at].name, name)) at = (at + 1) & (capacity - 1);
+  while (slots[at].name && !SameExactName(slots[at].name, name)) at = (at + 1) & (capacity - 1);
   return &slots[at];
 }
 
@@ -40,6 +32,13 @@ bool Grow(NameIndex* index) {
   return true;
 }
 }  // namespace
+
+bool SameExactName(LPCWSTR a, LPCWSTR b) {
+  if (!a || !b) return false;
+  for (; *a == *b; ++a, ++b)
+    if (*a == 0) return true;
+  return false;
+}
 
 bool PutName(NameIndex* index, LPCWSTR name, void* item) {
   if (!name) return true;
