@@ -4,7 +4,7 @@
 #include "printers/printer_inventory.h"
 #include "printers/saved_printers.h"
 #include "support/counted_string.h"
-#include "system/pending_files.h"
+#include "system/deferred_deletes.h"
 
 struct RepointedPort;
 

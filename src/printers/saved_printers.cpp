@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/installer_state.h"
+#include "support/ascii_text.h"
 #include "support/name_index.h"
 
 SavedPrinter* PushSavedPrinter(InstallerState* state, LPCSTR settingsKey, PRINTER_INFO_2W* entry) {
@@ -28,7 +29,7 @@ SavedPrinter* PushSavedPrinter(InstallerState* state, LPCSTR settingsKey, PRINTE
 SavedPrinter* FindSavedPrinter(const InstallerState* state, LPCWSTR name) {
   if (!state->savedIndex.incomplete) return static_cast<SavedPrinter*>(FindName(&state->savedIndex, name));
   for (SavedPrinter* node = state->savedPrinters; node; node = node->next)
-    if (SameExactName(node->entry->pPrinterName, name)) return node;
+    if (EqualsExactly(node->entry->pPrinterName, name)) return node;
   return nullptr;
 }
 

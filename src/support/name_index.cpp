@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "support/ascii_text.h"
+
 namespace {
 size_t HashUnits(LPCWSTR name) {
   uint64_t hash = 14695981039346656037ull;  // FNV-1a
@@ -16,7 +18,7 @@ size_t HashUnits(LPCWSTR name) {
 
 NameIndexSlot* SlotFor(NameIndexSlot* slots, size_t capacity, LPCWSTR name) {
   size_t at = HashUnits(name) & (capacity - 1);
-  while (slots[at].name && !SameExactName(slots[at].name, name)) at = (at + 1) & (capacity - 1);
+  while (slots[at].name && !EqualsExactly(slots[at].name, name)) at = (at + 1) & (capacity - 1);
   return &slots[at];
 }
 
@@ -32,13 +34,6 @@ bool Grow(NameIndex* index) {
   return true;
 }
 }  // namespace
-
-bool SameExactName(LPCWSTR a, LPCWSTR b) {
-  if (!a || !b) return false;
-  for (; *a == *b; ++a, ++b)
-    if (*a == 0) return true;
-  return false;
-}
 
 bool PutName(NameIndex* index, LPCWSTR name, void* item) {
   if (!name) return true;

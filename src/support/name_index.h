@@ -20,9 +20,6 @@ struct NameIndex {
 // Files the item under the name; an item already filed under it is replaced. A null name is not
 // filed. False, with `incomplete` set, when the table could not grow.
 bool PutName(NameIndex* index, LPCWSTR name, void* item);
-// Printer identity: the same code units (Windows' lstrcmpW sorts by words and ignores some
-// characters). A null name is no name: it equals nothing.
-bool SameExactName(LPCWSTR a, LPCWSTR b);
 // The item filed under exactly this name (code unit by code unit), or null.
 void* FindName(const NameIndex* index, LPCWSTR name);
 void FreeNameIndex(NameIndex* index);

@@ -3,6 +3,7 @@
 #include "tray/tray.h"
 
 #include "app/installer_state.h"
+#include "app/log.h"
 #include "app/product.h"
 #include "platform/win32.h"
 #include "support/ascii_text.h"
@@ -55,18 +56,13 @@ void AskTrayToExit(HANDLE mutex) {
   }
 }
 
-WCHAR AsciiUpper(WCHAR c) { return (c >= 'a' && c <= 'z') ? static_cast<WCHAR>(c - 32) : c; }
-
 // The Run value is outside input and the installer runs as administrator: it deletes only a
 // file that is the companion, whatever folder the value names.
 bool NamesTrayProgram(LPCWSTR path) {
   LPCWSTR name = path;
   for (LPCWSTR p = path; *p; ++p)
     if (*p == '\\' || *p == '/' || *p == ':') name = p + 1;
-  const char* expected = PRODUCT_TRAY_FILE;
-  for (; *expected; ++expected, ++name)
-    if (AsciiUpper(*name) != AsciiUpper(static_cast<WCHAR>(*expected))) return false;
-  return *name == 0;
+  return EqualsAsciiNoCase(name, TEXT(PRODUCT_TRAY_FILE));
 }
 
 void DeleteTrayProgram(LPCWSTR path) {
@@ -96,7 +92,8 @@ void DeleteRegisteredTrayProgram(HKEY runKey, LPCWSTR keepFile) {
 }
 
 // Starts the companion with its quoted path as the whole command line, without waiting for it.
-void StartTray(const CountedString& path) {
+// A start that fails is logged, not counted: the Run value starts it at the next log-on.
+void StartTray(InstallerState* state, const CountedString& path) {
   WCHAR commandLine[kLongestStartablePath + 3];  // quote, path, quote, terminator
   commandLine[0] = '"';
   lstrcpynW(commandLine + 1, Text(path), static_cast<int>(kLongestStartablePath + 1));
@@ -110,6 +107,8 @@ void StartTray(const CountedString& path) {
                      &process)) {
     CloseHandle(process.hProcess);
     CloseHandle(process.hThread);
+  } else {
+    LogLine(state, TEXT("Can't start the tray program %s (%d)"), Text(path), static_cast<int>(GetLastError()));
   }
 }
 }  // namespace
@@ -151,6 +150,6 @@ void RegisterAndStartTray(InstallerState* state) {
     RegCloseKey(runKey);
   }
   // A longer path cut to fit the command line would name another file, or none.
-  if (Length(path) <= kLongestStartablePath) StartTray(path);
+  if (Length(path) <= kLongestStartablePath) StartTray(state, path);
   Release(path);
 }
