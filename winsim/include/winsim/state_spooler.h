@@ -70,7 +70,8 @@ struct PrinterEntry {
 // The printers of one machine in enumeration order, found by name (without regard to case)
 // through an index instead of a walk, and erased without moving the others: each entry keeps its
 // place in memory, so a PrinterEntry& stays valid until that printer is erased. A rename goes
-// through Rename, so that the index follows (a name changed in place is found again by a walk).
+// through Rename, so that the index follows; a name changed in place is not found under its new
+// name until the index is built again (which a lookup that meets the old one does).
 // Positions (operator[], begin() + n) are walked to: they serve tests, not the model.
 class PrinterList {
   using Items = std::list<PrinterEntry>;
