@@ -5,6 +5,7 @@
 #include "app/product.h"
 #include "printers/printer_inventory.h"
 #include "printers/printer_journal.h"
+#include "printers/saved_printers.h"
 
 namespace {
 // Takes the node just saved off the saved list: its printer stays, so there is nothing to bring

@@ -16,6 +16,12 @@ struct RegValue {
 
 struct RegKey {
   std::map<std::u16string, RegValue> values;  // key: upper-cased value name
+  // Where RegEnumValueW last was, so that the next index is a step, not a walk from the first
+  // value; good while `changes` (counted by every value set or deleted) stays as it was.
+  uint64_t changes = 0;
+  uint64_t enumChanges = ~uint64_t{0};
+  DWORD enumIndex = 0;
+  std::u16string enumName;
 };
 
 struct RegHandle {

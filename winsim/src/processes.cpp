@@ -1,5 +1,11 @@
-// kernel32: named mutexes shared with other processes, waits on the virtual clock, and starting
-// processes. Our process has one thread, so "owned by our thread" is "owned by kThisProcessId".
+// kernel32: named mutexes shared with other processes, waits on the virtual clock, starting
+// processes, our process's id and session, and the kernel object handles. Our process has one
+// thread, so "owned by our thread" is "owned by kThisProcessId".
+//
+// Where Wine 8 differs from Windows: nothing the product relies on (a mutex left by an exited
+// owner is seen abandoned, 0x80, as on Windows).
+// Not modelled: threads beyond our one, events, semaphores and other kernel objects, security and
+// object namespaces (Global\, Local\), other processes' memory, their exit codes.
 #include "winsim/machine.h"
 
 using winsim::M;
@@ -290,5 +296,27 @@ BOOL WINAPI CreateProcessW(LPCWSTR application, LPWSTR commandLine, LPSECURITY_A
   processInformation->dwThreadId = id + 1;
   const auto start = program->second;  // the program may register others
   start(id);
+  return TRUE;
+}
+
+DWORD WINAPI GetCurrentProcessId() { return winsim::kThisProcessId; }
+
+// Our process runs in M().sessionId; processes of others are not modelled beyond their id, and
+// an id no process has is refused as OpenProcess refuses it.
+BOOL WINAPI ProcessIdToSessionId(DWORD processId, DWORD* sessionId) {
+  WINSIM_ENTER("ProcessIdToSessionId", FALSE);
+  if (!sessionId) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  if (processId == winsim::kThisProcessId) {
+    *sessionId = M().sessionId;
+    return TRUE;
+  }
+  if (!winsim::FindProcess(processId)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  *sessionId = M().sessionId;
   return TRUE;
 }
