@@ -33,14 +33,40 @@ SavedPrinter* FindSavedPrinter(const InstallerState* state, LPCWSTR name) {
   return nullptr;
 }
 
+namespace {
+void FreeNode(SavedPrinter* node) {
+  if (node->settingsKey) GlobalFree(node->settingsKey);
+  if (node->ownEntry) std::free(node->entry);
+  GlobalFree(node);
+}
+}  // namespace
+
+void DropNewestSavedPrinter(InstallerState* state) {
+  SavedPrinter* node = state->savedPrinters;
+  if (!node) return;
+  state->savedPrinters = node->next;
+  if (!state->savedIndex.incomplete) {
+    // Rare (a journal entry that could not be written), so a walk is fine here.
+    LPCWSTR name = node->entry->pPrinterName;
+    SavedPrinter* older = state->savedPrinters;
+    while (older && !EqualsExactly(older->entry->pPrinterName, name)) older = older->next;
+    if (older) {
+      PutName(&state->savedIndex, older->entry->pPrinterName, older);
+    } else if (!node->ownEntry) {
+      PutName(&state->savedIndex, name, nullptr);  // the inventory's string outlives the index
+    } else {
+      state->savedIndex.incomplete = true;  // the index must not keep a name that is freed now
+    }
+  }
+  FreeNode(node);
+}
+
 void FreeSavedPrinters(InstallerState* state) {
   // Iterative, so that a long list cannot exhaust the stack; the entries are never read.
   SavedPrinter* node = state->savedPrinters;
   while (node) {
     SavedPrinter* next = node->next;
-    if (node->settingsKey) GlobalFree(node->settingsKey);
-    if (node->ownEntry) std::free(node->entry);
-    GlobalFree(node);
+    FreeNode(node);
     node = next;
   }
   state->savedPrinters = nullptr;

@@ -18,4 +18,7 @@ struct SavedPrinter {
 SavedPrinter* PushSavedPrinter(InstallerState* state, LPCSTR settingsKey, PRINTER_INFO_2W* entry);
 // The node saved last under exactly this name, or null.
 SavedPrinter* FindSavedPrinter(const InstallerState* state, LPCWSTR name);
+// Takes the node saved last off the list again (its printer stays where it is); its name then
+// finds the node saved before it under that name, if any.
+void DropNewestSavedPrinter(InstallerState* state);
 void FreeSavedPrinters(InstallerState* state);
