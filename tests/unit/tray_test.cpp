@@ -86,7 +86,7 @@ TEST_F(TrayTest, StopTrayWaitsForEachKindOfCompanionAndRemovesItsFileAndValue) {
     StopTray();
     EXPECT_EQ(c.elapsed, M().clock.now);
     EXPECT_EQ(c.posts, Calls("PostMessageW"));
-    EXPECT_EQ(c.posts, winsim::PostedTo(M().desktop.windows.front().handle, 1026));
+    EXPECT_EQ(c.posts, winsim::PostedTo(M().desktop.windows.back().handle, 1026));
     EXPECT_EQ(c.waits, Calls("WaitForSingleObject"));
     EXPECT_EQ(0, Calls("Sleep"));
     EXPECT_EQ(c.companionEnds, !winsim::FindProcess(companion)->running);

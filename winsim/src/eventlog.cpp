@@ -5,8 +5,8 @@ using winsim::M;
 
 DWORD WINAPI GetCurrentProcessId() { return winsim::kThisProcessId; }
 
-// Our process runs in M().sessionId; processes of others are not modelled beyond their id, and
-// an id no process has is refused as OpenProcess refuses it.
+// Our process runs in M().sessionId, each other process in its own; an id no process has is
+// refused as OpenProcess refuses it.
 BOOL WINAPI ProcessIdToSessionId(DWORD processId, DWORD* sessionId) {
   WINSIM_ENTER("ProcessIdToSessionId", FALSE);
   if (!sessionId) {
@@ -17,11 +17,12 @@ BOOL WINAPI ProcessIdToSessionId(DWORD processId, DWORD* sessionId) {
     *sessionId = M().sessionId;
     return TRUE;
   }
-  if (!winsim::FindProcess(processId)) {
+  const winsim::Process* process = winsim::FindProcess(processId);
+  if (!process) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  *sessionId = M().sessionId;
+  *sessionId = process->session;
   return TRUE;
 }
 

@@ -18,11 +18,17 @@ std::unique_ptr<Machine>& Current() {
 
 Machine& M() {
   auto& machine = Current();
-  if (!machine) machine = std::make_unique<Machine>();
+  if (!machine) {
+    machine = std::make_unique<Machine>();
+    SignIn(kFirstAdminSid, 1);  // the default: one administrator at the console runs the installer
+  }
   return *machine;
 }
 
-void Reset() { Current() = std::make_unique<Machine>(); }
+void Reset() {
+  Current() = std::make_unique<Machine>();
+  SignIn(kFirstAdminSid, 1);
+}
 
 std::vector<std::string> OpenHandles() {
   auto narrow = [](const std::u16string& text) {
@@ -41,7 +47,7 @@ std::vector<std::string> OpenHandles() {
   for (const auto& item : m.spooler.handles) open.push_back("printer handle on " + narrow(item.second.printer));
   for (const auto& item : m.eventLog.handles) open.push_back("event source handle of " + narrow(item.second));
   for (const auto& item : m.desktop.handles) {
-    static const char* const kKinds[] = {"mutex", "process", "thread"};
+    static const char* const kKinds[] = {"mutex", "process", "thread", "token"};
     open.push_back(std::string(kKinds[item.second.kind]) + " handle on object " + std::to_string(item.second.object));
   }
   return open;

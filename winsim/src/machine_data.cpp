@@ -159,12 +159,18 @@ RegistryState::RegistryState() {
                               u"HKLM\\SYSTEM\\CURRENTCONTROLSET", u"HKLM\\SYSTEM\\CURRENTCONTROLSET\\CONTROL",
                               u"HKLM\\SYSTEM\\CURRENTCONTROLSET\\CONTROL\\SESSION MANAGER",
                               u"HKLM\\SYSTEM\\CURRENTCONTROLSET\\SERVICES", u"HKLM\\SYSTEM\\CURRENTCONTROLSET\\SERVICES\\EVENTLOG",
-                              u"HKLM\\SYSTEM\\CURRENTCONTROLSET\\SERVICES\\EVENTLOG\\APPLICATION", u"HKCU", u"HKCU\\SOFTWARE"})
+                              u"HKLM\\SYSTEM\\CURRENTCONTROLSET\\SERVICES\\EVENTLOG\\APPLICATION", u"HKU", u"HKU\\.DEFAULT",
+                              u"HKU\\.DEFAULT\\SOFTWARE"})
     keys[key];
 }
 
+bool IsRegRoot(HKEY root) { return root == HKEY_LOCAL_MACHINE || root == HKEY_CURRENT_USER || root == HKEY_USERS; }
+
+// HKCU is the hive of the account that runs the installer, under HKEY_USERS.
 std::u16string RegKeyName(HKEY root, const std::string& path) {
-  std::u16string name = root == HKEY_CURRENT_USER ? u"HKCU" : u"HKLM";
+  std::u16string name = root == HKEY_CURRENT_USER ? UserHive(M().sessions.callerSid)
+                        : root == HKEY_USERS      ? u"HKU"
+                                                  : u"HKLM";
   std::u16string rest = UpperCopy(Widen(path));
   while (!rest.empty() && rest.back() == u'\\') rest.pop_back();
   if (!rest.empty()) name += u"\\" + rest;

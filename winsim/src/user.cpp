@@ -14,6 +14,7 @@ HWND AddWindow(const std::u16string& className, const std::u16string& title) {
   window.handle = handle;
   window.className = className;
   window.title = title;
+  window.session = M().sessionId;
   desktop.windows.push_back(std::move(window));
   return handle;
 }
