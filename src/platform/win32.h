@@ -12,6 +12,7 @@
 #include <shellapi.h>
 #include <winspool.h>
 #include <winver.h>
+#include <wtsapi32.h>
 #else
 #include "winsim/winsim.h"
 #endif

@@ -194,18 +194,18 @@ TEST_F(TrayTest, StopTrayTerminatesARunValueStoredWithoutTerminator) {
   EXPECT_FALSE(winsim::FileExists(u"C:\\Tools\\mbltray.exe"));
   EXPECT_EQ(1, Calls("DeleteFileW"));
 
-  // A value that fills all 520 bytes of the buffer.
+  // A quoted value that fills all 524 bytes of the buffer.
   const std::u16string folder = u"C:\\" + std::u16string(245, u'd');
   const std::u16string full = folder + u"\\mbltray.exe";
   ASSERT_EQ(260u, full.size());
   winsim::PutFile(full, "MZ");
-  setUnterminated(full);
+  setUnterminated(u"\"" + full + u"\"");
   StopTray();
   EXPECT_FALSE(winsim::FileExists(full));
   EXPECT_FALSE(HasRunValue());
   // One character more does not fit: the read fails and StopTray pauses instead.
   winsim::PutFile(full + u"x", "MZ");
-  setUnterminated(full + u"x");
+  setUnterminated(u"\"" + full + u"x\"");
   StopTray();
   EXPECT_EQ(1000u, M().clock.now);
   EXPECT_EQ(2, Calls("DeleteFileW"));
@@ -286,8 +286,10 @@ class RegisterTrayTest : public TrayTest {
  protected:
   void TearDown() override {
     Release(state_.installerDir);
+    Release(state_.logText);
     TrayTest::TearDown();
   }
+  std::string LogText() const { return state_.logText ? Narrow(Text(state_.logText)) : std::string(); }
   void Register(const std::u16string& installerDir) {
     Assign(state_.installerDir, installerDir.c_str());
     RegisterAndStartTray(&state_);
@@ -304,8 +306,9 @@ TEST_F(RegisterTrayTest, RegistersAndStartsTheCompanionBesideTheInstallerFolder)
   winsim::InstallTrayProgram(kTray);
   Register(u"C:\\Program Files\\Marbleleaf\\Setup\\");
   size_t bytes = 0;
-  EXPECT_EQ("C:\\Program Files\\Marbleleaf\\mbltray.exe", RunValue(&bytes));
-  EXPECT_EQ(80u, bytes);  // 39 characters and the terminator
+  // A command line: quoted, so that Windows never tries "C:\Program.exe".
+  EXPECT_EQ("\"C:\\Program Files\\Marbleleaf\\mbltray.exe\"", RunValue(&bytes));
+  EXPECT_EQ(84u, bytes);  // 41 characters and the terminator
   EXPECT_EQ(REG_SZ, winsim::GetRegValue(HKEY_LOCAL_MACHINE, kRunKey, u"MarbleleafTray")->type);
   const winsim::Process* process = Started();
   ASSERT_NE(nullptr, process);
@@ -314,9 +317,15 @@ TEST_F(RegisterTrayTest, RegistersAndStartsTheCompanionBesideTheInstallerFolder)
   EXPECT_EQ(static_cast<DWORD>(STARTF_USESHOWWINDOW), process->startup.dwFlags);
   EXPECT_EQ(SW_SHOW, process->startup.wShowWindow);
   EXPECT_EQ(static_cast<DWORD>(NORMAL_PRIORITY_CLASS), process->creationFlags);
-  EXPECT_FALSE(process->inheritHandles || process->hadApplicationName || process->hadEnvironment ||
-               process->hadCurrentDirectory);
+  EXPECT_FALSE(process->inheritHandles || process->hadApplicationName || process->hadEnvironment);
+  // The signed-in user's own unelevated token (the shell's), in its own folder, not the setup's.
+  EXPECT_EQ("CreateProcessWithTokenW", process->startedWith);
+  EXPECT_EQ(winsim::kFirstAdminSid, process->user);
+  EXPECT_FALSE(process->elevated);
+  EXPECT_EQ(1u, process->session);
+  EXPECT_EQ("C:\\Program Files\\Marbleleaf", Narrow(process->currentDirectory));
   EXPECT_TRUE(process->running);  // not waited for; its handles are closed at once
+  EXPECT_EQ("", LogText());  // the ordinary case logs what it always did: nothing
   EXPECT_NE(nullptr, FindWindowW(u"mbs::{05759F8E-103D-41B6-8A61-EFAA89516692}", nullptr));
 }
 
@@ -324,7 +333,7 @@ TEST_F(RegisterTrayTest, AnInstallerFolderAtADriveRootGivesTheBareFileName) {
   M().modulePath = u"C:\\install.exe";
   winsim::InstallTrayProgram(u"C:\\mbltray.exe");
   Register(u"C:\\");
-  EXPECT_EQ("mbltray.exe", RunValue());
+  EXPECT_EQ("\"mbltray.exe\"", RunValue());
   ASSERT_NE(nullptr, Started());
   EXPECT_EQ("\"mbltray.exe\"", Narrow(Started()->commandLine));
   // Windows finds the bare name beside the installer.
@@ -333,9 +342,12 @@ TEST_F(RegisterTrayTest, AnInstallerFolderAtADriveRootGivesTheBareFileName) {
 
 TEST_F(RegisterTrayTest, WritesTheValueWithoutAProgramAndStartsWithoutTheValue) {
   Register(u"C:\\Tools\\Setup");  // no trailing separator: the same parent
-  EXPECT_EQ("C:\\Tools\\mbltray.exe", RunValue());
-  EXPECT_EQ(1, Calls("CreateProcessW"));
+  EXPECT_EQ("\"C:\\Tools\\mbltray.exe\"", RunValue());
+  EXPECT_EQ(1, Calls("CreateProcessWithTokenW"));
   EXPECT_EQ(nullptr, Started());
+  EXPECT_EQ("Tray companion not started in session 1: CreateProcessWithTokenW failed with code 2; it starts at the "
+            "next logon\r\n",
+            LogText());
 
   winsim::InstallTrayProgram(u"C:\\Tools\\mbltray.exe");
   winsim::DeleteRegValue(HKEY_LOCAL_MACHINE, kRunKey, u"MarbleleafTray");
@@ -363,9 +375,9 @@ TEST_F(RegisterTrayTest, APathTooLongForTheCommandLineIsRegisteredButNotStartedC
 
   Register(tooLong + u"\\Setup\\");
   size_t bytes = 0;
-  EXPECT_EQ(Narrow(tooLong + u"\\mbltray.exe"), RunValue(&bytes));
-  EXPECT_EQ(522u, bytes);
-  EXPECT_EQ(1, Calls("CreateProcessW"));
+  EXPECT_EQ("\"" + Narrow(tooLong + u"\\mbltray.exe") + "\"", RunValue(&bytes));
+  EXPECT_EQ(526u, bytes);
+  EXPECT_EQ(1, Calls("CreateProcessWithTokenW"));
   EXPECT_EQ(nullptr, Started());
 }
 
@@ -381,9 +393,18 @@ TEST_F(RegisterTrayTest, CarriesOnWhenACallFails) {
   const Case cases[] = {
       {"RegSetValueExW", 1, false, true, 0, 0},
       {"RegCloseKey", 1, true, true, 0, 1},
-      {"CreateProcessW", 1, true, false, 0, 0},
-      {"CloseHandle", 1, true, true, 1, 0},  // the process handle
-      {"CloseHandle", 2, true, true, 1, 0},  // the thread handle
+      {"ProcessIdToSessionId", 1, true, false, 0, 0},
+      {"GetShellWindow", 1, true, false, 0, 0},
+      {"GetWindowThreadProcessId", 1, true, false, 0, 0},
+      {"OpenProcess", 1, true, false, 0, 0},
+      {"OpenProcessToken", 1, true, false, 0, 0},
+      {"DuplicateTokenEx", 1, true, false, 0, 0},
+      {"CreateProcessWithTokenW", 1, true, false, 0, 0},
+      {"CloseHandle", 1, true, true, 1, 0},  // the shell's token
+      {"CloseHandle", 2, true, true, 1, 0},  // the shell's process
+      {"CloseHandle", 3, true, true, 1, 0},  // the companion's process handle
+      {"CloseHandle", 4, true, true, 1, 0},  // its thread handle
+      {"CloseHandle", 5, true, true, 1, 0},  // the user's token
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.function) + " from call " + std::to_string(c.fromCall));
@@ -391,9 +412,12 @@ TEST_F(RegisterTrayTest, CarriesOnWhenACallFails) {
     winsim::CreateRegKey(HKEY_LOCAL_MACHINE, kRunKey);
     winsim::InstallTrayProgram(kTray);
     winsim::FailCall(c.function, ERROR_ACCESS_DENIED, 1, c.fromCall);
+    Release(state_.logText);
     Register(u"C:\\Program Files\\Marbleleaf\\Setup\\");
     EXPECT_EQ(c.valueWritten, HasRunValue());
     EXPECT_EQ(c.started ? 1 : 0, winsim::RunningProcesses(kTray));
+    // A companion not started is said, with the call that failed.
+    EXPECT_EQ(!c.started, LogText().find("Tray companion not started") == 0) << LogText();
     EXPECT_EQ(c.objectHandlesLeft, M().desktop.handles.size());
     EXPECT_EQ(c.registryHandlesLeft, M().registry.handles.size());
   }
@@ -419,5 +443,5 @@ TEST_F(RegisterTrayTest, ReinstallReplacesTheRunningCompanion) {
   StopTray();
   Register(u"C:\\Program Files\\Marbleleaf\\Setup\\");
   EXPECT_EQ(0, winsim::RunningProcesses(kTray));
-  EXPECT_EQ("C:\\Program Files\\Marbleleaf\\mbltray.exe", RunValue());
+  EXPECT_EQ("\"C:\\Program Files\\Marbleleaf\\mbltray.exe\"", RunValue());
 }

@@ -1,0 +1,21 @@
+// Sessions and the accounts signed in to them: which session the installer runs in, and a token
+// of the user signed in to a session, to start a program for them with their own rights.
+#pragma once
+#include "platform/win32.h"
+
+// A primary token of a session's signed-in user, or why there is none. `failedCall` names the
+// Windows call that failed (null when one succeeded or none was made) and `error` its code.
+struct SessionUserToken {
+  HANDLE token;
+  DWORD session;
+  LPCWSTR failedCall;
+  DWORD error;
+};
+
+// The session the installer runs in; false (with the last error) when Windows can't tell.
+bool OwnSessionId(DWORD* session);
+// The signed-in user's token of the session a program should be started in: in an interactive
+// session, the token of its shell (the user's own, unelevated, whoever elevated the installer);
+// in session 0, the user's token of the active console session, which only SYSTEM may take.
+// The caller closes a token it receives.
+SessionUserToken OpenSessionUserToken(DWORD ownSession);
