@@ -9,19 +9,25 @@ const DWORD kPrimaryTokenAccess =
 
 SessionUserToken Failed(DWORD session, LPCWSTR call) {
   const DWORD error = GetLastError();
-  return SessionUserToken{nullptr, session, call, error};
+  return SessionUserToken{nullptr, session, false, call, error};
+}
+
+SessionUserToken SessionToken(DWORD session) {
+  SessionUserToken result = {nullptr, session, false, nullptr, 0};
+  if (!WTSQueryUserToken(session, &result.token)) result = Failed(session, TEXT("WTSQueryUserToken"));
+  return result;
 }
 
 // The shell runs with the token Windows made for the user at logon: a duplicate of it is theirs,
 // unelevated even when an administrator elevated the installer on their desktop.
 SessionUserToken ShellToken(DWORD session) {
   HWND shell = GetShellWindow();
-  if (!shell) return SessionUserToken{nullptr, session, TEXT("GetShellWindow"), 0};
+  if (!shell) return SessionToken(session);  // a session without a shell (or one that has not started yet)
   DWORD shellProcessId = 0;
   if (!GetWindowThreadProcessId(shell, &shellProcessId)) return Failed(session, TEXT("GetWindowThreadProcessId"));
   HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, shellProcessId);
   if (!process) return Failed(session, TEXT("OpenProcess"));
-  SessionUserToken result = {nullptr, session, nullptr, 0};
+  SessionUserToken result = {nullptr, session, true, nullptr, 0};
   HANDLE token = nullptr;
   if (!OpenProcessToken(process, TOKEN_DUPLICATE, &token)) {
     result = Failed(session, TEXT("OpenProcessToken"));
@@ -37,10 +43,9 @@ SessionUserToken ShellToken(DWORD session) {
 // A service's way: the console user's own token (their filtered one when they are an administrator).
 SessionUserToken ConsoleUserToken() {
   const DWORD console = WTSGetActiveConsoleSessionId();
-  if (console == kNoConsoleSession) return SessionUserToken{nullptr, console, TEXT("WTSGetActiveConsoleSessionId"), 0};
-  SessionUserToken result = {nullptr, console, nullptr, 0};
-  if (!WTSQueryUserToken(console, &result.token)) result = Failed(console, TEXT("WTSQueryUserToken"));
-  return result;
+  if (console == kNoConsoleSession)
+    return SessionUserToken{nullptr, console, false, TEXT("WTSGetActiveConsoleSessionId"), 0};
+  return SessionToken(console);
 }
 }  // namespace
 

@@ -8,6 +8,8 @@
 struct SessionUserToken {
   HANDLE token;
   DWORD session;
+  bool fromShell;  // the shell's token (start it with CreateProcessWithTokenW), else the session's
+                   // user token from Remote Desktop Services (CreateProcessAsUserW)
   LPCWSTR failedCall;
   DWORD error;
 };
@@ -15,7 +17,8 @@ struct SessionUserToken {
 // The session the installer runs in; false (with the last error) when Windows can't tell.
 bool OwnSessionId(DWORD* session);
 // The signed-in user's token of the session a program should be started in: in an interactive
-// session, the token of its shell (the user's own, unelevated, whoever elevated the installer);
-// in session 0, the user's token of the active console session, which only SYSTEM may take.
+// session, the token of its shell (the user's own, unelevated, whoever elevated the installer),
+// or, in a session without a shell, the session's user token; in session 0, the user's token of
+// the active console session. A session's user token is given to SYSTEM only.
 // The caller closes a token it receives.
 SessionUserToken OpenSessionUserToken(DWORD ownSession);

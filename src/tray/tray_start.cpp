@@ -4,7 +4,8 @@
 // token, which is elevated, or SYSTEM's in session 0, or another administrator's who elevated
 // the installer on that user's desktop. It gets the user's own token (system/sessions) and its
 // own folder as the current folder; without such a token it is not started, and Windows starts
-// it at the user's next logon through the Run value.
+// it at the user's next logon through the Run value. A start in the installer's own session as
+// its signed-in user is what always happened and logs nothing; any other outcome is logged.
 #include "app/installer_state.h"
 #include "app/log.h"
 #include "app/product.h"
@@ -44,7 +45,7 @@ void WriteRunValue(const CountedString& path) {
 // Starts the companion with the user's token, its quoted path as the whole command line, in its
 // own folder, without waiting for it. In an interactive session the installer is an elevated
 // administrator, who may start a process with another token; in session 0 it is SYSTEM.
-bool StartWithToken(const SessionUserToken& user, bool ownSession, const CountedString& path, DWORD* error) {
+bool StartWithToken(const SessionUserToken& user, const CountedString& path, DWORD* error) {
   WCHAR commandLine[kLongestStartablePath + 3];  // quote, path, quote, terminator
   commandLine[0] = '"';
   lstrcpynW(commandLine + 1, Text(path), static_cast<int>(kLongestStartablePath + 1));
@@ -64,7 +65,7 @@ bool StartWithToken(const SessionUserToken& user, bool ownSession, const Counted
   PROCESS_INFORMATION process = {};
   LPCWSTR currentFolder = folder[0] ? folder : nullptr;
   const BOOL started =
-      ownSession ? CreateProcessWithTokenW(user.token, 0, nullptr, commandLine, NORMAL_PRIORITY_CLASS, nullptr,
+      user.fromShell ? CreateProcessWithTokenW(user.token, 0, nullptr, commandLine, NORMAL_PRIORITY_CLASS, nullptr,
                                            currentFolder, &startup, &process)
                  : CreateProcessAsUserW(user.token, nullptr, commandLine, nullptr, nullptr, FALSE,
                                         NORMAL_PRIORITY_CLASS, nullptr, currentFolder, &startup, &process);
@@ -90,18 +91,15 @@ void StartTrayForSessionUser(InstallerState* state, const CountedString& path) {
     if (user.error)
       LogLine(state, TEXT("Tray companion not started: %s failed with code %d; it starts at the next logon"),
               user.failedCall, user.error);
-    else if (session == 0)
-      LogLine(state, TEXT("Tray companion not started: no console session; it starts at the next logon"));
     else
-      LogLine(state, TEXT("Tray companion not started: no shell in session %d; it starts at the next logon"), session);
+      LogLine(state, TEXT("Tray companion not started: no console session; it starts at the next logon"));
     return;
   }
-  const bool ownSession = session != 0;
   DWORD error = 0;
-  if (!StartWithToken(user, ownSession, path, &error))
+  if (!StartWithToken(user, path, &error))
     LogLine(state, TEXT("Tray companion not started in session %d: %s failed with code %d; it starts at the next logon"),
-            user.session, ownSession ? TEXT("CreateProcessWithTokenW") : TEXT("CreateProcessAsUserW"), error);
-  else if (!ownSession)
+            user.session, user.fromShell ? TEXT("CreateProcessWithTokenW") : TEXT("CreateProcessAsUserW"), error);
+  else if (session == 0)
     LogLine(state, TEXT("Tray companion started in session %d for its signed-in user"), user.session);
   CloseHandle(user.token);
 }

@@ -157,17 +157,21 @@ TEST_F(SessionsTest, TheCompanionStartsAsTheSignedInUserOfTheSessionOrNotAtAll) 
     bool overShoulder;   // an administrator elevates it on a standard user's desktop
     bool nobodySignedIn;
     bool noConsole;
+    bool noShell;        // the session's shell is not running
     const char* startedWith;  // null: not started
     const char* log;
   };
   const Case cases[] = {
-      {"elevated by the signed-in administrator", false, false, false, false, "CreateProcessWithTokenW", ""},
-      {"over the shoulder", false, true, false, false, "CreateProcessWithTokenW", ""},
-      {"SYSTEM with a user at the console", true, false, false, false, "CreateProcessAsUserW",
+      {"elevated by the signed-in administrator", false, false, false, false, false, "CreateProcessWithTokenW", ""},
+      {"over the shoulder", false, true, false, false, false, "CreateProcessWithTokenW", ""},
+      // Only SYSTEM may take a session's user token.
+      {"a session without its shell", false, false, false, false, true, nullptr,
+       "Tray companion not started: WTSQueryUserToken failed with code 1314; it starts at the next logon\r\n"},
+      {"SYSTEM with a user at the console", true, false, false, false, false, "CreateProcessAsUserW",
        "Tray companion started in session 1 for its signed-in user\r\n"},
-      {"SYSTEM with nobody signed in", true, false, true, false, nullptr,
+      {"SYSTEM with nobody signed in", true, false, true, false, false, nullptr,
        "Tray companion not started: WTSQueryUserToken failed with code 1008; it starts at the next logon\r\n"},
-      {"SYSTEM without a console session", true, false, false, true, nullptr,
+      {"SYSTEM without a console session", true, false, false, true, false, nullptr,
        "Tray companion not started: no console session; it starts at the next logon\r\n"},
   };
   for (const Case& c : cases) {
@@ -186,6 +190,7 @@ TEST_F(SessionsTest, TheCompanionStartsAsTheSignedInUserOfTheSessionOrNotAtAll) 
     if (c.system) winsim::RunInstallerAs(winsim::kSystemSid, 0, true);
     if (c.nobodySignedIn) winsim::SignOut(1);
     if (c.noConsole) M().sessions.consoleSession = 0xFFFFFFFF;
+    if (c.noShell) winsim::EndProcess(winsim::FindSession(1)->shellProcess);
     EXPECT_EQ(c.log, Register());
     // The Run value is written either way: the companion starts at the next logon.
     EXPECT_NE(nullptr, winsim::GetRegValue(HKEY_LOCAL_MACHINE, kRunKey, u"MarbleleafTray"));
