@@ -13,6 +13,7 @@
 #include <winspool.h>
 #include <winver.h>
 #include <wtsapi32.h>
+#include <restartmanager.h>
 #else
 #include "winsim/winsim.h"
 #endif

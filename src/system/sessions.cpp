@@ -2,7 +2,6 @@
 #include "system/sessions.h"
 
 namespace {
-const DWORD kNoConsoleSession = 0xFFFFFFFF;
 // What CreateProcessWithTokenW and CreateProcessAsUserW need of a primary token.
 const DWORD kPrimaryTokenAccess =
     TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_ASSIGN_PRIMARY | TOKEN_ADJUST_DEFAULT | TOKEN_ADJUST_SESSIONID;
@@ -12,17 +11,13 @@ SessionUserToken Failed(DWORD session, LPCWSTR call) {
   return SessionUserToken{nullptr, session, false, call, error};
 }
 
-SessionUserToken SessionToken(DWORD session) {
-  SessionUserToken result = {nullptr, session, false, nullptr, 0};
-  if (!WTSQueryUserToken(session, &result.token)) result = Failed(session, TEXT("WTSQueryUserToken"));
-  return result;
-}
+
 
 // The shell runs with the token Windows made for the user at logon: a duplicate of it is theirs,
 // unelevated even when an administrator elevated the installer on their desktop.
 SessionUserToken ShellToken(DWORD session) {
   HWND shell = GetShellWindow();
-  if (!shell) return SessionToken(session);  // a session without a shell (or one that has not started yet)
+  if (!shell) return OpenSessionToken(session);  // a session without a shell (or one that has not started yet)
   DWORD shellProcessId = 0;
   if (!GetWindowThreadProcessId(shell, &shellProcessId)) return Failed(session, TEXT("GetWindowThreadProcessId"));
   HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, shellProcessId);
@@ -40,17 +35,14 @@ SessionUserToken ShellToken(DWORD session) {
   return result;
 }
 
-// A service's way: the console user's own token (their filtered one when they are an administrator).
-SessionUserToken ConsoleUserToken() {
-  const DWORD console = WTSGetActiveConsoleSessionId();
-  if (console == kNoConsoleSession)
-    return SessionUserToken{nullptr, console, false, TEXT("WTSGetActiveConsoleSessionId"), 0};
-  return SessionToken(console);
-}
 }  // namespace
 
 bool OwnSessionId(DWORD* session) { return ProcessIdToSessionId(GetCurrentProcessId(), session) != FALSE; }
 
-SessionUserToken OpenSessionUserToken(DWORD ownSession) {
-  return ownSession == 0 ? ConsoleUserToken() : ShellToken(ownSession);
+SessionUserToken OpenSessionUserToken(DWORD ownSession) { return ShellToken(ownSession); }
+
+SessionUserToken OpenSessionToken(DWORD session) {
+  SessionUserToken result = {nullptr, session, false, nullptr, 0};
+  if (!WTSQueryUserToken(session, &result.token)) result = Failed(session, TEXT("WTSQueryUserToken"));
+  return result;
 }

@@ -16,9 +16,10 @@ struct SessionUserToken {
 
 // The session the installer runs in; false (with the last error) when Windows can't tell.
 bool OwnSessionId(DWORD* session);
-// The signed-in user's token of the session a program should be started in: in an interactive
-// session, the token of its shell (the user's own, unelevated, whoever elevated the installer),
-// or, in a session without a shell, the session's user token; in session 0, the user's token of
-// the active console session. A session's user token is given to SYSTEM only.
-// The caller closes a token it receives.
+// The signed-in user's token of the installer's own interactive session: the token of its shell
+// (the user's own, unelevated, whoever elevated the installer), or, in a session without a
+// shell, the session's user token. The caller closes a token it receives.
 SessionUserToken OpenSessionUserToken(DWORD ownSession);
+// The user token of any session (an administrator's filtered, unelevated one): Remote Desktop
+// Services give it to SYSTEM only; a session without a signed-in user has none (ERROR_NO_TOKEN).
+SessionUserToken OpenSessionToken(DWORD session);

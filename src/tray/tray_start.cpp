@@ -78,7 +78,59 @@ bool StartWithToken(const SessionUserToken& user, const CountedString& path, DWO
   return true;
 }
 
-void StartTrayForSessionUser(InstallerState* state, const CountedString& path) {
+// Started in the installer's own session for its signed-in user.
+void StartTrayInOwnSession(InstallerState* state, DWORD session, const CountedString& path) {
+  const SessionUserToken user = OpenSessionUserToken(session);
+  if (!user.token) {
+    if (user.error)
+      LogLine(state, TEXT("Tray companion not started: %s failed with code %d; it starts at the next logon"),
+              user.failedCall, user.error);
+    else
+      LogLine(state, TEXT("Tray companion not started: no shell in session %d; it starts at the next logon"), session);
+    return;
+  }
+  DWORD error = 0;
+  if (!StartWithToken(user, path, &error))
+    LogLine(state, TEXT("Tray companion not started in session %d: %s failed with code %d; it starts at the next logon"),
+            session, user.fromShell ? TEXT("CreateProcessWithTokenW") : TEXT("CreateProcessAsUserW"), error);
+  CloseHandle(user.token);
+}
+
+// From session 0 (SYSTEM, a deployment agent): started in every session with a signed-in user,
+// console or remote, as that user; the companions this run's removal stopped there come back.
+void StartTrayInEverySession(InstallerState* state, const CountedString& path) {
+  PWTS_SESSION_INFOW sessions = nullptr;
+  DWORD count = 0;
+  if (!WTSEnumerateSessionsW(WTS_CURRENT_SERVER_HANDLE, 0, 1, &sessions, &count)) {
+    const DWORD code = GetLastError();
+    LogLine(state, TEXT("Tray companion not started: WTSEnumerateSessionsW failed with code %d; it starts at the next logon"),
+            code);
+    return;
+  }
+  int users = 0;
+  for (DWORD i = 0; i < count; ++i) {
+    const DWORD id = sessions[i].SessionId;
+    if (id == 0 || (sessions[i].State != WTSActive && sessions[i].State != WTSDisconnected)) continue;
+    const SessionUserToken user = OpenSessionToken(id);
+    if (!user.token && user.error == ERROR_NO_TOKEN) continue;  // nobody signed in there
+    ++users;
+    DWORD error = user.error;
+    LPCWSTR failedCall = user.failedCall;
+    if (user.token) {
+      failedCall = StartWithToken(user, path, &error) ? nullptr : TEXT("CreateProcessAsUserW");
+      CloseHandle(user.token);
+    }
+    if (failedCall)
+      LogLine(state, TEXT("Tray companion not started in session %d: %s failed with code %d; it starts at the next logon"),
+              id, failedCall, error);
+    else
+      LogLine(state, TEXT("Tray companion started in session %d for its signed-in user"), id);
+  }
+  WTSFreeMemory(sessions);
+  if (!users) LogLine(state, TEXT("Tray companion not started: no user is signed in; it starts at the next logon"));
+}
+
+void StartTrayForSessionUsers(InstallerState* state, const CountedString& path) {
   DWORD session = 0;
   if (!OwnSessionId(&session)) {
     const DWORD code = GetLastError();
@@ -86,22 +138,10 @@ void StartTrayForSessionUser(InstallerState* state, const CountedString& path) {
             code);
     return;
   }
-  const SessionUserToken user = OpenSessionUserToken(session);
-  if (!user.token) {
-    if (user.error)
-      LogLine(state, TEXT("Tray companion not started: %s failed with code %d; it starts at the next logon"),
-              user.failedCall, user.error);
-    else
-      LogLine(state, TEXT("Tray companion not started: no console session; it starts at the next logon"));
-    return;
-  }
-  DWORD error = 0;
-  if (!StartWithToken(user, path, &error))
-    LogLine(state, TEXT("Tray companion not started in session %d: %s failed with code %d; it starts at the next logon"),
-            user.session, user.fromShell ? TEXT("CreateProcessWithTokenW") : TEXT("CreateProcessAsUserW"), error);
-  else if (session == 0)
-    LogLine(state, TEXT("Tray companion started in session %d for its signed-in user"), user.session);
-  CloseHandle(user.token);
+  if (session == 0)
+    StartTrayInEverySession(state, path);
+  else
+    StartTrayInOwnSession(state, session, path);
 }
 }  // namespace
 
@@ -124,6 +164,6 @@ void RegisterAndStartTray(InstallerState* state) {
   CountedString path = TrayProgramPath(state);
   WriteRunValue(path);
   // A longer path cut to fit the command line would name another file, or none.
-  if (Length(path) <= kLongestStartablePath) StartTrayForSessionUser(state, path);
+  if (Length(path) <= kLongestStartablePath) StartTrayForSessionUsers(state, path);
   Release(path);
 }

@@ -65,6 +65,19 @@ bool NamesTrayProgram(LPCWSTR path) {
   return *name == 0;
 }
 
+// Companions of other sessions (other users on the machine, a Remote Desktop host) are out of
+// reach of the mutex and the window: the Restart Manager asks every process that runs the file
+// to close, in any session, and ends those still there when its wait is over.
+void StopTrayInEverySession(LPCWSTR path) {
+  DWORD session = 0;
+  WCHAR key[CCH_RM_SESSION_KEY + 1] = {0};
+  if (RmStartSession(&session, 0, key) != ERROR_SUCCESS) return;
+  LPCWSTR files[] = {path};
+  if (RmRegisterResources(session, 1, files, 0, nullptr, 0, nullptr) == ERROR_SUCCESS)
+    RmShutdown(session, RmForceShutdown, nullptr);
+  RmEndSession(session);
+}
+
 void DeleteTrayProgram(LPCWSTR path) {
   for (int attempt = 0; attempt < kDeleteAttempts; ++attempt) {
     if (DeleteFileW(path)) return;
@@ -98,7 +111,9 @@ void DeleteRegisteredTrayProgram(HKEY runKey, LPCWSTR keepFile) {
   path[chars < kRunPathChars ? chars : kRunPathChars] = 0;
   UnquoteRunPath(path);
   if (keepFile && EqualsAsciiNoCase(path, keepFile)) return;
-  if (path[0] && NamesTrayProgram(path)) DeleteTrayProgram(path);
+  if (!path[0] || !NamesTrayProgram(path)) return;
+  StopTrayInEverySession(path);
+  DeleteTrayProgram(path);
 }
 
 }  // namespace

@@ -156,23 +156,20 @@ TEST_F(SessionsTest, TheCompanionStartsAsTheSignedInUserOfTheSessionOrNotAtAll) 
     bool system;         // the installer runs as SYSTEM in session 0
     bool overShoulder;   // an administrator elevates it on a standard user's desktop
     bool nobodySignedIn;
-    bool noConsole;
     bool noShell;        // the session's shell is not running
     const char* startedWith;  // null: not started
     const char* log;
   };
   const Case cases[] = {
-      {"elevated by the signed-in administrator", false, false, false, false, false, "CreateProcessWithTokenW", ""},
-      {"over the shoulder", false, true, false, false, false, "CreateProcessWithTokenW", ""},
+      {"elevated by the signed-in administrator", false, false, false, false, "CreateProcessWithTokenW", ""},
+      {"over the shoulder", false, true, false, false, "CreateProcessWithTokenW", ""},
       // Only SYSTEM may take a session's user token.
-      {"a session without its shell", false, false, false, false, true, nullptr,
+      {"a session without its shell", false, false, false, true, nullptr,
        "Tray companion not started: WTSQueryUserToken failed with code 1314; it starts at the next logon\r\n"},
-      {"SYSTEM with a user at the console", true, false, false, false, false, "CreateProcessAsUserW",
+      {"SYSTEM with a user at the console", true, false, false, false, "CreateProcessAsUserW",
        "Tray companion started in session 1 for its signed-in user\r\n"},
-      {"SYSTEM with nobody signed in", true, false, true, false, false, nullptr,
-       "Tray companion not started: WTSQueryUserToken failed with code 1008; it starts at the next logon\r\n"},
-      {"SYSTEM without a console session", true, false, false, true, false, nullptr,
-       "Tray companion not started: no console session; it starts at the next logon\r\n"},
+      {"SYSTEM with nobody signed in", true, false, true, false, nullptr,
+       "Tray companion not started: no user is signed in; it starts at the next logon\r\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.context);
@@ -189,7 +186,6 @@ TEST_F(SessionsTest, TheCompanionStartsAsTheSignedInUserOfTheSessionOrNotAtAll) 
     }
     if (c.system) winsim::RunInstallerAs(winsim::kSystemSid, 0, true);
     if (c.nobodySignedIn) winsim::SignOut(1);
-    if (c.noConsole) M().sessions.consoleSession = 0xFFFFFFFF;
     if (c.noShell) winsim::EndProcess(winsim::FindSession(1)->shellProcess);
     EXPECT_EQ(c.log, Register());
     // The Run value is written either way: the companion starts at the next logon.
@@ -229,4 +225,74 @@ TEST_F(SessionsTest, StopTrayRecognisesQuotedAndUnquotedRunValues) {
   winsim::SetRegString(HKEY_LOCAL_MACHINE, kRunKey, u"MarbleleafTray", u"\"C:\\Program Files\\Marbleleaf\\mbltray.exe\"");
   StopTray(kTray);
   EXPECT_TRUE(winsim::FileExists(kTray));
+}
+
+// A Remote Desktop host: two users, each with their companion. The removal, run as SYSTEM by a
+// deployment agent or by an elevated administrator at the console, stops both so that the file
+// can go; the next install as SYSTEM starts each again in its own session, as its own user.
+TEST_F(SessionsTest, CompanionsOfEverySessionAreStoppedAndStartedAgainThere) {
+  struct Case {
+    const char* context;
+    bool system;
+    const char* startLog;
+  };
+  const Case cases[] = {
+      // The administrator at the console is signed in too.
+      {"SYSTEM in session 0", true,
+       "Tray companion started in session 1 for its signed-in user\r\n"
+       "Tray companion started in session 2 for its signed-in user\r\n"
+       "Tray companion started in session 3 for its signed-in user\r\n"},
+      // Other sessions' companions start at their users' next logon.
+      {"the administrator at the console", false, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.context);
+    winsim::Reset();
+    winsim::CreateRegKey(HKEY_LOCAL_MACHINE, kRunKey);
+    winsim::InstallTrayProgram(kTray);
+    winsim::SetRegString(HKEY_LOCAL_MACHINE, kRunKey, u"MarbleleafTray", u"\"C:\\Program Files\\Marbleleaf\\mbltray.exe\"");
+    const std::string bea = winsim::AddAccount(u"Bea", false);
+    const std::string carl = winsim::AddAccount(u"Carl", true);
+    winsim::SignIn(bea, 2);
+    winsim::SignIn(carl, 3);
+    // One answers the request to end, the other never does and is ended.
+    const DWORD first = winsim::StartTrayCompanionIn(2, winsim::TrayScript{winsim::TrayAnswer::kExits, 200});
+    const DWORD second = winsim::StartTrayCompanionIn(3, winsim::TrayScript{winsim::TrayAnswer::kNeverAnswers});
+    if (c.system) winsim::RunInstallerAs(winsim::kSystemSid, 0, true);
+    StopTray();
+    EXPECT_FALSE(winsim::FindProcess(first)->running);
+    EXPECT_FALSE(winsim::FindProcess(second)->running);
+    EXPECT_EQ(0, winsim::RunningProcesses(kTray));  // nothing holds the file: it is gone
+    EXPECT_FALSE(winsim::FileExists(kTray));
+    EXPECT_EQ(nullptr, winsim::GetRegValue(HKEY_LOCAL_MACHINE, kRunKey, u"MarbleleafTray"));
+
+    winsim::InstallTrayProgram(kTray);  // the setup program copies the new file
+    const std::string log = Register();
+    if (c.system) {
+      EXPECT_EQ(c.startLog, log);
+    }
+    const int expected = c.system ? 1 : 0;
+    EXPECT_EQ(expected, winsim::RunningProcessesIn(kTray, 2));
+    EXPECT_EQ(expected, winsim::RunningProcessesIn(kTray, 3));
+    if (c.system) {
+      EXPECT_EQ(bea, winsim::FindProcess(winsim::FindMutexIn(kMutex, 2)->owner)->user);
+      EXPECT_EQ(carl, winsim::FindProcess(winsim::FindMutexIn(kMutex, 3)->owner)->user);
+    } else {
+      EXPECT_EQ(1, winsim::RunningProcessesIn(kTray, 1));  // the administrator's own
+    }
+    ExpectNoPrivilegedStart();
+  }
+}
+
+// A standard user's own run (no elevation) may not end another user's companion: the Restart
+// Manager refuses, and the file stays in use.
+TEST_F(SessionsTest, WithoutAdministratorRightsOtherUsersCompanionsAreNotEnded) {
+  const std::string bea = winsim::AddAccount(u"Bea", false);
+  winsim::SignIn(bea, 2);
+  winsim::PutFile(kTray, "MZ");
+  winsim::SetRegString(HKEY_LOCAL_MACHINE, kRunKey, u"MarbleleafTray", kTray);
+  const DWORD other = winsim::StartTrayCompanionIn(2);
+  winsim::RunInstallerAs(winsim::kFirstAdminSid, 1, false);
+  StopTray();
+  EXPECT_TRUE(winsim::FindProcess(other)->running);
 }

@@ -72,11 +72,12 @@ TEST_F(TrayTest, StopTrayWaitsForEachKindOfCompanionAndRemovesItsFileAndValue) {
       // The first wait times out with the window gone; one more wait sees the release.
       {"holds the mutex 7 s after closing its window", A::kClosesWindowKeepsMutex, 7000, 7300, 1, 2, true},
       // Two waits of 5 s, then StopTray goes on while the companion still holds the mutex.
-      {"holds the mutex 20 s after closing its window", A::kClosesWindowKeepsMutex, 20000, 10000, 1, 2, false},
+      // ... and then the Restart Manager's wait of 5 s, after which it ends the companion.
+      {"holds the mutex 20 s after closing its window", A::kClosesWindowKeepsMutex, 20000, 15000, 1, 2, true},
       // The abandoned mutex is ours after the first wait; the second returns at once.
       {"exits holding the mutex", A::kExitsHoldingMutex, 0, 300, 1, 2, true},
       // 20 passes of 5 s and one last wait.
-      {"never answers", A::kNeverAnswers, 0, 105000, 20, 21, false},
+      {"never answers", A::kNeverAnswers, 0, 110000, 20, 21, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -104,7 +105,8 @@ TEST_F(TrayTest, StopTrayGivesUpOnACompanionWhoseWindowNeverAppears) {
   EXPECT_EQ(20, Calls("FindWindowW"));
   EXPECT_EQ(20, Calls("Sleep"));
   EXPECT_EQ(0, Calls("WaitForSingleObject"));
-  EXPECT_EQ(5000u, M().clock.now);
+  EXPECT_EQ(10000u, M().clock.now);  // and the Restart Manager's wait, after which it ends it
+  EXPECT_FALSE(winsim::FindProcess(companion)->running);
   EXPECT_FALSE(winsim::FileExists(kTray));
   EXPECT_FALSE(HasRunValue());
 }
@@ -253,10 +255,16 @@ TEST_F(TrayTest, StopTrayCarriesOnWhenACallFails) {
       {"PostMessageW", ERROR_INVALID_WINDOW_HANDLE, 1, A::kExits, 0, 5300, true, true, 0, 0},
       // A failed wait goes straight to the next pass.
       {"WaitForSingleObject", ERROR_INVALID_HANDLE, 1, A::kExits, 0, 300, true, true, 0, 0},
-      // The wait after the window has gone fails: StopTray goes on at once.
-      {"WaitForSingleObject", ERROR_INVALID_HANDLE, 2, A::kClosesWindowKeepsMutex, 7000, 5000, true, true, 0, 0},
-      // The last wait after 20 passes fails.
-      {"WaitForSingleObject", ERROR_INVALID_HANDLE, 21, A::kNeverAnswers, 0, 100000, true, true, 0, 0},
+      // The wait after the window has gone fails: StopTray goes on at once, and the Restart
+      // Manager sees the companion leave 2.3 s into its wait.
+      {"WaitForSingleObject", ERROR_INVALID_HANDLE, 2, A::kClosesWindowKeepsMutex, 7000, 7300, true, true, 0, 0},
+      // The last wait after 20 passes fails; the Restart Manager ends it after its own wait.
+      {"WaitForSingleObject", ERROR_INVALID_HANDLE, 21, A::kNeverAnswers, 0, 105000, true, true, 0, 0},
+      // Without the Restart Manager a companion that never answers keeps running.
+      {"RmStartSession", ERROR_ACCESS_DENIED, 1, A::kNeverAnswers, 0, 105000, true, true, 0, 0},
+      {"RmRegisterResources", ERROR_ACCESS_DENIED, 1, A::kNeverAnswers, 0, 105000, true, true, 0, 0},
+      {"RmShutdown", ERROR_ACCESS_DENIED, 1, A::kNeverAnswers, 0, 105000, true, true, 0, 0},
+      {"RmEndSession", ERROR_INVALID_HANDLE, 1, A::kNeverAnswers, 0, 110000, true, true, 0, 0},
       {"DeleteFileW", ERROR_ACCESS_DENIED, 1, A::kExits, 0, 400, true, true, 0, 0},
       {"RegQueryValueExW", ERROR_ACCESS_DENIED, 1, A::kExits, 0, 1300, false, true, 0, 0},
       {"CloseHandle", ERROR_INVALID_HANDLE, 1, A::kExits, 0, 300, true, true, 1, 0},

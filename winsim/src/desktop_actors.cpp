@@ -23,8 +23,10 @@ void RunTrayCompanion(DWORD id, const TrayScript& script) {
   record->process = id;
   record->session = session;
   auto answered = std::make_shared<bool>(false);
-  record->onMessage = [id, script, answered](HWND self, UINT message, WPARAM, LPARAM) {
-    if (message != kTrayExitMessage || *answered || script.answer == TrayAnswer::kNeverAnswers) return;
+  // The end of the session (the Restart Manager's request) ends it as the exit message does.
+  record->onMessage = [id, script, answered](HWND self, UINT message, WPARAM wParam, LPARAM) {
+    const bool asked = message == kTrayExitMessage || (message == WM_ENDSESSION && wParam);
+    if (!asked || *answered || script.answer == TrayAnswer::kNeverAnswers) return;
     *answered = true;
     After(script.delayMs, [id, script, self] {
       DestroyWindowOf(self);

@@ -267,3 +267,119 @@ BOOL WINAPI CreateProcessAsUserW(HANDLE token, LPCWSTR application, LPWSTR comma
   return winsim::LaunchProcess("CreateProcessAsUserW", *record, application, commandLine, inherit, flags, environment,
                                currentDirectory, startupInfo, processInformation);
 }
+
+// Every session, session 0 included, with its window station's name and state: a session with a
+// signed-in user is active, one without is listening. The records and their names are one block,
+// freed with WTSFreeMemory.
+BOOL WINAPI WTSEnumerateSessionsW(HANDLE server, DWORD reserved, DWORD version, PWTS_SESSION_INFOW* sessions,
+                                  DWORD* count) {
+  WINSIM_ENTER("WTSEnumerateSessionsW", FALSE);
+  if (server != WTS_CURRENT_SERVER_HANDLE) return winsim::Fail(RPC_S_SERVER_UNAVAILABLE);
+  if (reserved != 0 || version != 1 || !sessions || !count) return winsim::Fail(ERROR_INVALID_PARAMETER);
+  const auto& all = M().sessions.sessions;
+  const size_t nameChars = 16;
+  auto* block = static_cast<uint8_t*>(
+      ::operator new(all.size() * (sizeof(WTS_SESSION_INFOW) + nameChars * sizeof(WCHAR)) + 1));
+  auto* records = reinterpret_cast<WTS_SESSION_INFOW*>(block);
+  auto* names = reinterpret_cast<WCHAR*>(block + all.size() * sizeof(WTS_SESSION_INFOW));
+  for (size_t i = 0; i < all.size(); ++i) {
+    const std::string name = all[i].id == 0 ? "Services" : all[i].id == 1 ? "Console" : "RDP-Tcp#" + std::to_string(all[i].id);
+    WCHAR* text = names + i * nameChars;
+    size_t n = 0;
+    for (; n < name.size() && n + 1 < nameChars; ++n) text[n] = static_cast<WCHAR>(name[n]);
+    text[n] = 0;
+    records[i].SessionId = all[i].id;
+    records[i].pWinStationName = text;
+    records[i].State = all[i].id == 0 ? WTSDisconnected : all[i].user.empty() ? WTSListen : WTSActive;
+  }
+  *sessions = records;
+  *count = static_cast<DWORD>(all.size());
+  ++M().sessions.sessionLists;
+  return TRUE;
+}
+
+void WINAPI WTSFreeMemory(LPVOID memory) {
+  if (!memory) return;
+  ::operator delete(memory);
+  --M().sessions.sessionLists;
+}
+
+// The Restart Manager: a session collects files; a shutdown asks every process that has one of
+// them loaded as its program, in whatever session, to end (WM_QUERYENDSESSION and WM_ENDSESSION
+// with ENDSESSION_CLOSEAPP to its windows), waits up to the hung-application time-out for it to
+// leave, and with RmForceShutdown ends those that stay. Administrators only may end the
+// processes of other accounts.
+DWORD WINAPI RmStartSession(DWORD* session, DWORD flags, WCHAR sessionKey[]) {
+  WINSIM_ENTER("RmStartSession", GetLastError());
+  if (!session || flags != 0 || !sessionKey) return ERROR_INVALID_PARAMETER;
+  winsim::SessionsState& sessions = M().sessions;
+  *session = sessions.nextRestartSession++;
+  sessions.restartSessions[*session];
+  for (int i = 0; i < CCH_RM_SESSION_KEY; ++i) sessionKey[i] = u"0123456789abcdef"[(*session + i) % 16];
+  sessionKey[CCH_RM_SESSION_KEY] = 0;
+  return ERROR_SUCCESS;
+}
+
+DWORD WINAPI RmRegisterResources(DWORD session, UINT files, LPCWSTR fileNames[], UINT applications,
+                                 RM_UNIQUE_PROCESS* processes, UINT services, LPCWSTR serviceNames[]) {
+  WINSIM_ENTER("RmRegisterResources", GetLastError());
+  auto it = M().sessions.restartSessions.find(session);
+  if (it == M().sessions.restartSessions.end()) return ERROR_INVALID_HANDLE;
+  if ((files && !fileNames) || (applications && !processes) || (services && !serviceNames))
+    return ERROR_INVALID_PARAMETER;
+  for (UINT i = 0; i < files; ++i) it->second.push_back(fileNames[i]);
+  return ERROR_SUCCESS;
+}
+
+DWORD WINAPI RmShutdown(DWORD session, ULONG flags, RM_WRITE_STATUS_CALLBACK) {
+  WINSIM_ENTER("RmShutdown", GetLastError());
+  auto it = M().sessions.restartSessions.find(session);
+  if (it == M().sessions.restartSessions.end()) return ERROR_INVALID_HANDLE;
+  const std::vector<std::u16string> files = it->second;
+  std::vector<DWORD> affected;
+  for (const winsim::Process& process : M().desktop.processes) {
+    if (!process.running) continue;
+    for (const std::u16string& file : files)
+      if (winsim::PathKey(file) == winsim::PathKey(process.imagePath)) affected.push_back(process.id);
+  }
+  for (DWORD id : affected) {
+    const winsim::Process* process = winsim::FindProcess(id);
+    if (process->user != M().sessions.callerSid && !winsim::CallerPrivileged()) return ERROR_ACCESS_DENIED;
+  }
+  for (const winsim::Window& window : std::vector<winsim::Window>(M().desktop.windows)) {
+    bool owned = false;
+    for (DWORD id : affected) owned = owned || window.process == id;
+    if (!owned || !window.alive || !window.onMessage) continue;
+    const HWND handle = window.handle;
+    winsim::After(0, [handle] {
+      winsim::Window* target = winsim::FindWindowRecord(handle);
+      if (!target || !target->onMessage) return;
+      auto handler = target->onMessage;
+      handler(handle, WM_QUERYENDSESSION, 0, ENDSESSION_CLOSEAPP);
+      if (winsim::FindWindowRecord(handle)) handler(handle, WM_ENDSESSION, TRUE, ENDSESSION_CLOSEAPP);
+    });
+  }
+  // The wait, on the virtual clock, until every affected process has left or the time-out.
+  const uint64_t deadline = M().clock.now + M().sessions.hungAppTimeoutMs;
+  auto anyRunning = [&affected] {
+    for (DWORD id : affected)
+      if (winsim::FindProcess(id)->running) return true;
+    return false;
+  };
+  winsim::Advance(0);
+  while (anyRunning() && M().clock.now < deadline) {
+    winsim::Clock& clock = M().clock;
+    const uint64_t next = clock.events.empty() ? deadline : std::min(deadline, clock.events.begin()->first);
+    winsim::Advance(next > clock.now ? next - clock.now : 0);
+    if (clock.events.empty() && clock.now >= deadline) break;
+  }
+  if (!anyRunning()) return ERROR_SUCCESS;
+  if (!(flags & RmForceShutdown)) return ERROR_FAIL_SHUTDOWN;
+  for (DWORD id : affected) winsim::EndProcess(id);
+  return ERROR_SUCCESS;
+}
+
+DWORD WINAPI RmEndSession(DWORD session) {
+  WINSIM_ENTER("RmEndSession", GetLastError());
+  return M().sessions.restartSessions.erase(session) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+}

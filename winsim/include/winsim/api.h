@@ -68,6 +68,14 @@ BOOL WINAPI CreateProcessAsUserW(HANDLE token, LPCWSTR application, LPWSTR comma
                                  LPSECURITY_ATTRIBUTES processAttributes, LPSECURITY_ATTRIBUTES threadAttributes,
                                  BOOL inherit, DWORD flags, LPVOID environment, LPCWSTR currentDirectory,
                                  LPSTARTUPINFOW startupInfo, LPPROCESS_INFORMATION processInformation);
+BOOL WINAPI WTSEnumerateSessionsW(HANDLE server, DWORD reserved, DWORD version, PWTS_SESSION_INFOW* sessions,
+                                  DWORD* count);
+void WINAPI WTSFreeMemory(LPVOID memory);
+DWORD WINAPI RmStartSession(DWORD* session, DWORD flags, WCHAR sessionKey[]);
+DWORD WINAPI RmRegisterResources(DWORD session, UINT files, LPCWSTR fileNames[], UINT applications,
+                                 RM_UNIQUE_PROCESS* processes, UINT services, LPCWSTR serviceNames[]);
+DWORD WINAPI RmShutdown(DWORD session, ULONG flags, RM_WRITE_STATUS_CALLBACK status);
+DWORD WINAPI RmEndSession(DWORD session);
 HWND WINAPI GetShellWindow();
 DWORD WINAPI GetWindowThreadProcessId(HWND window, LPDWORD processId);
 

@@ -48,6 +48,11 @@ struct SessionsState {
   std::map<int, TokenRecord> tokens;  // open tokens, by id
   int nextToken = 1;
   DWORD nextShellProcess = 600;       // shell process ids, apart from the ids of other programs
+  int sessionLists = 0;               // WTSEnumerateSessionsW blocks not yet freed
+  // Restart Manager sessions: the files registered in each, by session handle.
+  std::map<DWORD, std::vector<std::u16string>> restartSessions;
+  DWORD nextRestartSession = 0;
+  uint64_t hungAppTimeoutMs = 5000;   // how long a shutdown waits for an application to leave
   SessionsState();                    // SYSTEM and one administrator signed in at the console
 };
 

@@ -127,6 +127,7 @@ typedef HKEY* PHKEY;
 #define ERROR_PRINT_MONITOR_IN_USE 3008L
 #define ERROR_RESOURCE_LANG_NOT_FOUND 15100L
 #define ERROR_NO_TOKEN 1008L
+#define ERROR_FAIL_SHUTDOWN 351L
 #define ERROR_DIRECTORY 267L
 #define ERROR_PRIVILEGE_NOT_HELD 1314L
 #define ERROR_CTX_WINSTATION_NOT_FOUND 7022L
@@ -214,6 +215,17 @@ typedef PROCESS_INFORMATION* LPPROCESS_INFORMATION;
 enum SECURITY_IMPERSONATION_LEVEL { SecurityAnonymous, SecurityIdentification, SecurityImpersonation, SecurityDelegation };
 enum TOKEN_TYPE { TokenPrimary = 1, TokenImpersonation };
 
+// Remote Desktop Services sessions and the Restart Manager
+#define WTS_CURRENT_SERVER_HANDLE ((HANDLE)NULL)
+enum WTS_CONNECTSTATE_CLASS { WTSActive, WTSConnected, WTSConnectQuery, WTSShadow, WTSDisconnected, WTSIdle,
+                              WTSListen, WTSReset, WTSDown, WTSInit };
+struct WTS_SESSION_INFOW { DWORD SessionId; LPWSTR pWinStationName; WTS_CONNECTSTATE_CLASS State; };
+typedef WTS_SESSION_INFOW* PWTS_SESSION_INFOW;
+#define CCH_RM_SESSION_KEY 32
+enum RM_SHUTDOWN_TYPE { RmForceShutdown = 0x1, RmShutdownOnlyRegistered = 0x10 };
+typedef void (*RM_WRITE_STATUS_CALLBACK)(UINT percentComplete);
+struct RM_UNIQUE_PROCESS;
+
 // Registry
 #define HKEY_CURRENT_USER ((HKEY)(ULONG_PTR)((LONG)0x80000001))
 #define HKEY_LOCAL_MACHINE ((HKEY)(ULONG_PTR)((LONG)0x80000002))
@@ -277,6 +289,9 @@ typedef UINT* PUINT;
 #define WM_COMMAND 0x0111
 #define WM_SYSCOMMAND 0x0112
 #define WM_CLOSE 0x0010
+#define WM_QUERYENDSESSION 0x0011
+#define WM_ENDSESSION 0x0016
+#define ENDSESSION_CLOSEAPP 0x00000001
 #define WM_USER 0x0400
 #define SC_CLOSE 0xF060
 #define IDOK 1
