@@ -296,3 +296,42 @@ TEST_F(SessionsTest, WithoutAdministratorRightsOtherUsersCompanionsAreNotEnded) 
   StopTray();
   EXPECT_TRUE(winsim::FindProcess(other)->running);
 }
+
+// As SYSTEM, each failure costs only the start it concerns, and the log says which.
+TEST_F(SessionsTest, FailuresOfTheStartInEverySessionAreLoggedAndCostOnlyThatStart) {
+  struct Case {
+    const char* function;
+    int fromCall;
+    int running;   // companions started, in sessions 1 and 2
+    const char* log;
+    size_t handlesLeft;
+  };
+  const Case cases[] = {
+      {"WTSEnumerateSessionsW", 1, 0,
+       "Tray companion not started: WTSEnumerateSessionsW failed with code 5; it starts at the next logon\r\n", 0},
+      {"WTSQueryUserToken", 1, 1,
+       "Tray companion not started in session 1: WTSQueryUserToken failed with code 5; it starts at the next logon\r\n"
+       "Tray companion started in session 2 for its signed-in user\r\n", 0},
+      {"CreateProcessAsUserW", 2, 1,
+       "Tray companion started in session 1 for its signed-in user\r\n"
+       "Tray companion not started in session 2: CreateProcessAsUserW failed with code 5; it starts at the next logon\r\n",
+       0},
+      {"CloseHandle", 3, 2,
+       "Tray companion started in session 1 for its signed-in user\r\n"
+       "Tray companion started in session 2 for its signed-in user\r\n", 1},  // session 1's token
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.function);
+    winsim::Reset();
+    winsim::CreateRegKey(HKEY_LOCAL_MACHINE, kRunKey);
+    winsim::InstallTrayProgram(kTray);
+    winsim::SignIn(winsim::AddAccount(u"Bea", false), 2);
+    winsim::RunInstallerAs(winsim::kSystemSid, 0, true);
+    winsim::FailCall(c.function, ERROR_ACCESS_DENIED, 1, c.fromCall);
+    EXPECT_EQ(c.log, Register());
+    EXPECT_EQ(c.running, winsim::RunningProcesses(kTray));
+    EXPECT_EQ(c.handlesLeft, M().desktop.handles.size());
+    ExpectNoPrivilegedStart();
+    M().desktop.handles.clear();
+  }
+}
