@@ -3,16 +3,20 @@
 
 #include "app/installer_state.h"
 #include "app/log.h"
+#include "app/product.h"
 #include "app/product_files.h"
+#include "driver/driver_install.h"
 #include "driver/driver_removal.h"
 #include "driver/platform.h"
-#include "log/log_dialog.h"
+#include "log/log_presentation.h"
+#include "monitor/monitor_install.h"
 #include "monitor/monitor_inventory.h"
 #include "monitor/monitor_removal.h"
 #include "printers/printer_journal.h"
 #include "printers/printer_removal.h"
 #include "printers/printer_restore.h"
-#include "system/pending_files.h"
+#include "system/deferred_deletes.h"
+#include "system/pending_renames.h"
 #include "system/spooler_service.h"
 #include "tray/tray.h"
 
@@ -21,28 +25,30 @@ void ReleaseBlock(LPBYTE block) {
   if (block) GlobalFree(block);
 }
 
-// Carries out the pending deletes of the product's files and takes them out of the value, so that
-// the next restart does not delete what this run leaves; a reinstall also takes out those it is
-// about to put back. A monitor module that the build check kept and the clean-up deleted is
-// copied again.
+// Carries out the pending deletes of the product's files and takes them out of both values, so
+// that the next restart does not delete what this run leaves; a reinstall also takes out those it
+// is about to put back, and the tray program's, whose file the setup program has just laid down.
+// A monitor module that the build check kept and the clean-up deleted is copied again.
 void PurgePendingFileOperations(InstallerState* state, bool installing) {
   ProductFiles files;
   FindProductFiles(&files, state->systemDir, state->installerDir);
-  PendingRenameTable table;
-  ReadPendingRenames(&table);
-  MarkProductDeletes(&table, &files);
-  PurgePendingDeletes(&table);
-  if (installing && state->installMonitor && !state->copyMonitor) {
-    CountedString module = Copy(state->systemDir);
-    Append(module, state->monitorFile);
-    if (PendingDeleteCarriedOut(&table, Text(module))) {
-      state->copyMonitor = true;
-      LogLine(state, TEXT("Monitor file was a pending delete, CopyMonitor == 1"));
+  for (LPCWSTR valueName : kPendingValues) {
+    PendingRenameTable table;
+    ReadPendingRenames(&table, valueName);
+    MarkProductDeletes(&table, &files, installing);
+    PurgePendingDeletes(&table);
+    if (installing && state->installMonitor && !state->copyMonitor) {
+      CountedString module = Copy(state->systemDir);
+      Append(module, state->monitorFile);
+      if (PendingDeleteCarriedOut(&table, Text(module))) {
+        state->copyMonitor = true;
+        LogLine(state, TEXT("Monitor file was a pending delete, CopyMonitor == 1"));
+      }
+      Release(module);
     }
-    Release(module);
+    TakeOutPendingDeletes(state, &table, installing);
+    FreePendingRenames(&table);
   }
-  TakeOutPendingDeletes(state, &table, installing);
-  FreePendingRenames(&table);
   ReleaseProductFiles(&files);
 }
 
@@ -51,10 +57,8 @@ void RetryDeferredDeletesTwice(InstallerState* state) {
   if (!state->deferredDeletes) return;
   RetryDeferredDeletes(state);
   if (!state->deferredDeletes) return;
-  SpoolerRestart guard;
-  BeginSpoolerRestart(&guard, state);
+  SpoolerRestart whileStopped(state);
   RetryDeferredDeletes(state);
-  EndSpoolerRestart(&guard);
 }
 
 // One run: its own state, the procedure, the reboot hand-over, the dialog or the event log, the release.
@@ -70,7 +74,7 @@ bool RunProcedure(void (*procedure)(InstallerState*), HWND parentWindow, DWORD* 
 }
 }  // namespace
 
-void UninstallAllPlatforms(InstallerState* state) {
+static void UninstallAllPlatforms(InstallerState* state) {
   LogLine(state, TEXT(">UnInstall Server"));
   LogSection section(state);
   // A reinstall starts the companion again from the same file: stopping it must not delete it.
@@ -86,7 +90,7 @@ void UninstallAllPlatforms(InstallerState* state) {
   LogLine(state, TEXT("EnumPrinterDrivers for %s"), state->environment);
   DriverInventory currentDrivers;
   EnumerateDrivers(&currentDrivers, state->environment);
-  LPCWSTR otherEnvironment = state->isX64 ? TEXT("Windows NT x86") : TEXT("Windows x64");
+  LPCWSTR otherEnvironment = EnvironmentName(PlatformOf(!state->isX64));
   LogLine(state, TEXT("EnumPrinterDrivers for %s"), otherEnvironment);
   DriverInventory otherDrivers;
   EnumerateDrivers(&otherDrivers, otherEnvironment);
@@ -104,13 +108,13 @@ void UninstallAllPlatforms(InstallerState* state) {
   ReleaseBlock(monitors.buffer);
 }
 
-void UninstallProduct(InstallerState* state) {
+static void UninstallProduct(InstallerState* state) {
   LogLine(state, TEXT(">UnInstall"));
   LogSection section(state);
   UninstallAllPlatforms(state);
 }
 
-void UninstallAndPurge(InstallerState* state) {
+static void UninstallAndPurge(InstallerState* state) {
   UninstallProduct(state);
   ClearJournal();
   PurgePendingFileOperations(state, false);
@@ -121,7 +125,7 @@ bool RunUninstall(HWND parentWindow, DWORD* rebootDeletes) {
   return RunProcedure(UninstallAndPurge, parentWindow, rebootDeletes);
 }
 
-void Reinstall(InstallerState* state) {
+static void Reinstall(InstallerState* state) {
   LogLine(state, TEXT(">ReInstall"));
   LogSection section(state, 2);
   state->checkMonitorVersion = true;
@@ -133,11 +137,9 @@ void Reinstall(InstallerState* state) {
   // What the old installation left is tried once more with the spooler stopped, then given up:
   // only files of this run's own work reach the reboot hand-over.
   if (state->deferredDeletes) {
-    SpoolerRestart guard;
-    BeginSpoolerRestart(&guard, state);
+    SpoolerRestart whileStopped(state);
     RetryDeferredDeletes(state);
     FreeDeferredDeletes(&state->deferredDeletes);
-    EndSpoolerRestart(&guard);
   }
   PurgePendingFileOperations(state, true);
 

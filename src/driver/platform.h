@@ -1,4 +1,4 @@
-// The driver environment of the run, and installing the product driver into it.
+// The driver environment of the run: its name, its module names and the spooler's driver folder.
 #pragma once
 #include "platform/win32.h"
 #include "support/counted_string.h"
@@ -9,5 +9,3 @@ struct InstallerState;
 // can't tell it.
 bool QueryDriverDir(LPCWSTR environment, CountedString& driverDir);
 void SelectPlatform(InstallerState* state, bool isX64);
-void InstallDriver(InstallerState* state);
-bool AddProductDriver(DRIVER_INFO_6W* driverInfo);

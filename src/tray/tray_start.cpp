@@ -89,10 +89,10 @@ void StartTrayInOwnSession(InstallerState* state, DWORD session, const CountedSt
       LogLine(state, TEXT("Tray companion not started: no shell in session %d; it starts at the next logon"), session);
     return;
   }
+  // A start that fails is logged, not counted: the Run value starts it at the next logon.
   DWORD error = 0;
   if (!StartWithToken(user, path, &error))
-    LogLine(state, TEXT("Tray companion not started in session %d: %s failed with code %d; it starts at the next logon"),
-            session, user.fromShell ? TEXT("CreateProcessWithTokenW") : TEXT("CreateProcessAsUserW"), error);
+    LogLine(state, TEXT("Can't start the tray program %s (%d)"), Text(path), static_cast<int>(error));
   CloseHandle(user.token);
 }
 

@@ -46,6 +46,7 @@ bool IsRegRoot(HKEY root);  // HKLM, HKEY_USERS or HKCU
 
 // The value and key that Windows reads at boot.
 extern const char* const kSessionManagerKey;       // "SYSTEM\\CurrentControlSet\\Control\\Session Manager"
-extern const char16_t* const kPendingRenamesValue;  // u"PendingFileRenameOperations"
+extern const char16_t* const kPendingRenamesValue;   // u"PendingFileRenameOperations"
+extern const char16_t* const kPendingRenames2Value;  // u"PendingFileRenameOperations2"
 
 }  // namespace winsim
