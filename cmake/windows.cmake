@@ -5,6 +5,8 @@ enable_language(RC)
 # mlxevent.dll, that install.exe carries as RCDATA 2 and writes into the system folder.
 find_program(WINDMC NAMES ${TOOLCHAIN_PREFIX}-windmc windmc REQUIRED)
 set(EVENT_MESSAGES_DIR ${CMAKE_BINARY_DIR}/res)
+# Signed before install.exe takes it in: it is written into System32 from there.
+marbleleaf_sign_commands(sign_event_dll ${EVENT_MESSAGES_DIR}/mlxevent.dll)
 add_custom_command(OUTPUT ${EVENT_MESSAGES_DIR}/event_messages_0409.bin ${EVENT_MESSAGES_DIR}/event_messages.rc
                    COMMAND ${CMAKE_COMMAND} -E make_directory ${EVENT_MESSAGES_DIR}
                    COMMAND ${WINDMC} -h ${EVENT_MESSAGES_DIR} -r ${EVENT_MESSAGES_DIR} ${CMAKE_SOURCE_DIR}/src/res/event_messages.mc
@@ -14,17 +16,19 @@ add_custom_command(OUTPUT ${EVENT_MESSAGES_DIR}/mlxevent.dll
                            ${EVENT_MESSAGES_DIR}/event_messages.rc
                    COMMAND ${CMAKE_C_COMPILER} -shared -nostdlib -s -Wl,-e,0 -o ${EVENT_MESSAGES_DIR}/mlxevent.dll
                            ${EVENT_MESSAGES_DIR}/mlxevent.res.o
+                   ${sign_event_dll}
                    DEPENDS ${EVENT_MESSAGES_DIR}/event_messages_0409.bin ${EVENT_MESSAGES_DIR}/event_messages.rc VERBATIM)
 set_source_files_properties(${CMAKE_SOURCE_DIR}/src/res/install.rc PROPERTIES
                             OBJECT_DEPENDS "${EVENT_MESSAGES_DIR}/event_messages_0409.bin;${EVENT_MESSAGES_DIR}/mlxevent.dll")
 add_executable(install_exe WIN32 ${PRODUCT_SOURCES} ${CMAKE_SOURCE_DIR}/src/app/winmain.cpp
                ${CMAKE_SOURCE_DIR}/src/res/install.rc)
-target_include_directories(install_exe PRIVATE ${CMAKE_SOURCE_DIR}/src ${EVENT_MESSAGES_DIR})
+target_include_directories(install_exe PRIVATE ${CMAKE_SOURCE_DIR}/src ${EVENT_MESSAGES_DIR} ${MARBLELEAF_GENERATED_DIR})
 target_compile_definitions(install_exe PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601)
 target_compile_options(install_exe PRIVATE ${INSTALL_WARNINGS})
 target_link_options(install_exe PRIVATE -static -static-libgcc -static-libstdc++)
 target_link_libraries(install_exe PRIVATE winspool advapi32 version user32 shell32 wtsapi32 rstrtmgr kernel32)
 set_target_properties(install_exe PROPERTIES OUTPUT_NAME install)
+marbleleaf_sign_target(install_exe)
 
 enable_testing()
 # What the registered end-to-end tests run: Debian's Wine (the corrected one is built from it),

@@ -1,10 +1,13 @@
 // The uninstall and reinstall procedures, and the run functions around them.
 #include "app/procedures.h"
 
+#include <cstring>
+
 #include "app/installer_state.h"
 #include "app/log.h"
 #include "app/product.h"
 #include "app/product_files.h"
+#include "app/run_lock.h"
 #include "driver/driver_install.h"
 #include "driver/driver_removal.h"
 #include "driver/platform.h"
@@ -61,13 +64,26 @@ void RetryDeferredDeletesTwice(InstallerState* state) {
   RetryDeferredDeletes(state);
 }
 
-// One run: its own state, the procedure, the reboot hand-over, the dialog or the event log, the release.
-bool RunProcedure(void (*procedure)(InstallerState*), HWND parentWindow, DWORD* rebootDeletes) {
+// One run: the machine-wide lock, its own state, the procedure, the reboot hand-over, the dialog,
+// the log file or the event log, the release. A run that another one keeps out touches nothing:
+// its log is the banner and the reason.
+bool RunProcedure(void (*procedure)(InstallerState*), HWND parentWindow, DWORD* rebootDeletes, LPCWSTR logFile) {
   InstallerState state;
-  InitInstallerState(&state);
-  procedure(&state);
-  *rebootDeletes = static_cast<DWORD>(ScheduleDeletesAtReboot(&state));
-  PresentRunLog(&state, parentWindow, *rebootDeletes);
+  *rebootDeletes = 0;
+  {
+    RunLock lock;
+    if (lock.Busy()) {
+      std::memset(&state, 0, sizeof(state));
+      LogLine(&state, TEXT("Marbleleaf %d"), kProductBuild);
+      lock.Report(&state);
+    } else {
+      InitInstallerState(&state);
+      lock.Report(&state);
+      procedure(&state);
+      *rebootDeletes = static_cast<DWORD>(ScheduleDeletesAtReboot(&state));
+    }
+  }  // the machine is done with: a person reading the dialog keeps no other run waiting
+  PresentRunLog(&state, parentWindow, *rebootDeletes, logFile);
   const bool errorsCounted = state.errorCount != 0;
   FreeInstallerState(&state);
   return errorsCounted;
@@ -121,8 +137,8 @@ static void UninstallAndPurge(InstallerState* state) {
   RetryDeferredDeletesTwice(state);
 }
 
-bool RunUninstall(HWND parentWindow, DWORD* rebootDeletes) {
-  return RunProcedure(UninstallAndPurge, parentWindow, rebootDeletes);
+bool RunUninstall(HWND parentWindow, DWORD* rebootDeletes, LPCWSTR logFile) {
+  return RunProcedure(UninstallAndPurge, parentWindow, rebootDeletes, logFile);
 }
 
 static void Reinstall(InstallerState* state) {
@@ -155,6 +171,6 @@ static void Reinstall(InstallerState* state) {
   RetryDeferredDeletesTwice(state);
 }
 
-bool RunReinstall(HWND parentWindow, DWORD* rebootDeletes) {
-  return RunProcedure(Reinstall, parentWindow, rebootDeletes);
+bool RunReinstall(HWND parentWindow, DWORD* rebootDeletes, LPCWSTR logFile) {
+  return RunProcedure(Reinstall, parentWindow, rebootDeletes, logFile);
 }

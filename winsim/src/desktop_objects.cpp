@@ -226,6 +226,24 @@ HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCSTR name
   return handle;
 }
 
+// Only the owning thread may release, once for each time it acquired the mutex; anyone else gets
+// ERROR_NOT_OWNER. The last release makes it free for the next waiter.
+BOOL WINAPI ReleaseMutex(HANDLE handle) {
+  WINSIM_ENTER("ReleaseMutex", FALSE);
+  auto found = M().desktop.handles.find(reinterpret_cast<uintptr_t>(handle));
+  if (found == M().desktop.handles.end() || found->second.kind != winsim::ObjectHandle::kMutex) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  auto mutex = M().desktop.mutexes.find(found->second.object);
+  if (mutex == M().desktop.mutexes.end() || mutex->second.owner != winsim::kThisProcessId) {
+    SetLastError(ERROR_NOT_OWNER);
+    return FALSE;
+  }
+  if (--mutex->second.recursion == 0) mutex->second.owner = 0;
+  return TRUE;
+}
+
 // The clock moves only as far as needed: from one scheduled event to the next while the object
 // is not signalled, and to the end of the time-out when nothing due before it signals it.
 // An INFINITE wait that nothing scheduled can end would hang the process: winsim counts it in

@@ -34,6 +34,7 @@ const SystemText kSystemTexts[] = {
     {183, "Cannot create a file when that file already exists.\r\n"},
     {193, "%1 is not a valid Win32 application.\r\n"},
     {234, "More data is available.\r\n"},
+    {288, "Attempt to release mutex not owned by caller.\r\n"},
     {259, "No more data is available.\r\n"},
     {1051, "A stop control has been sent to a service that other running services are dependent on.\r\n"},
     {1053, "The service did not respond to the start or control request in a timely fashion.\r\n"},

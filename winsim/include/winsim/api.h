@@ -47,6 +47,7 @@ DWORD WINAPI GetCurrentProcessId();
 BOOL WINAPI ProcessIdToSessionId(DWORD processId, DWORD* sessionId);
 HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES security, BOOL initialOwner, LPCSTR name);
 DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds);
+BOOL WINAPI ReleaseMutex(HANDLE mutex);
 BOOL WINAPI CreateProcessW(LPCWSTR application, LPWSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
                            LPSECURITY_ATTRIBUTES threadAttributes, BOOL inherit, DWORD flags, LPVOID environment,
                            LPCWSTR currentDirectory, LPSTARTUPINFOW startupInfo,
