@@ -98,8 +98,8 @@ int RunVerb(Verb verb, HWND parentWindow, LPCWSTR logFile) {
       return ExitCodeForRun(errors, rebootDeletes, 1);
     }
     case kVerbSetDefault:
-      SetDefaultToProductPrinter();
-      return 4;
+      // 4 says it was done: a run with nobody to act for reports the error code instead.
+      return SetDefaultToProductPrinter() ? 4 : 100;
     case kVerbNone:
       break;
   }

@@ -9,6 +9,7 @@
 #include "printers/printer_inventory.h"
 #include "printers/printer_journal.h"
 #include "printers/saved_printers.h"
+#include "system/sessions.h"
 #include "system/spooler_service.h"
 
 namespace {
@@ -43,6 +44,19 @@ void RestoreSettingsKey(HANDLE printer, LPCSTR settingsKey) {
   if (path[prefix]) ClearDeletedMark(path);
 }
 
+// The signed-in user's default printer again, set in their context; left as it is, and said so,
+// when there is nobody to act for.
+void SetUsersDefaultPrinter(InstallerState* state, LPWSTR name) {
+  ActingForUser user = BeginActingForUser();
+  if (!user.acting) {
+    LogLine(state, TEXT("The default printer is left as it is: no signed-in user to act for (%s, %d)"),
+            user.failedCall, static_cast<int>(user.error));
+    return;
+  }
+  SetDefaultPrinterW(name);
+  if (!EndActingForUser(&user)) LogError(state, 15, TEXT("Can`t return from the signed-in user's context"));
+}
+
 // Gives the new printer the old one's comment, location, default status and share.
 void RestoreDescription(InstallerState* state, HANDLE printer, const PRINTER_INFO_2W* saved, LPWSTR name) {
   PrinterInfo2Result description = GetPrinterInfo2(printer);
@@ -52,7 +66,7 @@ void RestoreDescription(InstallerState* state, HANDLE printer, const PRINTER_INF
   info->pLocation = saved->pLocation;
   SetPrinterW(printer, 2, reinterpret_cast<LPBYTE>(info), 0);
   if ((saved->Attributes & PRINTER_ATTRIBUTE_DEFAULT) && IsProductDriverName(saved->pDriverName))
-    SetDefaultPrinterW(info->pPrinterName);
+    SetUsersDefaultPrinter(state, info->pPrinterName);
   if (state->serverMode) {
     info->Attributes |= PRINTER_ATTRIBUTE_SHARED;
     info->pShareName = saved->pShareName ? saved->pShareName : name;

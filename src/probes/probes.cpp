@@ -12,6 +12,7 @@
 #include "support/size_then_fill.h"
 #include "system/file_copy.h"
 #include "system/pending_renames.h"
+#include "system/sessions.h"
 #include "system/spooler_service.h"
 
 namespace {
@@ -84,7 +85,12 @@ bool ProbeDefaultPrinterIsOther() {
   WCHAR name[260];
   std::memset(name, 0, sizeof(name));
   DWORD capacity = 260;
+  // The signed-in user's default: with nobody to act for, nothing could be changed for them, so
+  // nothing is asked.
+  ActingForUser user = BeginActingForUser();
+  if (!user.acting) return false;
   GetDefaultPrinterW(name, &capacity);
+  if (!EndActingForUser(&user)) return false;
   if (name[0] == 0) return true;
   HANDLE printer = nullptr;
   if (!OpenPrinterW(name, &printer, nullptr)) return true;
@@ -112,9 +118,12 @@ bool ProbeDriverCurrent() {
   return current;
 }
 
-void SetDefaultToProductPrinter() {
+bool SetDefaultToProductPrinter() {
+  ActingForUser user = BeginActingForUser();
+  if (!user.acting) return false;
   PrinterInventory inventory = {nullptr, 0};
   EnumerateLocalPrinters(&inventory);
   if (PRINTER_INFO_2W* entry = FirstProductPrinter(inventory)) SetDefaultPrinterW(entry->pPrinterName);
   ReleasePrinterInventory(&inventory);
+  return EndActingForUser(&user);
 }

@@ -6,4 +6,6 @@ void CloseHelpWindows();
 bool ProbePendingProductFiles();
 bool ProbeDefaultPrinterIsOther();
 bool ProbeDriverCurrent();
-void SetDefaultToProductPrinter();
+// The signed-in user's default printer becomes the first product printer (whether that succeeds
+// is not reported); false when there was nobody to act for, so nothing was done.
+bool SetDefaultToProductPrinter();

@@ -46,3 +46,52 @@ SessionUserToken OpenSessionToken(DWORD session) {
   if (!WTSQueryUserToken(session, &result.token)) result = Failed(session, TEXT("WTSQueryUserToken"));
   return result;
 }
+
+ActingForUser BeginActingForUser() {
+  ActingForUser result = {nullptr, false, nullptr, 0};
+  DWORD own = 0;
+  if (!OwnSessionId(&own)) {
+    result.failedCall = TEXT("ProcessIdToSessionId");
+    result.error = GetLastError();
+    return result;
+  }
+  SessionUserToken user = {nullptr, own, false, nullptr, 0};
+  if (own != 0) {
+    user = OpenSessionUserToken(own);
+  } else {
+    // Session 0 has no user of its own: the person at the console is who a deployment serves.
+    const DWORD console = WTSGetActiveConsoleSessionId();
+    if (console == 0xFFFFFFFF) {
+      result.failedCall = TEXT("WTSGetActiveConsoleSessionId");
+      result.error = ERROR_NO_TOKEN;
+      return result;
+    }
+    user = OpenSessionToken(console);
+  }
+  if (!user.token) {
+    result.failedCall = user.failedCall;
+    result.error = user.error;
+    return result;
+  }
+  result.token = user.token;
+  if (!ImpersonateLoggedOnUser(user.token)) {
+    result.failedCall = TEXT("ImpersonateLoggedOnUser");
+    result.error = GetLastError();
+    CloseHandle(result.token);
+    result.token = nullptr;
+    return result;
+  }
+  result.acting = true;
+  return result;
+}
+
+bool EndActingForUser(ActingForUser* acting) {
+  bool reverted = true;
+  if (acting->acting) reverted = RevertToSelf() != FALSE;
+  const DWORD error = GetLastError();
+  if (acting->token) CloseHandle(acting->token);
+  acting->token = nullptr;
+  acting->acting = false;
+  SetLastError(error);
+  return reverted;
+}

@@ -23,3 +23,18 @@ SessionUserToken OpenSessionUserToken(DWORD ownSession);
 // The user token of any session (an administrator's filtered, unelevated one): Remote Desktop
 // Services give it to SYSTEM only; a session without a signed-in user has none (ERROR_NO_TOKEN).
 SessionUserToken OpenSessionToken(DWORD session);
+
+// The installer acting for the user whose per-user state it keeps (the default printer): the
+// signed-in user of its own interactive session, or, from session 0, of the active console
+// session. Their token is impersonated by the thread so the per-user calls land in their
+// profile, never in the running account's (SYSTEM's, or a helping administrator's).
+struct ActingForUser {
+  HANDLE token;
+  bool acting;
+  LPCWSTR failedCall;  // why there is nobody to act for (null when acting)
+  DWORD error;
+};
+ActingForUser BeginActingForUser();
+// Back to the installer's own account; false (with the last error) when the thread could not
+// revert.
+bool EndActingForUser(ActingForUser* acting);

@@ -88,7 +88,11 @@ TEST_F(PrinterRestoreTest, OneSavedPrinterIsRestoredInTheOrderOfItsCalls) {
   EXPECT_EQ((std::vector<std::string>{"EnumMonitorsW", "EnumMonitorsW", "AddPrinterW", "SetPrinterDataA",
                                       "SetPrinterDataExA", "GetPrinterDataA", "GetPrinterDataExA", "RegOpenKeyExA",
                                       "RegDeleteValueA", "RegCloseKey", "GetPrinterW", "GetPrinterW", "SetPrinterW",
-                                      "SetDefaultPrinterW", "SetPrinterW", "ClosePrinter"}),
+                                      // the default is set as the signed-in user, through their shell's token
+                                      "ProcessIdToSessionId", "GetShellWindow", "GetWindowThreadProcessId",
+                                      "OpenProcess", "OpenProcessToken", "DuplicateTokenEx", "CloseHandle",
+                                      "CloseHandle", "ImpersonateLoggedOnUser", "SetDefaultPrinterW", "RevertToSelf",
+                                      "CloseHandle", "SetPrinterW", "ClosePrinter"}),
             calls);
   EXPECT_FALSE(MarkedDeleted("keyP"));
   EXPECT_EQ(u"P", winsim::M().spooler.defaultPrinter);

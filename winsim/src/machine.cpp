@@ -44,6 +44,7 @@ std::vector<std::string> OpenHandles() {
   if (m.globalBlocks) open.push_back(std::to_string(m.globalBlocks) + " global block(s) not freed");
   if (m.localBlocks) open.push_back(std::to_string(m.localBlocks) + " local block(s) not freed");
   if (m.sessions.sessionLists) open.push_back(std::to_string(m.sessions.sessionLists) + " session list(s) not freed");
+  if (!m.sessions.impersonating.empty()) open.push_back("thread still impersonating " + m.sessions.impersonating);
   for (const auto& item : m.sessions.restartSessions)
     open.push_back("Restart Manager session " + std::to_string(item.first));
   for (const auto& item : m.files.handles) open.push_back("file handle on " + narrow(item.second.key));

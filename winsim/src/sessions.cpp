@@ -145,6 +145,11 @@ std::u16string& DefaultPrinterOf(const std::string& sid) {
   return sid == kFirstAdminSid ? spooler.defaultPrinter : spooler.userDefaults[sid];
 }
 
+const std::string& ActingSid() {
+  const SessionsState& sessions = M().sessions;
+  return sessions.impersonating.empty() ? sessions.callerSid : sessions.impersonating;
+}
+
 TokenRecord* FindToken(HANDLE handle) {
   auto it = M().desktop.handles.find(reinterpret_cast<uintptr_t>(handle));
   if (it == M().desktop.handles.end() || it->second.kind != ObjectHandle::kToken) return nullptr;
@@ -242,6 +247,22 @@ BOOL WINAPI WTSQueryUserToken(ULONG sessionId, PHANDLE token) {
   if (!session) return winsim::Fail(ERROR_CTX_WINSTATION_NOT_FOUND);
   if (session->user.empty()) return winsim::Fail(ERROR_NO_TOKEN);
   *token = winsim::NewTokenHandle(winsim::TokenRecord{session->user, false, sessionId, true});
+  return TRUE;
+}
+
+// The thread acts as the token's account until RevertToSelf. The process's HKEY_CURRENT_USER
+// stays its own; the spooler's per-user calls follow the thread.
+BOOL WINAPI ImpersonateLoggedOnUser(HANDLE token) {
+  WINSIM_ENTER("ImpersonateLoggedOnUser", FALSE);
+  const winsim::TokenRecord* record = winsim::FindToken(token);
+  if (!record) return winsim::Fail(ERROR_INVALID_HANDLE);
+  M().sessions.impersonating = record->sid;
+  return TRUE;
+}
+
+BOOL WINAPI RevertToSelf() {
+  WINSIM_ENTER("RevertToSelf", FALSE);
+  M().sessions.impersonating.clear();
   return TRUE;
 }
 

@@ -487,7 +487,7 @@ BOOL WINAPI GetDefaultPrinterW(LPWSTR buffer, LPDWORD size) {
   WINSIM_ENTER("GetDefaultPrinterW", FALSE);
   if (!SpoolerAvailable()) return FALSE;
   if (!size) return Fail(ERROR_INVALID_PARAMETER);
-  const std::u16string& current = DefaultPrinterOf(M().sessions.callerSid);
+  const std::u16string& current = DefaultPrinterOf(ActingSid());
   const PrinterEntry* entry = FindPrinter(current);
   if (current.empty() || !entry) return Fail(ERROR_FILE_NOT_FOUND);
   const DWORD length = static_cast<DWORD>(entry->name.size() + 1);
@@ -506,7 +506,7 @@ BOOL WINAPI SetDefaultPrinterW(LPCWSTR printer) {
   WINSIM_ENTER("SetDefaultPrinterW", FALSE);
   if (!SpoolerAvailable()) return FALSE;
   SpoolerState& spooler = M().spooler;
-  std::u16string& current = DefaultPrinterOf(M().sessions.callerSid);
+  std::u16string& current = DefaultPrinterOf(ActingSid());
   if (!printer || !*printer) {
     if (!FindPrinter(current) && !spooler.printers.empty()) current = spooler.printers.front().name;
     return TRUE;

@@ -62,6 +62,8 @@ BOOL WINAPI DuplicateTokenEx(HANDLE existing, DWORD access, LPSECURITY_ATTRIBUTE
                              SECURITY_IMPERSONATION_LEVEL level, TOKEN_TYPE type, PHANDLE result);
 DWORD WINAPI WTSGetActiveConsoleSessionId();
 BOOL WINAPI WTSQueryUserToken(ULONG sessionId, PHANDLE token);
+BOOL WINAPI ImpersonateLoggedOnUser(HANDLE token);
+BOOL WINAPI RevertToSelf();
 BOOL WINAPI CreateProcessWithTokenW(HANDLE token, DWORD logonFlags, LPCWSTR application, LPWSTR commandLine,
                                     DWORD flags, LPVOID environment, LPCWSTR currentDirectory,
                                     LPSTARTUPINFOW startupInfo, LPPROCESS_INFORMATION processInformation);

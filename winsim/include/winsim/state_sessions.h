@@ -45,6 +45,8 @@ struct SessionsState {
   // The installer's own token. Its session is Machine::sessionId.
   std::string callerSid;
   bool callerElevated = true;
+  // The SID the installer's thread impersonates (ImpersonateLoggedOnUser); empty: its own.
+  std::string impersonating;
   std::map<int, TokenRecord> tokens;  // open tokens, by id
   int nextToken = 1;
   DWORD nextShellProcess = 600;       // shell process ids, apart from the ids of other programs
@@ -73,6 +75,8 @@ std::u16string UserHive(const std::string& sid);
 // names and every name opened in session 0 live in the global namespace, other names (and
 // "Local\\" ones) in the session's own.
 std::string KernelObjectName(const std::string& name, DWORD session);
+// The account the calling thread acts as: the one it impersonates, else the installer's own.
+const std::string& ActingSid();
 // A token record behind a handle of ours, or null.
 TokenRecord* FindToken(HANDLE handle);
 
