@@ -143,14 +143,14 @@ bool WriteSettingsKey(HANDLE printer, LPCSTR settingsKey) {
   return SetPrinterDataExA(printer, "DsUser", valueName, REG_SZ, data, bytes) == ERROR_SUCCESS;
 }
 
-bool ClearDeletedMark(LPCSTR relativePath) {
+bool ClearDeletedMark(HKEY userRoot, LPCSTR relativePath) {
   if (!relativePath) return false;
   const size_t bytes = sizeof(PRODUCT_VENDOR_KEY) + 1 + std::strlen(relativePath);  // root, separator, path, terminator
   char* path = static_cast<char*>(std::malloc(bytes));
   if (!path) return false;
   std::snprintf(path, bytes, "%s\\%s", PRODUCT_VENDOR_KEY, relativePath);
   HKEY key = nullptr;
-  const LSTATUS opened = RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_ALL_ACCESS, &key);
+  const LSTATUS opened = RegOpenKeyExA(userRoot, path, 0, KEY_ALL_ACCESS, &key);
   std::free(path);
   if (opened != ERROR_SUCCESS) return false;
   const LSTATUS deleted = RegDeleteValueA(key, "deleted");

@@ -22,7 +22,8 @@ PrinterInfo2Result GetPrinterInfo2(HANDLE printer);
 void SavePrinterSettingsKey(InstallerState* state, PRINTER_INFO_2W* entry);
 bool WriteSettingsKey(HANDLE printer, LPCSTR settingsKey);
 DWORD ReadSettingsKey(HANDLE printer, LPSTR out);
-bool ClearDeletedMark(LPCSTR relativePath);
+// Under `userRoot`, a user's hive.
+bool ClearDeletedMark(HKEY userRoot, LPCSTR relativePath);
 PRINTER_INFO_2W* FindInventoryPrinter(const PrinterInventory* inventory, LPCWSTR name);
 // The inventory's entries filed by name (the first of a name wins), for many lookups in one pass.
 void IndexInventory(const PrinterInventory* inventory, NameIndex* index);

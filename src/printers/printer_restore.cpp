@@ -34,14 +34,27 @@ void ReportProductMonitor(InstallerState* state) {
 }
 
 // Writes the settings key name back to the new printer and, when the spooler kept it, clears the
-// "deleted" mark of the per-user settings under that name.
-void RestoreSettingsKey(HANDLE printer, LPCSTR settingsKey) {
+// "deleted" mark of the per-user settings under that name: the signed-in user's, in their hive
+// (the running account's HKCU is SYSTEM's or a helping administrator's).
+void RestoreSettingsKey(InstallerState* state, HANDLE printer, LPCSTR settingsKey) {
   if (!WriteSettingsKey(printer, settingsKey)) return;
   char path[260] = {0};
   std::memcpy(path, kSettingsFolder, sizeof(kSettingsFolder) - 1);
   const size_t prefix = sizeof(kSettingsFolder) - 1;
   ReadSettingsKey(printer, path + prefix);
-  if (path[prefix]) ClearDeletedMark(path);
+  if (!path[prefix]) return;
+  ActingForUser user = BeginActingForUser();
+  if (!user.acting) {
+    LogLine(state, TEXT("The user's settings stay marked deleted: no signed-in user to act for (%s, %d)"),
+            user.failedCall, static_cast<int>(user.error));
+    return;
+  }
+  HKEY userRoot = nullptr;
+  if (RegOpenCurrentUser(KEY_ALL_ACCESS, &userRoot) == ERROR_SUCCESS) {
+    ClearDeletedMark(userRoot, path);
+    RegCloseKey(userRoot);
+  }
+  if (!EndActingForUser(&user)) LogError(state, 15, TEXT("Can`t return from the signed-in user's context"));
 }
 
 // The signed-in user's default printer again, set in their context; left as it is, and said so,
@@ -150,7 +163,7 @@ void RestorePrinters(InstallerState* state) {
     const PRINTER_INFO_2W* saved = node->entry;
     HANDLE printer = AddProductPrinter(state, saved->pPrinterName, node->gone);
     if (!printer) continue;
-    RestoreSettingsKey(printer, node->settingsKey);
+    RestoreSettingsKey(state, printer, node->settingsKey);
     RestoreDescription(state, printer, saved, saved->pPrinterName);
     ClosePrinter(printer);
     ++recreated;

@@ -82,6 +82,20 @@ class PerUserTest : public ScenarioTest {
       text += static_cast<char16_t>(file->content[i] | (file->content[i + 1] << 8));
     return Narrow(text);
   }
+  // The "deleted" mark of the printer's settings in an account's own hive.
+  static std::string MarkKey(const std::string& sid) {
+    return (sid == winsim::kSystemSid ? std::string(".DEFAULT") : sid) +
+           "\\Software\\Orvanel Software KFT\\Marbleleaf\\Marbleleafs\\FrontKey";
+  }
+  void MarkEveryone() {
+    for (const std::string& sid : {std::string(winsim::kSystemSid), std::string(winsim::kFirstAdminSid), bea_}) {
+      winsim::CreateRegKey(HKEY_USERS, MarkKey(sid));
+      winsim::SetRegString(HKEY_USERS, MarkKey(sid), u"deleted", u"1");
+    }
+  }
+  static bool Marked(const std::string& sid) {
+    return winsim::GetRegValue(HKEY_USERS, MarkKey(sid), u"deleted") != nullptr;
+  }
   static bool HasLine(const std::string& text, const std::string& line) {
     const size_t at = text.find(line + "\r\n");
     return at != std::string::npos && (at == 0 || text[at - 1] == ' ' || text[at - 1] == '\n');
@@ -129,9 +143,9 @@ TEST_F(PerUserTest, InitAsksAboutTheSignedInUsersDefault) {
   }
 }
 
-// A reinstall keeps the owner's default product printer and gives it back to them; the running
-// account's own default stays as it was. With nobody to act for the log says so and no default
-// is touched.
+// A reinstall keeps the owner's default product printer and gives it back to them, and clears
+// the "deleted" mark of the printer's settings in their hive; the running account's own default
+// and marks stay as they were. With nobody to act for the log says so and nothing is touched.
 TEST_F(PerUserTest, ReinstallKeepsTheSignedInUsersDefault) {
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -145,8 +159,11 @@ TEST_F(PerUserTest, ReinstallKeepsTheSignedInUsersDefault) {
     winsim::SetPrinterDataString(winsim::PutPrinter(kProduct, kDriver, kPort), "", "SubKey", "FrontKey");
     const std::string owner = Enter(c.context);
     SetDefaults(owner, kProduct, kOther);
+    MarkEveryone();
     EXPECT_EQ(1, Run(std::u16string(u"serverinstall /LOG=") + kLogFile));
     ASSERT_NE(nullptr, winsim::FindPrinter(kProduct));
+    for (const std::string& sid : {std::string(winsim::kSystemSid), std::string(winsim::kFirstAdminSid), bea_})
+      EXPECT_EQ(sid != owner, Marked(sid)) << sid;
     for (const std::string& sid : {std::string(winsim::kSystemSid), std::string(winsim::kFirstAdminSid), bea_})
       EXPECT_EQ(Narrow(sid == owner ? kProduct : kOther), Narrow(winsim::DefaultPrinterOf(sid))) << sid;
     const std::string text = RunText();
@@ -216,6 +233,8 @@ TEST_F(PerUserTest, FailuresToActForTheUserAreLoggedByTheReinstall) {
       {"ImpersonateLoggedOnUser", 1,
        "The default printer is not kept: no signed-in user to act for (ImpersonateLoggedOnUser, 5)"},
       {"ImpersonateLoggedOnUser", 2,
+       "The user's settings stay marked deleted: no signed-in user to act for (ImpersonateLoggedOnUser, 5)"},
+      {"ImpersonateLoggedOnUser", 3,
        "The default printer is left as it is: no signed-in user to act for (ImpersonateLoggedOnUser, 5)"},
   };
   for (const Failure& f : failures) {
@@ -231,10 +250,9 @@ TEST_F(PerUserTest, FailuresToActForTheUserAreLoggedByTheReinstall) {
     SetDefaults(owner, kProduct, kOther);
     winsim::FailCall(f.call, ERROR_ACCESS_DENIED, 1, f.nth);
     EXPECT_EQ(1, Run(std::u16string(u"serverinstall /LOG=") + kLogFile));
-    if (f.line) {
-      EXPECT_TRUE(HasLine(RunText(), f.line)) << RunText();
-      EXPECT_EQ("", Narrow(winsim::DefaultPrinterOf(owner)));
-    }
+    EXPECT_TRUE(HasLine(RunText(), f.line)) << RunText();
+    // The default is gone with the printer unless it was kept and given back.
+    EXPECT_EQ(f.nth == 2 ? Narrow(kProduct) : "", Narrow(winsim::DefaultPrinterOf(owner)));
     EXPECT_TRUE(winsim::M().sessions.impersonating.empty());
   }
 }

@@ -281,23 +281,23 @@ TEST_F(PrinterInventoryTest, WriteSettingsKeyReportsTheDsUserWrite) {
 
 TEST_F(PrinterInventoryTest, ClearDeletedMarkRemovesOnlyThatValue) {
   MarkDeleted("keyA");
-  EXPECT_TRUE(ClearDeletedMark("Marbleleafs\\keyA"));
+  EXPECT_TRUE(ClearDeletedMark(HKEY_CURRENT_USER, "Marbleleafs\\keyA"));
   EXPECT_FALSE(MarkedDeleted("keyA"));
   EXPECT_NE(nullptr, winsim::GetRegValue(HKEY_CURRENT_USER, SettingsPath("keyA"), u"paper"));
-  EXPECT_FALSE(ClearDeletedMark("Marbleleafs\\keyA"));  // the value is gone
+  EXPECT_FALSE(ClearDeletedMark(HKEY_CURRENT_USER, "Marbleleafs\\keyA"));  // the value is gone
 
-  EXPECT_FALSE(ClearDeletedMark("Marbleleafs\\missing"));
+  EXPECT_FALSE(ClearDeletedMark(HKEY_CURRENT_USER, "Marbleleafs\\missing"));
   EXPECT_FALSE(winsim::RegKeyExists(HKEY_CURRENT_USER, SettingsPath("missing")));
 
   MarkDeleted("keyB");
   winsim::FailNext("RegOpenKeyExA", ERROR_ACCESS_DENIED);
-  EXPECT_FALSE(ClearDeletedMark("Marbleleafs\\keyB"));
+  EXPECT_FALSE(ClearDeletedMark(HKEY_CURRENT_USER, "Marbleleafs\\keyB"));
   winsim::FailNext("RegDeleteValueA", ERROR_ACCESS_DENIED);
-  EXPECT_FALSE(ClearDeletedMark("Marbleleafs\\keyB"));
+  EXPECT_FALSE(ClearDeletedMark(HKEY_CURRENT_USER, "Marbleleafs\\keyB"));
   EXPECT_TRUE(MarkedDeleted("keyB"));
   EXPECT_EQ(3, winsim::CallCount("RegCloseKey"));  // every key opened is closed
   winsim::FailNext("RegCloseKey", ERROR_INVALID_HANDLE);
-  EXPECT_TRUE(ClearDeletedMark("Marbleleafs\\keyB"));  // the value went; the close is not looked at
+  EXPECT_TRUE(ClearDeletedMark(HKEY_CURRENT_USER, "Marbleleafs\\keyB"));  // the value went; the close is not looked at
   EXPECT_FALSE(MarkedDeleted("keyB"));
   handlesLeftOpen = 1;  // the key whose close failed
 }

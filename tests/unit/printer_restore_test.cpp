@@ -86,8 +86,13 @@ TEST_F(PrinterRestoreTest, OneSavedPrinterIsRestoredInTheOrderOfItsCalls) {
   for (const std::string& call : winsim::M().trace)
     if (call != "GlobalAlloc" && call != "FormatMessageW") calls.push_back(call);
   EXPECT_EQ((std::vector<std::string>{"EnumMonitorsW", "EnumMonitorsW", "AddPrinterW", "SetPrinterDataA",
-                                      "SetPrinterDataExA", "GetPrinterDataA", "GetPrinterDataExA", "RegOpenKeyExA",
-                                      "RegDeleteValueA", "RegCloseKey", "GetPrinterW", "GetPrinterW", "SetPrinterW",
+                                      "SetPrinterDataExA", "GetPrinterDataA", "GetPrinterDataExA",
+                                      // the mark is cleared in the signed-in user's hive, as that user
+                                      "ProcessIdToSessionId", "GetShellWindow", "GetWindowThreadProcessId",
+                                      "OpenProcess", "OpenProcessToken", "DuplicateTokenEx", "CloseHandle",
+                                      "CloseHandle", "ImpersonateLoggedOnUser", "RegOpenCurrentUser", "RegOpenKeyExA",
+                                      "RegDeleteValueA", "RegCloseKey", "RegCloseKey", "RevertToSelf", "CloseHandle",
+                                      "GetPrinterW", "GetPrinterW", "SetPrinterW",
                                       // the default is set as the signed-in user, through their shell's token
                                       "ProcessIdToSessionId", "GetShellWindow", "GetWindowThreadProcessId",
                                       "OpenProcess", "OpenProcessToken", "DuplicateTokenEx", "CloseHandle",
@@ -331,4 +336,34 @@ TEST_F(PrinterRestoreTest, APrinterStillTakenAfterTheRestartIsErrorFifteen) {
   EXPECT_EQ(nullptr, AddProductPrinter(&state, u"Other"));
   EXPECT_EQ(stops, winsim::Spooler().stops);
   EXPECT_EQ(2, state.errorCount);
+}
+
+// The user's hive that can't be opened keeps the mark; a hive handle that can't be closed costs
+// nothing else. The printer comes back either way.
+TEST_F(PrinterRestoreTest, FailuresOnTheUsersHiveKeepOrClearTheMarkOnly) {
+  struct Case {
+    const char* call;
+    int nth;
+    bool marked;
+  };
+  const Case cases[] = {{"RegOpenCurrentUser", 1, true}, {"RegCloseKey", 2, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.call);
+    winsim::Reset();
+    SetUp();
+    ProductPrinter(u"P", "keyP");
+    MarkDeleted("keyP");
+    RemoveProductPrinters();
+    winsim::FailCall(c.call, ERROR_INVALID_HANDLE, 1, c.nth);
+    RestorePrinters(&state);
+    EXPECT_NE(nullptr, winsim::FindPrinter(u"P"));
+    EXPECT_EQ(c.marked, MarkedDeleted("keyP"));
+    EXPECT_EQ(0, state.errorCount);
+    if (!c.marked) {
+      ASSERT_EQ(1u, winsim::M().registry.handles.size());  // the hive's handle, whose close failed
+      winsim::M().registry.handles.clear();
+    }
+    FreeInstallerState(&state);
+    initialised = false;
+  }
 }

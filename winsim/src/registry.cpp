@@ -84,6 +84,21 @@ LSTATUS WINAPI RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD options, REGSAM acc
   return ERROR_SUCCESS;
 }
 
+// The hive of the account the thread acts as (the impersonated user's); not found when that
+// account's profile is not loaded.
+LSTATUS WINAPI RegOpenCurrentUser(REGSAM access, PHKEY result) {
+  WINSIM_ENTER_STATUS("RegOpenCurrentUser");
+  if (!result) return ERROR_INVALID_PARAMETER;
+  *result = nullptr;
+  const std::u16string name = winsim::UserHive(winsim::ActingSid());
+  if (!KeyRecord(name)) return ERROR_FILE_NOT_FOUND;
+  const uintptr_t handle = M().registry.nextHandle;
+  M().registry.nextHandle += 4;
+  M().registry.handles[handle] = winsim::RegHandle{name, access};
+  *result = reinterpret_cast<HKEY>(handle);
+  return ERROR_SUCCESS;
+}
+
 LSTATUS WINAPI RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD, LPDWORD type, LPBYTE data, LPDWORD size) {
   WINSIM_ENTER_STATUS("RegQueryValueExW");
   const winsim::RegHandle* open = FindKey(key);

@@ -64,6 +64,7 @@ DWORD WINAPI WTSGetActiveConsoleSessionId();
 BOOL WINAPI WTSQueryUserToken(ULONG sessionId, PHANDLE token);
 BOOL WINAPI ImpersonateLoggedOnUser(HANDLE token);
 BOOL WINAPI RevertToSelf();
+LSTATUS WINAPI RegOpenCurrentUser(REGSAM access, PHKEY result);
 BOOL WINAPI CreateProcessWithTokenW(HANDLE token, DWORD logonFlags, LPCWSTR application, LPWSTR commandLine,
                                     DWORD flags, LPVOID environment, LPCWSTR currentDirectory,
                                     LPSTARTUPINFOW startupInfo, LPPROCESS_INFORMATION processInformation);
