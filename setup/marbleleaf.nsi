@@ -105,6 +105,25 @@ Var wantDefault   ; 1 with /DEFAULTPRINTER
   ${EndIf}
 !macroend
 
+; An installation that cannot finish stops before anything is copied, as install.exe refuses
+; before it removes anything (the removal stays possible): Windows on ARM64, which runs this
+; x64 setup emulated while its spooler loads no x64 driver or monitor (IsNativeARM64 asks
+; IsWow64Process2), and Windows protected print mode turned on by policy, which allows no
+; third-party printer driver. Ends with 1603, silently when silent.
+!macro CHECK_INSTALLABLE
+  ${If} ${IsNativeARM64}
+    !insertmacro FAIL "${PRODUCT} cannot be installed: Windows runs on ARM64 here, and the ${PRODUCT} printer driver and port monitor are for x64 Windows only. Nothing was changed."
+    Quit
+  ${EndIf}
+  ClearErrors
+  ReadRegDWORD $0 HKLM "Software\Policies\Microsoft\Windows NT\Printers\WPP" "WindowsProtectedPrintGroupPolicyState"
+  ${IfNot} ${Errors}
+  ${AndIf} $0 = 1
+    !insertmacro FAIL "${PRODUCT} cannot be installed: Windows protected print mode is on, set by policy, and allows no third-party printer driver. Nothing was changed. Ask your administrator about the policy $\"Configure Windows protected print$\"."
+    Quit
+  ${EndIf}
+!macroend
+
 ; Removes the product installed in $INSTDIR: install.exe un, then the files and
 ; the Add or Remove Programs entry. Pushes the exit code. When install.exe could
 ; not be started or its run failed, everything stays, so that the removal can be
@@ -201,6 +220,7 @@ Function .onInit
   ${EndIf}
 
   ; Before anything is laid down: may setup run now at all?
+  !insertmacro CHECK_INSTALLABLE
   InitPluginsDir
   File "/oname=$PLUGINSDIR\install.exe" "${LAYOUT}/app/install.exe"
   !insertmacro RUN_INSTALLER "$PLUGINSDIR\install.exe" "onInit" 0

@@ -3,6 +3,7 @@
 
 #include "app/installer_state.h"
 #include "app/log.h"
+#include "app/preflight.h"
 #include "app/product_files.h"
 #include "driver/driver_removal.h"
 #include "driver/platform.h"
@@ -153,6 +154,13 @@ void Reinstall(InstallerState* state) {
   RetryDeferredDeletesTwice(state);
 }
 
+namespace {
+// An installation that cannot finish removes nothing: the old one stays whole.
+void ReinstallUnlessRefused(InstallerState* state) {
+  if (!InstallCannotFinish(state)) Reinstall(state);
+}
+}  // namespace
+
 bool RunReinstall(HWND parentWindow, DWORD* rebootDeletes) {
-  return RunProcedure(Reinstall, parentWindow, rebootDeletes);
+  return RunProcedure(ReinstallUnlessRefused, parentWindow, rebootDeletes);
 }

@@ -6,6 +6,7 @@
 #include "app/log.h"
 #include "app/product.h"
 #include "system/file_copy.h"
+#include "system/module_exports.h"
 #include "system/pending_files.h"
 #include "system/spooler_calls.h"
 
@@ -20,7 +21,45 @@ struct Platform {
 const Platform kX64 = {TEXT("Windows x64"), TEXT("mlxmon64.dll"), TEXT("mlxdrv64.dll"), TEXT("mlxui64.dll")};
 const Platform kX86 = {TEXT("Windows NT x86"), TEXT("mlxmon32.dll"), TEXT("mlxdrv32.dll"), TEXT("mlxui32.dll")};
 
+struct Kernel32 {
+  BOOL(WINAPI* IsWow64Process2)(HANDLE process, USHORT* processMachine, USHORT* nativeMachine);
+};
+
 }  // namespace
+
+WORD QueryNativeMachine() {
+  HMODULE module = GetModuleHandleW(TEXT("kernel32.dll"));
+  if (!module) return IMAGE_FILE_MACHINE_UNKNOWN;
+  Kernel32 kernel32 = {};
+  // Windows before 10 version 1709 lacks the call, and runs x64 programs on x64 only.
+  if (!FindExport(module, "IsWow64Process2", &kernel32.IsWow64Process2)) return IMAGE_FILE_MACHINE_AMD64;
+  USHORT processMachine = 0;
+  USHORT nativeMachine = 0;
+  if (!kernel32.IsWow64Process2(GetCurrentProcess(), &processMachine, &nativeMachine))
+    return IMAGE_FILE_MACHINE_UNKNOWN;
+  return nativeMachine;
+}
+
+bool FindUnusableProductFile(const CountedString& folder, UnusableProductFile* found) {
+  // Every module carries the build it belongs to; the help file has no version resource.
+  const struct {
+    LPCWSTR file;
+    bool versioned;
+  } files[] = {{kX64.monitorFile, true}, {kX64.driverFile, true}, {kX64.uiFile, true},
+               {kX86.monitorFile, true}, {kX86.driverFile, true}, {kX86.uiFile, true},
+               {PRODUCT_HELP_FILE, false}};
+  for (const auto& row : files) {
+    CountedString path = Copy(folder);
+    Append(path, row.file);
+    found->file = row.file;
+    found->missing = GetFileAttributesW(Text(path)) == INVALID_FILE_ATTRIBUTES;
+    found->error = found->missing ? GetLastError() : 0;
+    found->build = !found->missing && row.versioned ? GetFileBuildNumber(Text(path)) : kProductBuild;
+    Release(path);
+    if (found->missing || found->build != kProductBuild) return true;
+  }
+  return false;
+}
 
 bool QueryDriverDir(LPCWSTR environment, CountedString& driverDir) {
   LPWSTR env = const_cast<LPWSTR>(environment);

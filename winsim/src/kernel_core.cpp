@@ -64,6 +64,7 @@ const SystemText kSystemTexts[] = {
     {3001, "The specified printer driver is currently in use.\r\n"},
     {3006, "The specified print monitor has already been installed.\r\n"},
     {3008, "The specified print monitor is currently in use.\r\n"},
+    {3014, "The printer driver is known to harm the system.\r\n"},
     {0x80004005, "Unspecified error\r\n"},
     {0x8007000E, "Not enough memory resources are available to complete this operation.\r\n"},
 };

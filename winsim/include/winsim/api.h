@@ -27,6 +27,15 @@ LPWSTR WINAPI lstrcatW(LPWSTR dest, LPCWSTR src);
 int WINAPI lstrcmpW(LPCWSTR a, LPCWSTR b);
 int WINAPI lstrcmpiW(LPCWSTR a, LPCWSTR b);
 
+// kernel32: the machine and modules. Calls that older Windows lack (IsWow64Process2, combase's)
+// are not declared: the product finds them with GetProcAddress.
+HANDLE WINAPI GetCurrentProcess();
+void WINAPI GetNativeSystemInfo(LPSYSTEM_INFO info);
+HMODULE WINAPI GetModuleHandleW(LPCWSTR name);
+HMODULE WINAPI LoadLibraryW(LPCWSTR name);
+BOOL WINAPI FreeLibrary(HMODULE module);
+FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name);
+
 // kernel32: time
 void WINAPI Sleep(DWORD milliseconds);
 DWORD WINAPI GetTickCount();

@@ -16,6 +16,7 @@
 #include "winsim/state_registry.h"
 #include "winsim/state_services.h"
 #include "winsim/state_spooler.h"
+#include "winsim/state_system.h"
 
 namespace winsim {
 
@@ -73,6 +74,7 @@ struct Machine {
   SpoolerState spooler;
   DesktopState desktop;
   EventLogState eventLog;
+  SystemState system;
 };
 
 Machine& M();
