@@ -155,9 +155,9 @@ scenario_setup_default_printer() {
     e2e_expect_setup_rc 0 "removal when nothing is installed"
 }
 
-# A layout without mlxui64.dll: the installer counts the error and shows its log
-# (the window station is visible); the setup ends with 1603 and leaves the
-# machine as the installer left it, entry included, so that it can be removed.
+# A layout without mlxui64.dll: the installer refuses before it installs or removes
+# anything and shows its log (the window station is visible); the setup ends with
+# 1603 and leaves its files and the entry, so that it can be removed.
 scenario_setup_missing_module() {
     e2e_setup_prefix setup_missing_module
     e2e_spawn setup "" "$E2E_TOOLS_WIN\\answer.exe" run "$E2E_TOOLS_WIN\\missing_ui-setup.exe" /S
@@ -169,10 +169,21 @@ scenario_setup_missing_module() {
     e2e_expect_laid_out app/mlxui64.dll
     e2e_expect_no_file "$E2E_PRODUCT_WIN\\app\\mlxui64.dll"
     e2e_expect_entry
-    e2e_expect_line "$(e2e_inspect monitors)" "monitor MarbleleafServer: | mlxmon64.dll"
-    e2e_expect_line "$(e2e_inspect run)" "run $E2E_PRODUCT_WIN\\mbltray.exe"
+    e2e_expect_no_match "$(e2e_inspect monitors)" "^monitor MarbleleafServer:"
+    e2e_expect_line "$(e2e_inspect run)" "run (none)"
     e2e_run_setup missing_ui-setup.exe /S /UNINSTALL
     e2e_expect_setup_rc 0 "removal of the incomplete installation"
+    e2e_expect_product_removed
+}
+
+# Windows protected print mode set by policy: the setup refuses before it copies
+# anything (1603 when silent), and the machine stays without the product.
+scenario_setup_protected_print_policy_1603() {
+    e2e_setup_prefix setup_protected_print_policy_1603
+    e2e_run reg add 'HKLM\Software\Policies\Microsoft\Windows NT\Printers\WPP' \
+        /v WindowsProtectedPrintGroupPolicyState /t REG_DWORD /d 1 /f
+    e2e_run_setup marbleleaf-setup.exe /S
+    e2e_expect_setup_rc 1603 "silent setup under the protected print policy"
     e2e_expect_product_removed
 }
 
