@@ -185,6 +185,12 @@ scenario_setup_protected_print_policy_1603() {
     e2e_run_setup marbleleaf-setup.exe /S
     e2e_expect_setup_rc 1603 "silent setup under the protected print policy"
     e2e_expect_product_removed
+    # The refusal comes before install.exe is asked anything.
+    e2e_standin_codes
+    e2e_run_setup standin-setup.exe /S
+    e2e_expect_setup_rc 1603 "the stand-in's setup under the protected print policy"
+    e2e_expect_calls
+    e2e_expect_no_file "$E2E_PRODUCT_WIN"
 }
 
 # ---- the setup's reactions, with the stand-in installer ------------------------
