@@ -41,13 +41,13 @@ WORD QueryNativeMachine() {
 }
 
 bool FindUnusableProductFile(const CountedString& folder, UnusableProductFile* found) {
-  // Every module carries the build it belongs to; the help file has no version resource.
+  // The files an install copies (the monitor only for x64, where it is registered). Every module
+  // carries the build it belongs to; the help file has no version resource.
   const struct {
     LPCWSTR file;
     bool versioned;
   } files[] = {{kX64.monitorFile, true}, {kX64.driverFile, true}, {kX64.uiFile, true},
-               {kX86.monitorFile, true}, {kX86.driverFile, true}, {kX86.uiFile, true},
-               {PRODUCT_HELP_FILE, false}};
+               {kX86.driverFile, true},  {kX86.uiFile, true},     {PRODUCT_HELP_FILE, false}};
   for (const auto& row : files) {
     CountedString path = Copy(folder);
     Append(path, row.file);

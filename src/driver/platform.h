@@ -23,6 +23,7 @@ struct UnusableProductFile {
   DWORD error;
   int build;     // when present: the module's build, -1 when it has none
 };
-// The first module of either environment, or the help file, that `folder` lacks or that belongs
-// to another build than this installer's; false when every one is there and of this build.
+// The first file that an install copies from `folder` (the modules of both environments, the help
+// file) that is not there or belongs to another build than this installer's; false when every
+// one is there and of this build.
 bool FindUnusableProductFile(const CountedString& folder, UnusableProductFile* found);
