@@ -191,6 +191,13 @@ scenario_setup_protected_print_policy_1603() {
     e2e_expect_setup_rc 1603 "the stand-in's setup under the protected print policy"
     e2e_expect_calls
     e2e_expect_no_file "$E2E_PRODUCT_WIN"
+    # With a person: the message, then the same end.
+    e2e_spawn setup "" "$E2E_TOOLS_WIN\\answer.exe" run "$E2E_TOOLS_WIN\\standin-setup.exe"
+    e2e_answer "Windows protected print mode is on, set by policy" 1
+    e2e_setup_rc 30
+    e2e_expect_setup_rc 1603 "the setup under the protected print policy, with a person"
+    e2e_expect_calls
+    e2e_expect_no_file "$E2E_PRODUCT_WIN"
 }
 
 # ---- the setup's reactions, with the stand-in installer ------------------------
