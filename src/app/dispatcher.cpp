@@ -22,13 +22,6 @@ const VerbRow kCaseInsensitiveVerbs[] = {
     {TEXT("install"), kVerbInstall},      {TEXT("serverinstall"), kVerbInstall},
 };
 
-bool EqualsExactly(LPCWSTR a, LPCWSTR b) {
-  for (;; ++a, ++b) {
-    if (*a != *b) return false;
-    if (*a == 0) return true;
-  }
-}
-
 bool IsBlank(WCHAR c) { return c == TEXT(' ') || (c >= 9 && c <= 13); }
 }  // namespace
 

@@ -4,6 +4,7 @@
 
 #include "app/installer_state.h"
 #include "support/counted_string.h"
+#include "support/system_message.h"
 #include "support/wide_format.h"
 
 namespace {
@@ -11,11 +12,16 @@ const size_t kLineUnits = 1024;
 const int kMaxIndentLevels = 10;
 }  // namespace
 
-LogSection::LogSection(InstallerState* state, int levels) : state_(state), levels_(levels) { state_->depth += levels_; }
+LogSection::LogSection(InstallerState* state, int levels) : state_(state), levels_(levels) {
+  if (state_) state_->depth += levels_;
+}
 
-LogSection::~LogSection() { state_->depth -= levels_; }
+LogSection::~LogSection() {
+  if (state_) state_->depth -= levels_;
+}
 
 void LogAppend(InstallerState* state, LPCWSTR text) {
+  if (!state) return;
   if (state->depth > 0) {
     WCHAR indent[2 * kMaxIndentLevels + 1];
     const int levels = state->depth < kMaxIndentLevels ? state->depth : kMaxIndentLevels;
@@ -28,6 +34,7 @@ void LogAppend(InstallerState* state, LPCWSTR text) {
 }
 
 void LogLine(InstallerState* state, LPCWSTR format, ...) {
+  if (!state) return;
   WCHAR line[kLineUnits];
   va_list args;
   va_start(args, format);
@@ -37,6 +44,7 @@ void LogLine(InstallerState* state, LPCWSTR format, ...) {
 }
 
 void LogError(InstallerState* state, DWORD errorNumber, LPCWSTR format, ...) {
+  if (!state) return;  // the last error stays as it is
   const DWORD code = GetLastError();
   WCHAR line[kLineUnits];
   size_t used = FormatWide(line, kLineUnits, TEXT("Error(%d): "), static_cast<int>(errorNumber));
@@ -46,11 +54,8 @@ void LogError(InstallerState* state, DWORD errorNumber, LPCWSTR format, ...) {
   va_end(args);
   LPWSTR systemText = nullptr;
   if (code != 0) {
-    const DWORD length =
-        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM,
-                       nullptr, code, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
-                       reinterpret_cast<LPWSTR>(&systemText), 0, nullptr);
-    if (length && systemText) {
+    systemText = SystemMessage(code);
+    if (systemText) {
       int end = lstrlenW(systemText);
       while (end > 0 && (systemText[end - 1] == TEXT('\r') || systemText[end - 1] == TEXT('\n'))) --end;
       systemText[end] = 0;

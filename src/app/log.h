@@ -1,5 +1,6 @@
 // The run's log: lines appended to the state's log text, indented by the current depth.
-// Every subsystem logs through these; nothing here calls back into a subsystem.
+// Every subsystem logs through these; nothing here calls back into a subsystem. A null state is
+// a silent run (the probes'): every function here then does nothing.
 #pragma once
 #include "platform/win32.h"
 

@@ -5,6 +5,7 @@
 #include "app/product.h"
 #include "driver/platform.h"
 #include "support/wide_format.h"
+#include "system/file_copy.h"
 #include "system/protected_print.h"
 
 namespace {

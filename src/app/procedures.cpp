@@ -4,10 +4,13 @@
 #include "app/installer_state.h"
 #include "app/log.h"
 #include "app/preflight.h"
+#include "app/product.h"
 #include "app/product_files.h"
+#include "driver/driver_install.h"
 #include "driver/driver_removal.h"
 #include "driver/platform.h"
-#include "log/log_dialog.h"
+#include "log/log_presentation.h"
+#include "monitor/monitor_install.h"
 #include "monitor/monitor_inventory.h"
 #include "monitor/monitor_removal.h"
 #include "printers/printer_journal.h"
@@ -52,10 +55,8 @@ void RetryDeferredDeletesTwice(InstallerState* state) {
   if (!state->deferredDeletes) return;
   RetryDeferredDeletes(state);
   if (!state->deferredDeletes) return;
-  SpoolerRestart guard;
-  BeginSpoolerRestart(&guard, state);
+  SpoolerRestart whileStopped(state);
   RetryDeferredDeletes(state);
-  EndSpoolerRestart(&guard);
 }
 
 // One run: its own state, the procedure, the reboot hand-over, the dialog or the event log, the release.
@@ -71,7 +72,7 @@ bool RunProcedure(void (*procedure)(InstallerState*), HWND parentWindow, DWORD* 
 }
 }  // namespace
 
-void UninstallAllPlatforms(InstallerState* state) {
+static void UninstallAllPlatforms(InstallerState* state) {
   LogLine(state, TEXT(">UnInstall Server"));
   LogSection section(state);
   // A reinstall starts the companion again from the same file: stopping it must not delete it.
@@ -87,7 +88,7 @@ void UninstallAllPlatforms(InstallerState* state) {
   LogLine(state, TEXT("EnumPrinterDrivers for %s"), state->environment);
   DriverInventory currentDrivers;
   EnumerateDrivers(&currentDrivers, state->environment);
-  LPCWSTR otherEnvironment = state->isX64 ? TEXT("Windows NT x86") : TEXT("Windows x64");
+  LPCWSTR otherEnvironment = EnvironmentName(PlatformOf(!state->isX64));
   LogLine(state, TEXT("EnumPrinterDrivers for %s"), otherEnvironment);
   DriverInventory otherDrivers;
   EnumerateDrivers(&otherDrivers, otherEnvironment);
@@ -105,13 +106,13 @@ void UninstallAllPlatforms(InstallerState* state) {
   ReleaseBlock(monitors.buffer);
 }
 
-void UninstallProduct(InstallerState* state) {
+static void UninstallProduct(InstallerState* state) {
   LogLine(state, TEXT(">UnInstall"));
   LogSection section(state);
   UninstallAllPlatforms(state);
 }
 
-void UninstallAndPurge(InstallerState* state) {
+static void UninstallAndPurge(InstallerState* state) {
   UninstallProduct(state);
   ClearJournal();
   PurgePendingFileOperations(state, false);
@@ -122,7 +123,7 @@ bool RunUninstall(HWND parentWindow, DWORD* rebootDeletes) {
   return RunProcedure(UninstallAndPurge, parentWindow, rebootDeletes);
 }
 
-void Reinstall(InstallerState* state) {
+static void Reinstall(InstallerState* state) {
   LogLine(state, TEXT(">ReInstall"));
   LogSection section(state, 2);
   state->checkMonitorVersion = true;
@@ -134,11 +135,9 @@ void Reinstall(InstallerState* state) {
   // What the old installation left is tried once more with the spooler stopped, then given up:
   // only files of this run's own work reach the reboot hand-over.
   if (state->deferredDeletes) {
-    SpoolerRestart guard;
-    BeginSpoolerRestart(&guard, state);
+    SpoolerRestart whileStopped(state);
     RetryDeferredDeletes(state);
     FreeDeferredDeletes(&state->deferredDeletes);
-    EndSpoolerRestart(&guard);
   }
   PurgePendingFileOperations(state, true);
 

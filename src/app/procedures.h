@@ -1,12 +1,8 @@
-// The uninstall and reinstall procedures and the two run functions.
+// The two runs: uninstall and reinstall, each with its own state, log and reboot hand-over.
 #pragma once
 #include "platform/win32.h"
 
 struct InstallerState;
 
-void UninstallAllPlatforms(InstallerState* state);
-void UninstallProduct(InstallerState* state);
-void UninstallAndPurge(InstallerState* state);
 bool RunUninstall(HWND parentWindow, DWORD* rebootDeletes);
-void Reinstall(InstallerState* state);
 bool RunReinstall(HWND parentWindow, DWORD* rebootDeletes);

@@ -7,13 +7,12 @@
 #include "tray/tray.h"
 
 namespace {
-// The names the product puts into each of its folders, in the order of ProductFiles::folders.
-const LPCWSTR kSystemFiles[] = {TEXT("mlxmon64.dll"), TEXT("mlxmon32.dll"), nullptr};
-const LPCWSTR kX64Files[] = {TEXT("mlxdrv64.dll"), TEXT("mlxui64.dll"), PRODUCT_HELP_FILE, nullptr};
-const LPCWSTR kX86Files[] = {TEXT("mlxdrv32.dll"), TEXT("mlxui32.dll"), PRODUCT_HELP_FILE, nullptr};
-const LPCWSTR* const kFolderFiles[kProductFolders] = {kSystemFiles, kX64Files, kX64Files, kX86Files, kX86Files};
-
-WCHAR AsciiUpper(WCHAR c) { return (c >= TEXT('a') && c <= TEXT('z')) ? static_cast<WCHAR>(c - 32) : c; }
+// ProductFiles::folders holds the system folder (every platform's monitors), then for each
+// platform its driver folder and that folder's "3".
+bool FolderHolds(int folder, const ProductModule& module) {
+  if (folder == 0) return module.folder == kSystemFolder;
+  return module.folder == kDriverFolder && module.platform == static_cast<ProductPlatform>((folder - 1) / 2);
+}
 
 // The rest of `path` behind `folder`, or null when the path does not start with it.
 LPCWSTR BehindFolder(LPCWSTR path, const CountedString& folder) {
@@ -25,8 +24,9 @@ LPCWSTR BehindFolder(LPCWSTR path, const CountedString& folder) {
   return path;
 }
 
-void DriverFolders(ProductFiles* files, int first, LPCWSTR environment) {
-  if (!QueryDriverDir(environment, files->folders[first])) return;
+void DriverFolders(ProductFiles* files, ProductPlatform platform) {
+  const int first = 1 + 2 * static_cast<int>(platform);
+  if (!QueryDriverDir(EnvironmentName(platform), files->folders[first])) return;
   // The spooler keeps the files of its version-3 drivers in the folder "3".
   Assign(files->folders[first + 1], files->folders[first]);
   Append(files->folders[first + 1], TEXT("3\\"));
@@ -40,8 +40,8 @@ void TrayProgram(ProductFiles* files, const CountedString& installerDir) {
 void FindProductFiles(ProductFiles* files, const CountedString& systemDir, const CountedString& installerDir) {
   for (CountedString& folder : files->folders) folder = nullptr;
   Assign(files->folders[0], systemDir);
-  DriverFolders(files, 1, TEXT("Windows x64"));
-  DriverFolders(files, 3, TEXT("Windows NT x86"));
+  DriverFolders(files, kPlatformX64);
+  DriverFolders(files, kPlatformX86);
   TrayProgram(files, installerDir);
 }
 
@@ -60,8 +60,8 @@ bool IsProductFile(const ProductFiles* files, LPCWSTR path) {
   for (int i = 0; i < kProductFolders; ++i) {
     LPCWSTR name = BehindFolder(path, files->folders[i]);
     if (!name) continue;
-    for (const LPCWSTR* file = kFolderFiles[i]; *file; ++file)
-      if (EqualsAsciiNoCase(name, *file)) return true;
+    for (const ProductModule& module : kProductModules)
+      if (FolderHolds(i, module) && EqualsAsciiNoCase(name, module.fileName)) return true;
   }
   return Length(files->trayProgram) > 3 && EqualsAsciiNoCase(path, Text(files->trayProgram));
 }

@@ -5,7 +5,7 @@
 #include "support/counted_string.h"
 #include "system/pending_files.h"
 
-const int kProductFolders = 5;
+const int kProductFolders = 5;  // the system folder, then each platform's driver folder and its "3"
 
 struct ProductFiles {
   CountedString folders[kProductFolders];  // with a final "\"; null when Windows could not tell it

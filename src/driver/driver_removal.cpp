@@ -3,7 +3,7 @@
 #include "app/installer_state.h"
 #include "app/log.h"
 #include "app/product.h"
-#include "system/spooler_calls.h"
+#include "support/size_then_fill.h"
 #include "system/spooler_service.h"
 
 namespace {
@@ -33,7 +33,7 @@ void EnumerateDrivers(DriverInventory* inventory, LPCWSTR environment) {
   inventory->count = 0;
   LPWSTR env = const_cast<LPWSTR>(environment);
   DWORD returned = 0;
-  LPBYTE block = FetchSpoolerBlock([env, &returned](LPBYTE buffer, DWORD size, DWORD* needed) {
+  LPBYTE block = FetchBlock([env, &returned](LPBYTE buffer, DWORD size, DWORD* needed) {
     return EnumPrinterDriversW(nullptr, env, 6, buffer, size, needed, &returned) != FALSE;
   });
   if (!block) return;
@@ -70,9 +70,7 @@ void RemoveDriver(InstallerState* state, const DriverInventory* inventory) {
   LogLine(state, TEXT("Driver is found. Index=%d"), found + 1);
   if (!DeleteProductDriver(state->environment)) {
     LogLine(state, TEXT("Can't delete driver. Trying to restart spooler"));
-    SpoolerRestart guard;
-    BeginSpoolerRestart(&guard, state);
-    EndSpoolerRestart(&guard);
+    RestartSpooler(state);
     if (!DeleteProductDriver(state->environment)) {
       LogError(state, 14, TEXT("Can`t remove the printer-driver 'Marbleleaf Server'"));
       return;

@@ -1,3 +1,4 @@
+// The product driver among the spooler's drivers of an environment, and removing it.
 #pragma once
 #include "platform/win32.h"
 

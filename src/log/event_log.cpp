@@ -3,10 +3,11 @@
 #include <cstdlib>
 
 #include "app/installer_state.h"
+#include "app/product.h"
 #include "support/counted_string.h"
 
 namespace {
-const char kSourceKey[] = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Marbleleaf Install";
+const char kSourceKey[] = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\" PRODUCT_EVENT_SOURCE_ANSI;
 
 // The message file that outlives the installer's folder, which may be temporary or be removed
 // by an uninstall: the resource-only DLL that install.exe carries, written once into the system

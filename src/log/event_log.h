@@ -4,16 +4,14 @@
 
 struct InstallerState;
 
-// The event source of the installer and the event ids: those of the exit codes they explain.
-#define PRODUCT_EVENT_SOURCE TEXT("Marbleleaf Install")
+// The event ids: those of the exit codes they explain.
 const DWORD kErrorsEventId = 100;
 const DWORD kRebootEventId = 101;
 // The longest insertion string ReportEventW takes (Windows Vista and later).
 const size_t kEventTextLimit = 31839;
 // install.exe carries the event message DLL as RCDATA resource 2; it is written into the system
-// folder under this name.
+// folder under PRODUCT_EVENT_MESSAGE_FILE.
 const WORD kEventMessagesResource = 2;
-#define PRODUCT_EVENT_MESSAGE_FILE TEXT("mlxevent.dll")
 
 // Registers the event source and writes the whole log: one error event when the run counted errors, else one information event,
 // in several consecutive events when the log is longer than one event holds (split between lines).

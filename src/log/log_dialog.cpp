@@ -3,7 +3,6 @@
 #include "app/installer_state.h"
 #include "app/log.h"
 #include "app/product.h"
-#include "log/event_log.h"
 #include "support/wide_format.h"
 
 namespace {
@@ -17,7 +16,6 @@ bool WindowStationVisible() {
   if (!station || !GetUserObjectInformationW(station, UOI_FLAGS, &flags, sizeof(flags), &needed)) return true;
   return (flags.dwFlags & WSF_VISIBLE) != 0;
 }
-}  // namespace
 
 void BuildLogTitle(const InstallerState* state, LPWSTR title, size_t capacity) {
   FormatWide(title, capacity, TEXT("Marbleleaf build %d- Install%s"), kProductBuild,
@@ -42,6 +40,7 @@ INT_PTR CALLBACK LogDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM 
       return FALSE;
   }
 }
+}  // namespace
 
 bool LogDialogCanBeSeen(InstallerState* state) {
   if (!WindowStationVisible()) return false;
@@ -58,16 +57,4 @@ bool LogDialogCanBeSeen(InstallerState* state) {
 bool ShowLogDialog(InstallerState* state, HWND parentWindow) {
   return DialogBoxParamW(programInstance, MAKEINTRESOURCE(kLogDialogId), parentWindow, LogDialogProc,
                          reinterpret_cast<LPARAM>(state)) != -1;
-}
-
-void PresentRunLog(InstallerState* state, HWND parentWindow, DWORD rebootDeletes) {
-  const bool errors = state->errorCount != 0;
-  // The key state is asked only when no error already decided that the log is shown.
-  const bool wanted = errors || (GetAsyncKeyState(VK_SHIFT) & 0x8000) != 0;
-  if (!wanted && rebootDeletes == 0) return;
-  const bool seen = LogDialogCanBeSeen(state);
-  if (wanted && seen && ShowLogDialog(state, parentWindow)) return;
-  // Someone at the screen of a run that only leaves files for the reboot hears it from the
-  // setup program; nobody there, or a dialog that failed, leaves the log as the only explanation.
-  if ((errors || rebootDeletes != 0) && (wanted || !seen)) ReportLogToEventLog(state);
 }

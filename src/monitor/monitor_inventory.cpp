@@ -3,15 +3,10 @@
 #include "app/installer_state.h"
 #include "app/log.h"
 #include "app/product.h"
-#include "monitor/port_text.h"
-#include "system/file_copy.h"
-#include "system/spooler_calls.h"
-#include "system/spooler_service.h"
+#include "support/system_message.h"
+#include "support/size_then_fill.h"
 
 namespace {
-const int kAddMonitorAttempts = 5;
-const DWORD kAddMonitorPauseMs = 50;
-
 LPCWSTR MonitorName(const MonitorInventory* inventory, DWORD index) {
   if (inventory->level == 1) return reinterpret_cast<const MONITOR_INFO_1W*>(inventory->buffer)[index].pName;
   if (inventory->level == 2) return reinterpret_cast<const MONITOR_INFO_2W*>(inventory->buffer)[index].pName;
@@ -21,22 +16,9 @@ LPCWSTR MonitorName(const MonitorInventory* inventory, DWORD index) {
 // Logs an enumeration failure with the system's text for the error as Windows gives it, line
 // break included.
 void LogEnumFailure(InstallerState* state, LPCWSTR format, DWORD code) {
-  LPWSTR text = nullptr;
-  const DWORD length =
-      FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM,
-                     nullptr, code, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), reinterpret_cast<LPWSTR>(&text), 0,
-                     nullptr);
-  LogLine(state, format, (length && text) ? text : TEXT("No Error or no description"));
+  LPWSTR text = SystemMessage(code);
+  LogLine(state, format, text ? text : TEXT("No Error or no description"));
   if (text) LocalFree(text);
-}
-
-void SwitchPrintersBack(InstallerState* state) {
-  if (!state->repointedPrinters || !state->repointedPorts) return;
-  for (int i = 0; state->repointedPrinters[i]; ++i) {
-    PRINTER_INFO_2W* record = state->repointedPrinters[i];
-    if (!SwitchPortBack(record->pPortName, state->repointedPorts[i])) continue;
-    WritePrinterRecord(state, record);
-  }
 }
 }  // namespace
 
@@ -48,7 +30,7 @@ void EnumerateMonitors(MonitorInventory* inventory, InstallerState* state) {
   bool firstSucceeded = false;
   DWORD returned = 0;
   DWORD code = 0;
-  LPBYTE block = FetchSpoolerBlock([&](LPBYTE buffer, DWORD size, DWORD* needed) {
+  LPBYTE block = FetchBlock([&](LPBYTE buffer, DWORD size, DWORD* needed) {
     const bool ok = EnumMonitorsW(nullptr, 2, buffer, size, needed, &returned) != FALSE;
     code = GetLastError();
     if (++calls == 1) firstSucceeded = ok;
@@ -100,45 +82,4 @@ void ListMonitors(InstallerState* state, const MonitorInventory* inventory) {
     LogLine(state, TEXT("%d. %s"), static_cast<int>(i + 1), name ? name : TEXT("***EMPTY***"));
   }
   LogLine(state, TEXT("---------------------------------------"));
-}
-
-void InstallMonitor(InstallerState* state) {
-  LogLine(state, TEXT(">AddMonitor"));
-  LogSection section(state);
-  if (state->copyMonitor) {
-    LogLine(state, TEXT("Copy monitor file"));
-    WCHAR path[MAX_PATH] = {0};
-    if (CopyProductFile(state, Text(state->systemDir), state->monitorFile, path, false) != S_OK) {
-      // The running spooler may hold the old module: copy again while it is stopped.
-      SpoolerRestart guard;
-      BeginSpoolerRestart(&guard, state);
-      CopyProductFile(state, Text(state->systemDir), state->monitorFile, path, true);
-      EndSpoolerRestart(&guard);
-    }
-  } else {
-    LogLine(state, TEXT("Skip copy monitor file"));
-  }
-
-  MONITOR_INFO_2W monitor = {const_cast<LPWSTR>(PRODUCT_MONITOR_NAME), const_cast<LPWSTR>(state->environment),
-                             const_cast<LPWSTR>(state->monitorFile)};
-  bool added = false;
-  for (int attempt = 1; attempt <= kAddMonitorAttempts && !added; ++attempt) {
-    if (attempt > 1) Sleep(kAddMonitorPauseMs);
-    added = AddMonitorW(nullptr, 2, reinterpret_cast<LPBYTE>(&monitor)) != FALSE;
-    if (added) {
-      LogLine(state, TEXT("AddMonitor - OK :)"));
-    } else if (GetLastError() == ERROR_PRINT_MONITOR_ALREADY_INSTALLED) {
-      // The monitor that could not be removed is still registered, its port with it: the
-      // printers moved to "file:" can go back.
-      LogLine(state, TEXT("AddMonitor - monitor is already installed"));
-      added = true;
-    } else {
-      LogLine(state, TEXT("AddMonitor - failed. Trying to wait and install again"));
-    }
-  }
-  if (!added) {
-    LogError(state, 11, TEXT("Can`t install a local port monitor'MarbleleafServer:'"));
-    return;
-  }
-  SwitchPrintersBack(state);
 }

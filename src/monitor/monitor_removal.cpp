@@ -67,11 +67,11 @@ void SwitchPrintersToFile(InstallerState* state) {
   }
   printers[recorded] = nullptr;
 }
-}  // namespace
 
 bool DeleteProductMonitor(LPCWSTR environment) {
   return DeleteMonitorW(nullptr, const_cast<LPWSTR>(environment), const_cast<LPWSTR>(PRODUCT_MONITOR_NAME)) != FALSE;
 }
+}  // namespace
 
 void RemoveMonitor(InstallerState* state, const MonitorInventory* inventory) {
   LogLine(state, TEXT(">DeleteMonitor"));
@@ -133,9 +133,7 @@ void RemoveMonitor(InstallerState* state, const MonitorInventory* inventory) {
     SwitchPrintersToFile(state);
     deleted = DeleteProductMonitor(state->environment);
     if (!deleted) {
-      SpoolerRestart guard;
-      BeginSpoolerRestart(&guard, state);
-      EndSpoolerRestart(&guard);
+      RestartSpooler(state);
       deleted = DeleteProductMonitor(state->environment);
     }
     if (!deleted) {

@@ -1,5 +1,5 @@
+// Removing the product's port monitor and its module, with the printers moved off its port first.
 #pragma once
 #include "monitor/monitor_inventory.h"
 
 void RemoveMonitor(InstallerState* state, const MonitorInventory* inventory);
-bool DeleteProductMonitor(LPCWSTR environment);

@@ -3,7 +3,7 @@
 #include "app/product.h"
 
 namespace {
-const DWORD kProductPortLength = 17;  // "MarbleleafServer:"
+const DWORD kProductPortLength = kProductNameLength;
 const DWORD kFilePortLength = 5;      // "file:"
 const WCHAR kFilePort[] = TEXT("file:");
 

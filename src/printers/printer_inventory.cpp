@@ -5,23 +5,15 @@
 #include <cstring>
 
 #include "app/installer_state.h"
-#include "system/spooler_calls.h"
+#include "app/product.h"
+#include "support/ascii_text.h"
+#include "support/size_then_fill.h"
 
 namespace {
 // The spooler is offered 64 bytes for a settings key name: 63 characters and the terminator.
 const DWORD kSettingsKeyBytes = 64;
 const DWORD kInventorySlack = 32;
 const DWORD kDefaultNameChars = 255;
-const char kSettingsRoot[] = "Software\\Orvanel Software KFT\\Marbleleaf";
-
-// Windows' own string compare (lstrcmpW) sorts by words and ignores some characters; printer
-// identity is the exact sequence of code units.
-bool SameName(LPCWSTR a, LPCWSTR b) {
-  if (!a || !b) return false;
-  for (; *a == *b; ++a, ++b)
-    if (*a == 0) return true;
-  return false;
-}
 
 // A read of "SubKey" counts only as a REG_SZ whose text ends within what was read. Printer data is
 // outside input: a value of exactly 64 bytes with no terminator, or one shorter than what an
@@ -47,7 +39,7 @@ void EnumerateLocalPrinters(PrinterInventory* inventory) {
   DWORD count = 0;
   // The block is a little larger than the spooler asks for, but the spooler is told the size it
   // reported.
-  LPBYTE block = FetchSpoolerBlock(
+  LPBYTE block = FetchBlock(
       [&count](LPBYTE buffer, DWORD size, LPDWORD needed) {
         return EnumPrintersW(PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS, nullptr, 2, buffer, size, needed,
                              &count) != FALSE;
@@ -66,13 +58,13 @@ void MarkDefaultPrinter(InstallerState* state) {
   if (!GetDefaultPrinterW(name, &capacity)) return;
   for (DWORD i = 0; i < state->printers.count; ++i) {
     PRINTER_INFO_2W& entry = state->printers.entries[i];
-    if (SameName(entry.pPrinterName, name)) entry.Attributes |= PRINTER_ATTRIBUTE_DEFAULT;
+    if (EqualsExactly(entry.pPrinterName, name)) entry.Attributes |= PRINTER_ATTRIBUTE_DEFAULT;
   }
 }
 
 PrinterInfo2Result GetPrinterInfo2(HANDLE printer) {
   PrinterInfo2Result result = {nullptr, 0};
-  result.info = reinterpret_cast<PRINTER_INFO_2W*>(FetchSpoolerBlock(
+  result.info = reinterpret_cast<PRINTER_INFO_2W*>(FetchBlock(
       [printer](LPBYTE buffer, DWORD size, LPDWORD needed) {
         return GetPrinterW(printer, 2, buffer, size, needed) != FALSE;
       },
@@ -121,13 +113,13 @@ SavedPrinter* PushSavedPrinter(InstallerState* state, LPCSTR settingsKey, PRINTE
 
 SavedPrinter* FindSavedPrinter(const InstallerState* state, LPCWSTR name) {
   for (SavedPrinter* node = state->savedPrinters; node; node = node->next)
-    if (SameName(node->entry->pPrinterName, name)) return node;
+    if (EqualsExactly(node->entry->pPrinterName, name)) return node;
   return nullptr;
 }
 
 PRINTER_INFO_2W* FindInventoryPrinter(const PrinterInventory* inventory, LPCWSTR name) {
   for (DWORD i = 0; inventory->entries && i < inventory->count; ++i)
-    if (SameName(inventory->entries[i].pPrinterName, name)) return &inventory->entries[i];
+    if (EqualsExactly(inventory->entries[i].pPrinterName, name)) return &inventory->entries[i];
   return nullptr;
 }
 
@@ -153,10 +145,10 @@ bool WriteSettingsKey(HANDLE printer, LPCSTR settingsKey) {
 
 bool ClearDeletedMark(LPCSTR relativePath) {
   if (!relativePath) return false;
-  const size_t bytes = std::strlen(relativePath) + 46;  // the root has 40 characters
+  const size_t bytes = sizeof(PRODUCT_VENDOR_KEY) + 1 + std::strlen(relativePath);  // root, separator, path, terminator
   char* path = static_cast<char*>(std::malloc(bytes));
   if (!path) return false;
-  std::snprintf(path, bytes, "%s\\%s", kSettingsRoot, relativePath);
+  std::snprintf(path, bytes, "%s\\%s", PRODUCT_VENDOR_KEY, relativePath);
   HKEY key = nullptr;
   const LSTATUS opened = RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_ALL_ACCESS, &key);
   std::free(path);

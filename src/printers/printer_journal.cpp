@@ -9,7 +9,7 @@
 #include "printers/printer_inventory.h"
 
 namespace {
-const char kJournalKey[] = "SOFTWARE\\Orvanel Software KFT\\Marbleleaf\\Saved Printers";
+const char kJournalKey[] = PRODUCT_VENDOR_KEY "\\Saved Printers";
 const DWORD kNameChars = 512;    // printer names are far shorter
 const DWORD kDataBytes = 65536;  // an entry of ours is far smaller: a larger value is not ours
 const DWORD kMaxKeyChars = 63;

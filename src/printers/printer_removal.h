@@ -1,3 +1,4 @@
+// Deleting the product's printers and connections, each saved first so that a reinstall brings it back.
 #pragma once
 #include "platform/win32.h"
 

@@ -115,9 +115,7 @@ HANDLE AddProductPrinter(InstallerState* state, LPCWSTR name, bool afterDeletion
     // The old queue was still held open by another process or printing a job when it was
     // deleted: Windows only marked it, and it goes when the spooler restarts.
     LogLine(state, TEXT("Printer is pending deletion. Trying to restart spooler"));
-    SpoolerRestart guard;
-    BeginSpoolerRestart(&guard, state);
-    EndSpoolerRestart(&guard);
+    RestartSpooler(state);
     printer = AddPrinterW(nullptr, 2, reinterpret_cast<LPBYTE>(&info));
   }
   if (printer)

@@ -1,3 +1,4 @@
+// Adding the product's printers back after a reinstall, with what was saved of each.
 #pragma once
 #include "platform/win32.h"
 

@@ -9,21 +9,21 @@
 #include "printers/printer_inventory.h"
 #include "printers/printer_removal.h"
 #include "support/ascii_text.h"
+#include "support/size_then_fill.h"
 #include "system/file_copy.h"
 #include "system/pending_files.h"
 #include "system/spooler_service.h"
 
 namespace {
-const LPCWSTR kX64Modules[] = {TEXT("mlxmon64.dll"), TEXT("mlxdrv64.dll"), TEXT("mlxui64.dll")};
-
 // A product x64 module in the product's folders.
 bool NamesProductModule(const ProductFiles* files, LPCWSTR path) {
   if (!IsProductFile(files, path)) return false;
   LPCWSTR name = path;
   for (LPCWSTR p = path; *p; ++p)
     if (*p == TEXT('\\')) name = p + 1;
-  for (LPCWSTR module : kX64Modules)
-    if (EqualsAsciiNoCase(name, module)) return true;
+  for (const ProductModule& module : kProductModules)
+    if (module.platform == kPlatformX64 && module.role != kHelpFile && EqualsAsciiNoCase(name, module.fileName))
+      return true;
   return false;
 }
 
@@ -49,6 +49,15 @@ PRINTER_INFO_2W* FirstProductPrinter(const PrinterInventory& inventory) {
     if (IsProductDriverName(inventory.entries[i].pDriverName)) return &inventory.entries[i];
   return nullptr;
 }
+
+DRIVER_INFO_2W* GetDriverInfo2(HANDLE printer) {
+  // The size is asked for x64; the fill names no environment, which is the local machine's own:
+  // the x64 one where the installer runs.
+  LPWSTR x64 = const_cast<LPWSTR>(EnvironmentName(kPlatformX64));
+  return reinterpret_cast<DRIVER_INFO_2W*>(FetchBlock([printer, x64](LPBYTE buffer, DWORD size, DWORD* needed) {
+    return GetPrinterDriverW(printer, buffer ? nullptr : x64, 2, buffer, size, needed) != FALSE;
+  }));
+}
 }  // namespace
 
 bool ProbePendingProductFiles() {
@@ -59,9 +68,7 @@ bool ProbePendingProductFiles() {
     remains = PendingProductModuleRemains(&files);
     if (!remains) break;
     // A fresh spooler releases the modules it held; the second pass sees what is left.
-    SpoolerRestart guard;
-    BeginSpoolerRestart(&guard, nullptr);
-    EndSpoolerRestart(&guard);
+    RestartSpooler(nullptr);
   }
   ReleaseProductFiles(&files);
   return remains;
@@ -80,24 +87,6 @@ bool ProbeDefaultPrinterIsOther() {
   ClosePrinterHandle(printer);
   if (result.info) GlobalFree(result.info);
   return other;
-}
-
-DRIVER_INFO_2W* GetDriverInfo2(HANDLE printer) {
-  DWORD needed = 0;
-  GetPrinterDriverW(printer, const_cast<LPWSTR>(TEXT("Windows x64")), 2, nullptr, 0, &needed);
-  if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return nullptr;
-  LPBYTE block = static_cast<LPBYTE>(GlobalAlloc(GMEM_FIXED, needed));
-  if (!block) {
-    SetLastError(static_cast<DWORD>(E_OUTOFMEMORY));
-    return nullptr;
-  }
-  std::memset(block, 0, needed);
-  // A null environment is the local machine's own: "Windows x64" where the installer runs.
-  if (!GetPrinterDriverW(printer, nullptr, 2, block, needed, &needed)) {
-    GlobalFree(block);
-    return nullptr;
-  }
-  return reinterpret_cast<DRIVER_INFO_2W*>(block);
 }
 
 bool ProbeDriverCurrent() {

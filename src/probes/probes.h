@@ -7,4 +7,3 @@ bool ProbePendingProductFiles();
 bool ProbeDefaultPrinterIsOther();
 bool ProbeDriverCurrent();
 void SetDefaultToProductPrinter();
-DRIVER_INFO_2W* GetDriverInfo2(HANDLE printer);

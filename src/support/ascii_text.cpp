@@ -1,12 +1,17 @@
 #include "support/ascii_text.h"
 
-namespace {
-WCHAR AsciiLower(WCHAR c) { return (c >= TEXT('A') && c <= TEXT('Z')) ? static_cast<WCHAR>(c + 32) : c; }
-}  // namespace
+WCHAR AsciiUpper(WCHAR c) { return (c >= TEXT('a') && c <= TEXT('z')) ? static_cast<WCHAR>(c - 32) : c; }
 
 bool EqualsAsciiNoCase(LPCWSTR a, LPCWSTR b) {
   for (;; ++a, ++b) {
-    if (AsciiLower(*a) != AsciiLower(*b)) return false;
+    if (AsciiUpper(*a) != AsciiUpper(*b)) return false;
     if (*a == 0) return true;
   }
+}
+
+bool EqualsExactly(LPCWSTR a, LPCWSTR b) {
+  if (!a || !b) return false;
+  for (; *a == *b; ++a, ++b)
+    if (*a == 0) return true;
+  return false;
 }

@@ -14,13 +14,14 @@ const WCHAR kEmpty[1] = {0};
 bool IsSeparator(WCHAR c) { return c == TEXT('\\') || c == TEXT('/'); }
 
 uint64_t TextLength(LPCWSTR text) { return text ? static_cast<uint64_t>(lstrlenW(text)) : 0; }
-}  // namespace
 
+// Block size in bytes that the capacity rule gives for a length (0 for length 0).
 uint64_t CountedStringBlockBytes(uint64_t length) {
   if (length == 0) return 0;
   const uint64_t capacity = (length + 1 + 31) / 32 * 32;
   return 8 + 2 * capacity;
 }
+}  // namespace
 
 uint64_t Length(const CountedString& s) { return s ? s->length : 0; }
 

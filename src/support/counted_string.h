@@ -21,6 +21,3 @@ CountedString Copy(const CountedString& s);
 void DropTrailingSeparator(CountedString& s);
 void AddTrailingSeparator(CountedString& s);
 void Release(CountedString& s);
-
-// Block size in bytes that the capacity rule gives for a length (0 for length 0).
-uint64_t CountedStringBlockBytes(uint64_t length);

@@ -61,8 +61,6 @@ bool HasNtPrefix(LPCWSTR path) {
   return true;
 }
 
-WCHAR AsciiUpper(WCHAR c) { return (c >= TEXT('a') && c <= TEXT('z')) ? static_cast<WCHAR>(c - 32) : c; }
-
 // Whether the value still holds what the table was read from: it is never rewritten over
 // another program's change made in between. Returns the status of the read.
 LSTATUS CompareValue(HKEY key, const PendingRenameTable* table, bool* same) {
@@ -103,14 +101,6 @@ LPWSTR CopyUnits(const WCHAR* text, int n) {
   LPWSTR copy = static_cast<LPWSTR>(GlobalAlloc(GPTR, (static_cast<SIZE_T>(n) + 1) * sizeof(WCHAR)));
   if (copy) std::memcpy(copy, text, static_cast<size_t>(n) * sizeof(WCHAR));
   return copy;
-}
-
-bool SamePath(LPCWSTR a, LPCWSTR b) {
-  while (*a && *a == *b) {
-    ++a;
-    ++b;
-  }
-  return *a == *b;
 }
 
 void FreeNode(DeferredDelete* node) {
@@ -213,7 +203,7 @@ void TakeOutPendingDeletes(InstallerState* state, const PendingRenameTable* tabl
   // One block: room for the spliced value, then a flag per pair.
   LPBYTE block = static_cast<LPBYTE>(GlobalAlloc(GPTR, table->valueSize + static_cast<SIZE_T>(table->pairCount)));
   if (!block) {
-    if (state) LogLine(state, TEXT("Can't update PendingFileRenameOperations (%d)"), ERROR_NOT_ENOUGH_MEMORY);
+    LogLine(state, TEXT("Can't update PendingFileRenameOperations (%d)"), ERROR_NOT_ENOUGH_MEMORY);
     return;
   }
   WCHAR* spliced = reinterpret_cast<WCHAR*>(block);
@@ -229,7 +219,7 @@ void TakeOutPendingDeletes(InstallerState* state, const PendingRenameTable* tabl
   if (dropped > 0) status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0, KEY_READ | KEY_SET_VALUE, &key);
   if (dropped > 0 && status == ERROR_SUCCESS) {
     status = CompareValue(key, table, &same);
-    if (status == ERROR_SUCCESS && !same && state)
+    if (status == ERROR_SUCCESS && !same)
       LogLine(state, TEXT("PendingFileRenameOperations has changed: left as it is"));
     if (same) {
       const int units = SpliceValue(table, drop, spliced);
@@ -239,12 +229,12 @@ void TakeOutPendingDeletes(InstallerState* state, const PendingRenameTable* tabl
       else
         status = RegSetValueExW(key, kPendingValue, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(spliced),
                                 static_cast<DWORD>(units) * sizeof(WCHAR));
-      for (int k = 0; state && status == ERROR_SUCCESS && k < table->pairCount; ++k)
+      for (int k = 0; status == ERROR_SUCCESS && k < table->pairCount; ++k)
         if (drop[k]) LogLine(state, TEXT("Pending delete taken out: %s"), table->paths[2 * k]);
     }
     RegCloseKey(key);
   }
-  if (status != ERROR_SUCCESS && state)
+  if (status != ERROR_SUCCESS)
     LogLine(state, TEXT("Can't update PendingFileRenameOperations (%d)"), static_cast<int>(status));
   GlobalFree(block);
 }
@@ -270,7 +260,7 @@ void FreePendingRenames(PendingRenameTable* table) {
 void DeferDelete(DeferredDelete** list, LPCWSTR path) {
   if (!path || !path[0]) return;  // nothing to delete; callers skip these, a stray one must not crash
   for (DeferredDelete* node = *list; node; node = node->next)
-    if (SamePath(node->path, path)) return;
+    if (EqualsExactly(node->path, path)) return;
   DeferredDelete* node = static_cast<DeferredDelete*>(GlobalAlloc(GPTR, sizeof(DeferredDelete)));
   if (!node) return;
   node->path = CopyUnits(path, lstrlenW(path));

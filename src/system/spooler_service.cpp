@@ -2,6 +2,7 @@
 
 #include "app/installer_state.h"
 #include "app/log.h"
+#include "support/size_then_fill.h"
 
 namespace {
 const DWORD kManagerAccess = STANDARD_RIGHTS_REQUIRED | SC_MANAGER_CONNECT;                 // 0xF0001
@@ -29,8 +30,10 @@ bool WaitForState(SC_HANDLE service, DWORD wanted) {
   return current == wanted;
 }
 
-void Note(const SpoolerRestart* guard, LPCWSTR format, LPCWSTR name) {
-  if (guard->state) LogLine(guard->state, format, name);
+bool StartServiceAndWait(SC_HANDLE service) {
+  // A service that already runs or is starting refuses the start; the wait below decides.
+  StartServiceW(service, 0, nullptr);
+  return WaitForState(service, SERVICE_RUNNING);
 }
 
 void CloseService(SC_HANDLE service) { CloseServiceHandle(service); }
@@ -45,16 +48,12 @@ LPENUM_SERVICE_STATUSW ListRunningDependents(const SpoolerRestart* guard, DWORD*
   *count = 0;
   SC_HANDLE spooler = OpenNamedService(guard, TEXT("spooler"), SERVICE_ENUMERATE_DEPENDENTS);
   if (!spooler) return nullptr;
-  LPENUM_SERVICE_STATUSW list = nullptr;
-  DWORD needed = 0;
-  if (!EnumDependentServicesW(spooler, SERVICE_ACTIVE, nullptr, 0, &needed, count) &&
-      GetLastError() == ERROR_MORE_DATA) {
-    list = static_cast<LPENUM_SERVICE_STATUSW>(GlobalAlloc(GPTR, needed));
-    if (list && !EnumDependentServicesW(spooler, SERVICE_ACTIVE, list, needed, &needed, count)) {
-      GlobalFree(list);
-      list = nullptr;
-    }
-  }
+  LPENUM_SERVICE_STATUSW list = reinterpret_cast<LPENUM_SERVICE_STATUSW>(FetchBlock(
+      [spooler, count](LPBYTE buffer, DWORD size, DWORD* needed) {
+        return EnumDependentServicesW(spooler, SERVICE_ACTIVE, reinterpret_cast<LPENUM_SERVICE_STATUSW>(buffer), size,
+                                      needed, count) != FALSE;
+      },
+      0, nullptr, ERROR_MORE_DATA));
   if (!list) *count = 0;
   CloseService(spooler);
   return list;
@@ -66,12 +65,12 @@ bool StopDependents(SpoolerRestart* guard) {
   DWORD count = 0;
   guard->dependents = ListRunningDependents(guard, &count);
   if (!guard->dependents) {
-    if (guard->state) LogLine(guard->state, TEXT("Can't list the services that depend on the spooler"));
+    LogLine(guard->state, TEXT("Can't list the services that depend on the spooler"));
     return false;
   }
   for (DWORD i = 0; i < count; ++i) {
     LPCWSTR name = guard->dependents[i].lpServiceName;
-    Note(guard, TEXT("Stop dependent service %s"), name);
+    LogLine(guard->state, TEXT("Stop dependent service %s"), name);
     SC_HANDLE service = OpenNamedService(guard, name, kDependentAccess);
     SERVICE_STATUS status = {};
     bool sent = service && ControlService(service, SERVICE_CONTROL_STOP, &status);
@@ -79,7 +78,7 @@ bool StopDependents(SpoolerRestart* guard) {
     const bool stopped = sent && WaitForState(service, SERVICE_STOPPED);
     if (service) CloseService(service);
     if (!stopped) {
-      Note(guard, TEXT("Can't stop dependent service %s"), name);
+      LogLine(guard->state, TEXT("Can't stop dependent service %s"), name);
       return false;
     }
   }
@@ -90,21 +89,15 @@ bool StopDependents(SpoolerRestart* guard) {
 void StartDependents(SpoolerRestart* guard) {
   for (DWORD i = guard->dependentsStopped; i > 0; --i) {
     LPCWSTR name = guard->dependents[i - 1].lpServiceName;
-    Note(guard, TEXT("Start dependent service %s"), name);
+    LogLine(guard->state, TEXT("Start dependent service %s"), name);
     SC_HANDLE service = OpenNamedService(guard, name, kDependentAccess);
     const bool running = service && StartServiceAndWait(service);
     if (service) CloseService(service);
-    if (!running) Note(guard, TEXT("Can't start dependent service %s"), name);
+    if (!running) LogLine(guard->state, TEXT("Can't start dependent service %s"), name);
   }
   guard->dependentsStopped = 0;
 }
 }  // namespace
-
-bool StartServiceAndWait(SC_HANDLE service) {
-  // A service that already runs or is starting refuses the start; the wait below decides.
-  StartServiceW(service, 0, nullptr);
-  return WaitForState(service, SERVICE_RUNNING);
-}
 
 bool CheckSpooler(InstallerState* state) {
   LogLine(state, TEXT(">Check Spooler"));
@@ -133,53 +126,47 @@ bool CheckSpooler(InstallerState* state) {
   return result;
 }
 
-void BeginSpoolerRestart(SpoolerRestart* guard, InstallerState* state) {
-  if (state) LogLine(state, TEXT(">Restart Spooler"));
-  guard->state = state;
-  guard->manager = nullptr;
-  guard->service = nullptr;
-  guard->stopped = false;
-  guard->dependents = nullptr;
-  guard->dependentsStopped = 0;
-  guard->manager = OpenSCManagerW(nullptr, nullptr, kManagerAccess);
-  if (!guard->manager) {
-    if (state) LogError(state, 1, TEXT("Can't open service manager."));
+SpoolerRestart::SpoolerRestart(InstallerState* runState)
+    : state(runState), manager(nullptr), service(nullptr), startOwed(false), dependents(nullptr),
+      dependentsStopped(0) {
+  LogLine(state, TEXT(">Restart Spooler"));
+  manager = OpenSCManagerW(nullptr, nullptr, kManagerAccess);
+  if (!manager) {
+    LogError(state, 1, TEXT("Can't open service manager."));
     return;
   }
-  guard->service = OpenServiceW(guard->manager, TEXT("spooler"), kRestartAccess);
-  if (!guard->service) {
-    if (state) LogError(state, 2, TEXT("Can't open the spooler"));
+  service = OpenServiceW(manager, TEXT("spooler"), kRestartAccess);
+  if (!service) {
+    LogError(state, 2, TEXT("Can't open the spooler"));
     return;
   }
   SERVICE_STATUS status = {};
-  bool sent = ControlService(guard->service, SERVICE_CONTROL_STOP, &status) != FALSE;
+  bool sent = ControlService(service, SERVICE_CONTROL_STOP, &status) != FALSE;
   DWORD code = sent ? 0 : GetLastError();
   // Services that need the spooler keep it from stopping: they are stopped first.
-  if (code == ERROR_DEPENDENT_SERVICES_RUNNING && StopDependents(guard)) {
-    sent = ControlService(guard->service, SERVICE_CONTROL_STOP, &status) != FALSE;
+  if (code == ERROR_DEPENDENT_SERVICES_RUNNING && StopDependents(this)) {
+    sent = ControlService(service, SERVICE_CONTROL_STOP, &status) != FALSE;
     code = sent ? 0 : GetLastError();
   }
   if (!sent) {
     SetLastError(code);
     // A spooler that was not running is what we wanted anyway.
-    if (code != ERROR_SERVICE_NOT_ACTIVE && state)
+    if (code != ERROR_SERVICE_NOT_ACTIVE)
       LogError(state, 5, TEXT("ControlService failed with code %d (0x%x)"), static_cast<int>(code), code);
   }
-  // Set even after a failed request: the end of the restart must start the spooler again.
-  guard->stopped = true;
-  if (!WaitForState(guard->service, SERVICE_STOPPED) && state) LogError(state, 3, TEXT("Can't stop the spooler"));
+  // Owed even after a failed request: the spooler may be stopping all the same.
+  startOwed = true;
+  if (!WaitForState(service, SERVICE_STOPPED)) LogError(state, 3, TEXT("Can't stop the spooler"));
 }
 
-void EndSpoolerRestart(SpoolerRestart* guard) {
-  if (guard->service) {
-    if (guard->stopped && !StartServiceAndWait(guard->service) && guard->state)
-      LogError(guard->state, 4, TEXT("Can't start the spooler"));
-    StartDependents(guard);
-    CloseServiceHandle(guard->service);
-    guard->service = nullptr;
+SpoolerRestart::~SpoolerRestart() {
+  if (service) {
+    if (startOwed && !StartServiceAndWait(service)) LogError(state, 4, TEXT("Can't start the spooler"));
+    StartDependents(this);
+    CloseServiceHandle(service);
   }
-  if (guard->dependents) GlobalFree(guard->dependents);
-  guard->dependents = nullptr;
-  if (guard->manager) CloseServiceHandle(guard->manager);
-  guard->manager = nullptr;
+  if (dependents) GlobalFree(dependents);
+  if (manager) CloseServiceHandle(manager);
 }
+
+void RestartSpooler(InstallerState* state) { SpoolerRestart whileStopped(state); }

@@ -5,11 +5,19 @@
 
 struct InstallerState;
 
+// The guard of "while the spooler is stopped": the constructor logs ">Restart Spooler" and stops
+// the spooler (the running services that depend on it first); the destructor starts it again,
+// then those services. Logs into `state` (null: nothing).
 struct SpoolerRestart {
-  InstallerState* state;  // null: log nothing
+  explicit SpoolerRestart(InstallerState* state);
+  ~SpoolerRestart();
+  SpoolerRestart(const SpoolerRestart&) = delete;
+  SpoolerRestart& operator=(const SpoolerRestart&) = delete;
+
+  InstallerState* state;
   SC_HANDLE manager;
   SC_HANDLE service;
-  bool stopped;           // the stop request was sent
+  bool startOwed;  // the stop was asked for (even if refused): the end starts the spooler
   // The running services that depend on the spooler (a fax service, say), listed by the
   // Service Control Manager in the order they must stop; the first `dependentsStopped` of them
   // were sent the stop request and are started again after the spooler.
@@ -17,7 +25,6 @@ struct SpoolerRestart {
   DWORD dependentsStopped;
 };
 
-bool StartServiceAndWait(SC_HANDLE service);
 bool CheckSpooler(InstallerState* state);
-void BeginSpoolerRestart(SpoolerRestart* guard, InstallerState* state);
-void EndSpoolerRestart(SpoolerRestart* guard);
+// Stops and starts the spooler with nothing in between, so that it lets go of what it held.
+void RestartSpooler(InstallerState* state);

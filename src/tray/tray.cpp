@@ -55,18 +55,13 @@ void AskTrayToExit(HANDLE mutex) {
   }
 }
 
-WCHAR AsciiUpper(WCHAR c) { return (c >= 'a' && c <= 'z') ? static_cast<WCHAR>(c - 32) : c; }
-
 // The Run value is outside input and the installer runs as administrator: it deletes only a
 // file that is the companion, whatever folder the value names.
 bool NamesTrayProgram(LPCWSTR path) {
   LPCWSTR name = path;
   for (LPCWSTR p = path; *p; ++p)
     if (*p == '\\' || *p == '/' || *p == ':') name = p + 1;
-  const char* expected = PRODUCT_TRAY_FILE;
-  for (; *expected; ++expected, ++name)
-    if (AsciiUpper(*name) != AsciiUpper(static_cast<WCHAR>(*expected))) return false;
-  return *name == 0;
+  return EqualsAsciiNoCase(name, TEXT(PRODUCT_TRAY_FILE));
 }
 
 void DeleteTrayProgram(LPCWSTR path) {

@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "app/product.h"
+#include "driver/driver_install.h"
 #include "driver/driver_removal.h"
 #include "driver/platform.h"
 #include "spooler_step_fixture.h"

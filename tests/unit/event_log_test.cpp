@@ -5,6 +5,7 @@
 #include "app/log.h"
 #include "log/event_log.h"
 #include "log/log_dialog.h"
+#include "log/log_presentation.h"
 #include "system_fixture.h"
 
 namespace {

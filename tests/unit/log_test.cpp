@@ -56,6 +56,20 @@ TEST_F(LogTest, ErrorLinesCarryTheSystemTextAndKeepTheLastError) {
   EXPECT_EQ(0, winsim::M().localBlocks);
 }
 
+// A silent run (the probes') logs into no state: nothing is written, nothing is asked of Windows,
+// and the failure the caller is about to report elsewhere is still the last error.
+TEST_F(LogTest, ANullStateLogsNothingAndKeepsTheLastError) {
+  SetLastError(ERROR_ACCESS_DENIED);
+  {
+    LogSection section(nullptr, 2);
+    LogLine(nullptr, TEXT("line %d"), 1);
+    LogError(nullptr, 4, TEXT("Can't start the spooler"));
+    LogAppend(nullptr, TEXT("text"));
+  }
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+  EXPECT_EQ(0, winsim::CallCount("FormatMessageW"));
+}
+
 TEST_F(LogTest, LongLinesAreCutAtTheBuffer) {
   std::u16string longText(3000, u'x');
   SetLastError(5);

@@ -3,11 +3,12 @@
 #include <memory>
 
 #include "app/product.h"
+#include "monitor/monitor_install.h"
 #include "monitor/monitor_inventory.h"
 #include "monitor/monitor_removal.h"
 #include "monitor/port_text.h"
 #include "spooler_step_fixture.h"
-#include "system/spooler_calls.h"
+#include "support/size_then_fill.h"
 
 using winsim::FileExists;
 using winsim::M;

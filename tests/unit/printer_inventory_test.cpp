@@ -12,7 +12,7 @@ extern "C" size_t __sanitizer_get_allocated_size(const volatile void* block);
 
 #include "printer_fixture.h"
 #include "printers/printer_inventory.h"
-#include "system/spooler_calls.h"
+#include "support/size_then_fill.h"
 
 namespace {
 std::vector<std::string> SavedKeys(const SavedPrinter* node) {
@@ -133,7 +133,7 @@ TEST_F(PrinterInventoryTest, ReportedSizeThatWouldWrapWithTheSlackIsRefused) {
     return false;
   };
   const int allocations = winsim::CallCount("GlobalAlloc");
-  EXPECT_EQ(nullptr, FetchSpoolerBlock(huge, 32));
+  EXPECT_EQ(nullptr, FetchBlock(huge, 32));
   EXPECT_EQ(static_cast<DWORD>(E_OUTOFMEMORY), GetLastError());
   EXPECT_EQ(1, calls);
   EXPECT_EQ(allocations, winsim::CallCount("GlobalAlloc"));

@@ -88,11 +88,11 @@ TEST_F(SpoolerServiceTest, FailedStatusQueryStartsNothingAndIsNoFailure) {
 TEST_F(SpoolerServiceTest, RestartReleasesTheSpoolersFilesInBetween) {
   winsim::PutFile(u"C:\\Windows\\system32\\mlxmon64.dll", "old").loadedBySpooler = true;
   state.depth = 2;
-  SpoolerRestart guard;
-  BeginSpoolerRestart(&guard, &state);
-  EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), Spooler().state);
-  EXPECT_TRUE(DeleteFileW(u"C:\\Windows\\system32\\mlxmon64.dll"));
-  EndSpoolerRestart(&guard);
+  {
+    SpoolerRestart guard(&state);
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), Spooler().state);
+    EXPECT_TRUE(DeleteFileW(u"C:\\Windows\\system32\\mlxmon64.dll"));
+  }
   EXPECT_TRUE(winsim::SpoolerRunning());
   EXPECT_EQ(Lines({"    >Restart Spooler"}), LogLines());  // at the caller's depth, which stays
   EXPECT_EQ(2, state.depth);
@@ -108,11 +108,11 @@ TEST_F(SpoolerServiceTest, RestartStopsRunningDependentsFirstAndStartsThemAgain)
   winsim::PutService(u"FaxHelper", {u"Fax"});
   winsim::PutService(u"Idle", {u"Spooler"}).state = SERVICE_STOPPED;
   winsim::PutFile(u"C:\\Windows\\system32\\mlxmon64.dll", "old").loadedBySpooler = true;
-  SpoolerRestart guard;
-  BeginSpoolerRestart(&guard, &state);
-  EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), Spooler().state);
-  EXPECT_TRUE(DeleteFileW(u"C:\\Windows\\system32\\mlxmon64.dll"));
-  EndSpoolerRestart(&guard);
+  {
+    SpoolerRestart guard(&state);
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), Spooler().state);
+    EXPECT_TRUE(DeleteFileW(u"C:\\Windows\\system32\\mlxmon64.dll"));
+  }
   EXPECT_EQ(Lines({">Restart Spooler", "Stop dependent service FaxHelper", "Stop dependent service Fax",
                    "Start dependent service Fax", "Start dependent service FaxHelper"}),
             LogLines());
@@ -157,9 +157,7 @@ TEST_F(SpoolerServiceTest, DependentsThatCantBeStoppedOrListedLeaveTheSpoolerRun
     winsim::PutService(u"Fax", {u"Spooler"});
     winsim::FailCall(c.call, c.error, 1, c.nth);
     Release(state.logText);
-    SpoolerRestart guard;
-    BeginSpoolerRestart(&guard, &state);
-    EndSpoolerRestart(&guard);
+    RestartSpooler(&state);
     Lines expected = {">Restart Spooler"};
     expected.insert(expected.end(), c.lines.begin(), c.lines.end());
     expected.push_back(refused);
@@ -174,9 +172,7 @@ TEST_F(SpoolerServiceTest, DependentsThatCantBeStoppedOrListedLeaveTheSpoolerRun
   winsim::Reset();
   winsim::PutService(u"Fax", {u"Spooler"}).neverStops = true;
   Release(state.logText);
-  SpoolerRestart guard;
-  BeginSpoolerRestart(&guard, &state);
-  EndSpoolerRestart(&guard);
+  RestartSpooler(&state);
   EXPECT_EQ(Lines({">Restart Spooler", "Stop dependent service Fax", "Can't stop dependent service Fax", refused,
                    notStopped, "Start dependent service Fax", "Can't start dependent service Fax"}),
             LogLines());
@@ -186,8 +182,7 @@ TEST_F(SpoolerServiceTest, DependentsThatCantBeStoppedOrListedLeaveTheSpoolerRun
   winsim::PutService(u"Fax", {u"Spooler"});
   Release(state.logText);
   winsim::FailCall("ControlService", ERROR_SERVICE_CANNOT_ACCEPT_CTRL, 1, 3);
-  BeginSpoolerRestart(&guard, &state);
-  EndSpoolerRestart(&guard);
+  RestartSpooler(&state);
   EXPECT_EQ(Lines({">Restart Spooler", "Stop dependent service Fax",
                    "Error(5): ControlService failed with code 1061 (0x425) - (The service cannot accept control "
                    "messages at this time.)",
@@ -202,8 +197,7 @@ TEST_F(SpoolerServiceTest, DependentsThatCantBeStoppedOrListedLeaveTheSpoolerRun
   Release(state.logText);
   winsim::FailCall("OpenServiceW", ERROR_ACCESS_DENIED, 1, 4);
   winsim::FailCall("CloseServiceHandle", ERROR_INVALID_HANDLE, 1, 1);  // the listing handle
-  BeginSpoolerRestart(&guard, &state);
-  EndSpoolerRestart(&guard);
+  RestartSpooler(&state);
   EXPECT_EQ(Lines({">Restart Spooler", "Stop dependent service Fax", "Start dependent service Fax",
                    "Can't start dependent service Fax"}),
             LogLines());
@@ -213,12 +207,12 @@ TEST_F(SpoolerServiceTest, DependentsThatCantBeStoppedOrListedLeaveTheSpoolerRun
 
 TEST_F(SpoolerServiceTest, RestartOfAStoppedSpoolerStartsIt) {
   Spooler().state = SERVICE_STOPPED;
-  SpoolerRestart guard;
-  BeginSpoolerRestart(&guard, &state);
-  EXPECT_TRUE(guard.stopped);
-  EXPECT_EQ(1, winsim::CallCount("ControlService"));
-  EXPECT_EQ(0u, M().clock.slept);  // the first status read shows it stopped
-  EndSpoolerRestart(&guard);
+  {
+    SpoolerRestart guard(&state);
+    EXPECT_TRUE(guard.startOwed);
+    EXPECT_EQ(1, winsim::CallCount("ControlService"));
+    EXPECT_EQ(0u, M().clock.slept);  // the first status read shows it stopped
+  }
   EXPECT_EQ(Lines({">Restart Spooler"}), LogLines());  // 1062 is what we wanted: not logged
   EXPECT_EQ(0, state.errorCount);
   EXPECT_TRUE(winsim::SpoolerRunning());
@@ -227,11 +221,11 @@ TEST_F(SpoolerServiceTest, RestartOfAStoppedSpoolerStartsIt) {
 
 TEST_F(SpoolerServiceTest, SpoolerThatWontStopIsErrorThreeAndStartedAnyway) {
   Spooler().neverStops = true;
-  SpoolerRestart guard;
-  BeginSpoolerRestart(&guard, &state);
-  EXPECT_EQ(50 * 200u, M().clock.slept);
-  Spooler().neverStops = false;  // it stops at last while the caller works
-  EndSpoolerRestart(&guard);
+  {
+    SpoolerRestart guard(&state);
+    EXPECT_EQ(50 * 200u, M().clock.slept);
+    Spooler().neverStops = false;  // it stops at last while the caller works
+  }
   EXPECT_EQ(Lines({">Restart Spooler", "Error(3): Can't stop the spooler"}), LogLines());
   EXPECT_TRUE(winsim::SpoolerRunning());
   EXPECT_EQ(1, Spooler().starts);
@@ -239,8 +233,7 @@ TEST_F(SpoolerServiceTest, SpoolerThatWontStopIsErrorThreeAndStartedAnyway) {
   // Still stuck at the end: the start is refused, and that is error 4.
   Release(state.logText);
   Spooler().neverStops = true;
-  BeginSpoolerRestart(&guard, &state);
-  EndSpoolerRestart(&guard);
+  RestartSpooler(&state);
   EXPECT_EQ(Lines({">Restart Spooler", "Error(3): Can't stop the spooler",
                    "Error(4): Can't start the spooler - (An instance of the service is already running.)"}),
             LogLines());
@@ -249,32 +242,29 @@ TEST_F(SpoolerServiceTest, SpoolerThatWontStopIsErrorThreeAndStartedAnyway) {
 
 TEST_F(SpoolerServiceTest, RefusedStopRequestIsErrorFiveInDecimalAndHex) {
   winsim::FailCall("ControlService", ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
-  SpoolerRestart guard;
-  BeginSpoolerRestart(&guard, &state);
-  EndSpoolerRestart(&guard);
+  {
+    SpoolerRestart guard(&state);
+    EXPECT_TRUE(guard.startOwed);
+  }
   EXPECT_EQ(Lines({">Restart Spooler",
                    "Error(5): ControlService failed with code 1061 (0x425) - (The service cannot accept control "
                    "messages at this time.)",
                    "Error(3): Can't stop the spooler - (The service cannot accept control messages at this time.)"}),
             LogLines());
-  EXPECT_TRUE(guard.stopped);
   EXPECT_EQ(1, winsim::CallCount("StartServiceW"));  // the stop was requested, so the end starts it
   EXPECT_TRUE(winsim::SpoolerRunning());
 }
 
 TEST_F(SpoolerServiceTest, RestartWithoutManagerOrServiceStartsNothing) {
   winsim::FailCall("OpenSCManagerW", ERROR_ACCESS_DENIED);
-  SpoolerRestart guard;
-  BeginSpoolerRestart(&guard, &state);
-  EndSpoolerRestart(&guard);
+  RestartSpooler(&state);
   EXPECT_EQ(Lines({">Restart Spooler", "Error(1): Can't open service manager. - (Access is denied.)"}),
             LogLines());
   EXPECT_EQ(0, winsim::CallCount("CloseServiceHandle"));
 
   Release(state.logText);
   winsim::FailNext("OpenServiceW", ERROR_ACCESS_DENIED);
-  BeginSpoolerRestart(&guard, &state);
-  EndSpoolerRestart(&guard);
+  RestartSpooler(&state);
   EXPECT_EQ(Lines({">Restart Spooler", "Error(2): Can't open the spooler - (Access is denied.)"}), LogLines());
   EXPECT_EQ(0, winsim::CallCount("ControlService"));
   EXPECT_EQ(0, winsim::CallCount("StartServiceW"));
@@ -285,13 +275,12 @@ TEST_F(SpoolerServiceTest, RestartWithoutManagerOrServiceStartsNothing) {
 TEST_F(SpoolerServiceTest, RestartWithoutStateLogsNothing) {
   winsim::FailCall("ControlService", ERROR_ACCESS_DENIED);
   Spooler().neverStarts = true;
-  SpoolerRestart guard;
-  BeginSpoolerRestart(&guard, nullptr);
-  Spooler().state = SERVICE_STOPPED;
-  EndSpoolerRestart(&guard);
+  {
+    SpoolerRestart guard(nullptr);
+    Spooler().state = SERVICE_STOPPED;
+  }
   winsim::FailNext("OpenSCManagerW", ERROR_ACCESS_DENIED);
-  BeginSpoolerRestart(&guard, nullptr);
-  EndSpoolerRestart(&guard);
+  RestartSpooler(nullptr);
   EXPECT_EQ(nullptr, state.logText);
   EXPECT_EQ(0, state.errorCount);
   EXPECT_EQ(1, winsim::CallCount("StartServiceW"));
@@ -316,10 +305,8 @@ TEST_F(SpoolerServiceTest, FailedHandleClosesChangeNothing) {
   Spooler().state = SERVICE_STOPPED;
   winsim::FailCall("CloseServiceHandle", ERROR_INVALID_HANDLE, 2);
   EXPECT_TRUE(CheckSpooler(&state));
-  SpoolerRestart guard;
   winsim::FailNext("CloseServiceHandle", ERROR_INVALID_HANDLE, 2);
-  BeginSpoolerRestart(&guard, &state);
-  EndSpoolerRestart(&guard);
+  RestartSpooler(&state);
   EXPECT_EQ(Lines({">Check Spooler", ">Restart Spooler"}), LogLines());
   EXPECT_EQ(0, state.errorCount);
   EXPECT_TRUE(winsim::SpoolerRunning());
