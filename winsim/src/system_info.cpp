@@ -12,6 +12,8 @@
 //
 // Where Wine 8 differs from Windows: Wine runs only on x64 here, so IsWow64Process2 always
 // reports AMD64; its combase has no protected print class (REGDB_E_CLASSNOTREG).
+// Not modelled: x86 and ARM32 machines' processes, LoadLibraryW's search path (combase is a known
+// DLL, loaded from the system folder whatever the path).
 #include <cstring>
 
 #include "winsim/machine.h"

@@ -10,6 +10,11 @@
 // "WindowsProtectedPrintGroupPolicyState" is 1; the class reports either. What the spooler then
 // does to third-party drivers and monitors is modelled in spooler_drivers.cpp and
 // spooler_monitors.cpp.
+//
+// Where Wine 8 differs from Windows: its combase registers no such class, so activation fails
+// with REGDB_E_CLASSNOTREG on every build, as on Windows before 26100.
+// Not modelled: other classes, activation of instances, the Intune setting (it reaches the machine
+// as the same state the class reports).
 #include <cstring>
 #include <string>
 
