@@ -5,7 +5,7 @@
 #include "app/log.h"
 #include "app/product.h"
 #include "driver/platform.h"
-#include "system/pending_files.h"
+#include "system/deferred_deletes.h"
 #include "system/spooler_service.h"
 
 HINSTANCE programInstance = nullptr;

@@ -3,7 +3,7 @@
 #include "platform/win32.h"
 #include "printers/printer_inventory.h"
 #include "support/counted_string.h"
-#include "system/pending_files.h"
+#include "system/deferred_deletes.h"
 
 struct RepointedPort;
 

@@ -16,7 +16,8 @@
 #include "printers/printer_journal.h"
 #include "printers/printer_removal.h"
 #include "printers/printer_restore.h"
-#include "system/pending_files.h"
+#include "system/deferred_deletes.h"
+#include "system/pending_renames.h"
 #include "system/spooler_service.h"
 #include "tray/tray.h"
 
@@ -25,28 +26,30 @@ void ReleaseBlock(LPBYTE block) {
   if (block) GlobalFree(block);
 }
 
-// Carries out the pending deletes of the product's files and takes them out of the value, so that
-// the next restart does not delete what this run leaves; a reinstall also takes out those it is
-// about to put back. A monitor module that the build check kept and the clean-up deleted is
-// copied again.
+// Carries out the pending deletes of the product's files and takes them out of both values, so
+// that the next restart does not delete what this run leaves; a reinstall also takes out those it
+// is about to put back, and the tray program's, whose file the setup program has just laid down.
+// A monitor module that the build check kept and the clean-up deleted is copied again.
 void PurgePendingFileOperations(InstallerState* state, bool installing) {
   ProductFiles files;
   FindProductFiles(&files, state->systemDir, state->installerDir);
-  PendingRenameTable table;
-  ReadPendingRenames(&table);
-  MarkProductDeletes(&table, &files);
-  PurgePendingDeletes(&table);
-  if (installing && state->installMonitor && !state->copyMonitor) {
-    CountedString module = Copy(state->systemDir);
-    Append(module, state->monitorFile);
-    if (PendingDeleteCarriedOut(&table, Text(module))) {
-      state->copyMonitor = true;
-      LogLine(state, TEXT("Monitor file was a pending delete, CopyMonitor == 1"));
+  for (LPCWSTR valueName : kPendingValues) {
+    PendingRenameTable table;
+    ReadPendingRenames(&table, valueName);
+    MarkProductDeletes(&table, &files, installing);
+    PurgePendingDeletes(&table);
+    if (installing && state->installMonitor && !state->copyMonitor) {
+      CountedString module = Copy(state->systemDir);
+      Append(module, state->monitorFile);
+      if (PendingDeleteCarriedOut(&table, Text(module))) {
+        state->copyMonitor = true;
+        LogLine(state, TEXT("Monitor file was a pending delete, CopyMonitor == 1"));
+      }
+      Release(module);
     }
-    Release(module);
+    TakeOutPendingDeletes(state, &table, installing);
+    FreePendingRenames(&table);
   }
-  TakeOutPendingDeletes(state, &table, installing);
-  FreePendingRenames(&table);
   ReleaseProductFiles(&files);
 }
 

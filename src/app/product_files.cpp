@@ -32,6 +32,21 @@ void DriverFolders(ProductFiles* files, ProductPlatform platform) {
   Append(files->folders[first + 1], TEXT("3\\"));
 }
 
+bool IsTrayProgram(const ProductFiles* files, LPCWSTR path) {
+  return Length(files->trayProgram) > 3 && EqualsAsciiNoCase(path, Text(files->trayProgram));
+}
+
+struct ProductClaim {
+  const ProductFiles* files;
+  bool installing;
+};
+
+PendingClaim ClaimProductFile(const void* context, LPCWSTR path) {
+  const ProductClaim* claim = static_cast<const ProductClaim*>(context);
+  if (!IsProductFile(claim->files, path)) return kNotOwn;
+  return claim->installing && IsTrayProgram(claim->files, path) ? kOwnEntryOnly : kOwnFile;
+}
+
 void TrayProgram(ProductFiles* files, const CountedString& installerDir) {
   files->trayProgram = TrayProgramPath(installerDir);
 }
@@ -63,13 +78,12 @@ bool IsProductFile(const ProductFiles* files, LPCWSTR path) {
     for (const ProductModule& module : kProductModules)
       if (FolderHolds(i, module) && EqualsAsciiNoCase(name, module.fileName)) return true;
   }
-  return Length(files->trayProgram) > 3 && EqualsAsciiNoCase(path, Text(files->trayProgram));
+  return IsTrayProgram(files, path);
 }
 
-void MarkProductDeletes(PendingRenameTable* table, const ProductFiles* files) {
-  for (int k = 0; k < table->pairCount; ++k)
-    table->ownDelete[k] = table->paths[2 * k] && !table->paths[2 * k + 1] &&
-                          IsProductFile(files, PendingDrivePath(table->paths[2 * k]));
+void MarkProductDeletes(PendingRenameTable* table, const ProductFiles* files, bool installing) {
+  const ProductClaim claim = {files, installing};
+  MarkOwnDeletes(table, ClaimProductFile, &claim);
 }
 
 void ReleaseProductFiles(ProductFiles* files) {

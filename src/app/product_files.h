@@ -3,7 +3,7 @@
 #pragma once
 #include "platform/win32.h"
 #include "support/counted_string.h"
-#include "system/pending_files.h"
+#include "system/pending_renames.h"
 
 const int kProductFolders = 5;  // the system folder, then each platform's driver folder and its "3"
 
@@ -19,7 +19,9 @@ void FindProductFiles(ProductFiles* files, const CountedString& systemDir, const
 void FindProductFilesOfThisProcess(ProductFiles* files);
 // Whether `path` (a drive path) is one of them; ASCII letters compare without regard to case.
 bool IsProductFile(const ProductFiles* files, LPCWSTR path);
-// Marks in the table the pending deletes that name a product file (on a drive): the only entries
-// that PurgePendingDeletes and TakeOutPendingDeletes act on.
-void MarkProductDeletes(PendingRenameTable* table, const ProductFiles* files);
+// Marks in the table the pending deletes that name a product file: the only entries that
+// PurgePendingDeletes and TakeOutPendingDeletes act on. When `installing`, the tray program's is
+// marked to be taken out with its file kept: the run starts the file that the setup program laid
+// down and does not copy it.
+void MarkProductDeletes(PendingRenameTable* table, const ProductFiles* files, bool installing);
 void ReleaseProductFiles(ProductFiles* files);

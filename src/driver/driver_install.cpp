@@ -6,7 +6,7 @@
 #include "app/log.h"
 #include "app/product.h"
 #include "system/file_copy.h"
-#include "system/pending_files.h"
+#include "system/deferred_deletes.h"
 
 namespace {
 // Deletes a staged copy; one that can't go now is left for the retries and, at the end, the reboot.

@@ -7,7 +7,7 @@
 #include "app/product.h"
 #include "monitor/port_text.h"
 #include "system/file_copy.h"
-#include "system/pending_files.h"
+#include "system/deferred_deletes.h"
 #include "system/spooler_service.h"
 
 namespace {

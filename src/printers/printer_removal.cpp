@@ -35,6 +35,17 @@ void RemoveConnection(InstallerState* state, PRINTER_INFO_2W* entry, SavedPrinte
 // written to the journal) just before it is deleted. An entry taken over from the journal already
 // holds what the printer had before an earlier run was interrupted.
 void RemoveLocalPrinter(InstallerState* state, PRINTER_INFO_2W* entry, SavedPrinter* node) {
+  // An interrupted run's deletion that waits for the spooler: no handle can be opened to delete it
+  // again or to read its settings key, and the restart before it is added back completes it as it
+  // does this run's own. Unless an earlier run's journal holds it, it comes back without its key.
+  if (entry->Status & PRINTER_STATUS_PENDING_DELETION) {
+    LogLine(state, TEXT(">DeletePrinter(%s)"), entry->pPrinterName);
+    LogSection section(state);
+    LogLine(state, TEXT("Pending deletion already"));
+    if (!node) node = PushSavedPrinter(state, nullptr, entry);
+    if (node) node->gone = true;
+    return;
+  }
   if (!node) {
     SavedPrinter* before = state->savedPrinters;
     SavePrinterSettingsKey(state, entry);

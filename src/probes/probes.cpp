@@ -11,7 +11,7 @@
 #include "support/ascii_text.h"
 #include "support/size_then_fill.h"
 #include "system/file_copy.h"
-#include "system/pending_files.h"
+#include "system/pending_renames.h"
 #include "system/spooler_service.h"
 
 namespace {
@@ -27,20 +27,22 @@ bool NamesProductModule(const ProductFiles* files, LPCWSTR path) {
   return false;
 }
 
-// Carries out the pending deletes of product files that it can, and takes them out of the value;
+// Carries out the pending deletes of product files that it can, and takes them out of the values;
 // then looks for an existing product module still named as the source of a pending operation.
 bool PendingProductModuleRemains(const ProductFiles* files) {
-  PendingRenameTable table;
-  ReadPendingRenames(&table);
-  MarkProductDeletes(&table, files);
-  PurgePendingDeletes(&table);
-  TakeOutPendingDeletes(nullptr, &table, false);
   bool hit = false;
-  for (int pair = 0; pair < table.pairCount; ++pair) {
-    const int source = 2 * pair;
-    if (table.isFile[source] && NamesProductModule(files, PendingDrivePath(table.paths[source]))) hit = true;
+  for (LPCWSTR valueName : kPendingValues) {
+    PendingRenameTable table;
+    ReadPendingRenames(&table, valueName);
+    MarkProductDeletes(&table, files, false);
+    PurgePendingDeletes(&table);
+    TakeOutPendingDeletes(nullptr, &table, false);
+    for (int k = 0; k < table.pairCount; ++k) {
+      const PendingPair& pair = table.pairs[k];
+      if (pair.sourceIsFile && NamesProductModule(files, PendingDrivePath(pair.source))) hit = true;
+    }
+    FreePendingRenames(&table);
   }
-  FreePendingRenames(&table);
   return hit;
 }
 

@@ -3,6 +3,7 @@
 #include "tray/tray.h"
 
 #include "app/installer_state.h"
+#include "app/log.h"
 #include "app/product.h"
 #include "platform/win32.h"
 #include "support/ascii_text.h"
@@ -91,7 +92,8 @@ void DeleteRegisteredTrayProgram(HKEY runKey, LPCWSTR keepFile) {
 }
 
 // Starts the companion with its quoted path as the whole command line, without waiting for it.
-void StartTray(const CountedString& path) {
+// A start that fails is logged, not counted: the Run value starts it at the next log-on.
+void StartTray(InstallerState* state, const CountedString& path) {
   WCHAR commandLine[kLongestStartablePath + 3];  // quote, path, quote, terminator
   commandLine[0] = '"';
   lstrcpynW(commandLine + 1, Text(path), static_cast<int>(kLongestStartablePath + 1));
@@ -105,6 +107,8 @@ void StartTray(const CountedString& path) {
                      &process)) {
     CloseHandle(process.hProcess);
     CloseHandle(process.hThread);
+  } else {
+    LogLine(state, TEXT("Can't start the tray program %s (%d)"), Text(path), static_cast<int>(GetLastError()));
   }
 }
 }  // namespace
@@ -146,6 +150,6 @@ void RegisterAndStartTray(InstallerState* state) {
     RegCloseKey(runKey);
   }
   // A longer path cut to fit the command line would name another file, or none.
-  if (Length(path) <= kLongestStartablePath) StartTray(path);
+  if (Length(path) <= kLongestStartablePath) StartTray(state, path);
   Release(path);
 }

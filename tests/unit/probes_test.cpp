@@ -38,6 +38,14 @@ TEST_F(ProbesTest, PendingProductModulesAnswer200AfterTwoRestarts) {
   PendingDeletes({u"\\??\\C:\\tmp\\a.tmp", u"", u"\\??\\C:\\tmp\\b.tmp", u"\\??\\C:\\tmp\\c.tmp",
                   u"\\??\\C:\\Windows\\system32\\spool\\DRIVERS\\x64\\3\\mlxdrv64.dll", u""});
   EXPECT_TRUE(ProbePendingProductFiles());
+
+  // As current Windows writes it: marked, in the second value, behind another program's entry.
+  winsim::DeleteRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenamesValue);
+  winsim::SetRegMultiString(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenames2Value,
+                            {u"*1\\??\\C:\\tmp\\a.tmp", u"",
+                             u"*1\\??\\C:\\Windows\\system32\\spool\\DRIVERS\\x64\\3\\mlxdrv64.dll", u""});
+  EXPECT_EQ(200, Run(u"onInit"));
+  EXPECT_TRUE(winsim::FileExists(u"C:\\tmp\\a.tmp"));
 }
 
 TEST_F(ProbesTest, PendingEntriesThatAreNotLockedModulesAnswerNo) {

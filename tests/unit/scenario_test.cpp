@@ -230,6 +230,83 @@ TEST_F(ScenarioTest, InstallBeforeTheRebootKeepsTheFreshMonitorModule) {
   }
 }
 
+// The same story as current Windows writes it, the product's entry moved into the second value
+// behind another program's pending delete in the first: "onInit" answers 200 while the module is
+// held, the install takes the entry out of the second value and leaves the first as it was. After
+// the reboot the fresh module is there and the product printer still sits on its monitor's port.
+TEST_F(ScenarioTest, InstallBeforeTheRebootWithTheEntryInTheSecondValue) {
+  const std::u16string module = std::u16string(kSystem) + u"mlxmon64.dll";
+  winsim::M().files.pendingFormOfEarlierBuilds = false;
+  ASSERT_EQ(1, Run(u"install"));
+  winsim::LockFile(module);
+  winsim::M().desktop.dialog = winsim::DialogState();
+  ASSERT_EQ(101, Run(u"uninstall"));
+  const winsim::RegValue* first = winsim::GetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenamesValue);
+  ASSERT_NE(nullptr, first);
+  const std::vector<uint8_t> productEntry = first->data;
+  winsim::PutFile(u"C:\\Other\\old.dll", "other");
+  winsim::SetRegMultiString(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenamesValue,
+                            {u"*1\\??\\C:\\Other\\old.dll", u""});
+  const std::vector<uint8_t> other =
+      winsim::GetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenamesValue)->data;
+  winsim::SetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenames2Value, REG_MULTI_SZ,
+                      productEntry);
+  EXPECT_EQ(200, Run(u"onInit"));
+  winsim::LockFile(module, 0);
+  winsim::M().desktop.dialog = winsim::DialogState();
+  EXPECT_EQ(1, Run(u"install"));
+  EXPECT_NE(std::string::npos, Log().find("    Monitor file was a pending delete, CopyMonitor == 1\r\n"
+                                          "    Pending delete taken out: \\??\\C:\\Windows\\system32\\mlxmon64.dll\r\n"));
+  EXPECT_EQ(nullptr, winsim::GetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenames2Value));
+  EXPECT_EQ(other, winsim::GetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenamesValue)->data);
+  EXPECT_TRUE(winsim::FileExists(u"C:\\Other\\old.dll"));
+  winsim::Reboot();
+  EXPECT_FALSE(winsim::FileExists(u"C:\\Other\\old.dll"));
+  ASSERT_TRUE(winsim::FileExists(module));
+  EXPECT_EQ("module mlxmon64.dll", std::string(winsim::FindFile(module)->content.begin(), winsim::FindFile(module)->content.end()));
+  const winsim::MonitorEntry* monitor = winsim::FindMonitor(kPort);
+  ASSERT_NE(nullptr, monitor);
+  const winsim::PrinterEntry* printer = winsim::FindPrinter(u"mblServer");
+  ASSERT_NE(nullptr, printer);
+  EXPECT_EQ(kPort, printer->portName);
+}
+
+// A setup program lays down the new tray program over an uninstall that left the old one for the
+// reboot: the install takes the pending delete out and keeps the file, so that the companion
+// starts now and at the next log-on.
+TEST_F(ScenarioTest, TheTrayProgramTheSetupLaidDownOutlivesItsPendingDelete) {
+  ASSERT_EQ(1, Run(u"install"));
+  ASSERT_TRUE(MoveFileExW(kTray, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));  // the old tray's uninstaller
+  EXPECT_EQ(6, Run(u"removetray"));
+  winsim::InstallTrayProgram(kTray);
+  winsim::M().desktop.dialog = winsim::DialogState();
+  EXPECT_EQ(1, Run(u"install"));
+  EXPECT_NE(std::string::npos,
+            Log().find("    Pending delete taken out: \\??\\C:\\Program Files\\Marbleleaf\\mbltray.exe\r\n"));
+  EXPECT_EQ(nullptr, winsim::GetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenamesValue));
+  EXPECT_EQ(1, winsim::RunningProcesses(kTray));
+  winsim::Reboot();
+  EXPECT_TRUE(winsim::FileExists(kTray));
+  EXPECT_EQ("C:\\Program Files\\Marbleleaf\\mbltray.exe", RunValue());
+}
+
+// A printer that an interrupted run left pending deletion is taken as deleted: no handle is asked
+// for, no error counted, and it comes back once a spooler restart has completed the deletion.
+TEST_F(ScenarioTest, APrinterLeftPendingDeletionComesBack) {
+  InstalledProduct(2093);
+  winsim::PrinterEntry& front = OldProductPrinter(u"Front Desk", "FrontKey");
+  front.pendingDeletion = true;
+  front.status |= PRINTER_STATUS_PENDING_DELETION;
+  front.otherHandles = 1;
+  EXPECT_EQ(1, Run(u"install"));
+  EXPECT_NE(std::string::npos, Log().find("\n          >DeletePrinter(Front Desk)\r\n            Pending deletion already\r\n"));
+  EXPECT_EQ(std::string::npos, Log().find("Error("));
+  const winsim::PrinterEntry* back = winsim::FindPrinter(u"Front Desk");
+  ASSERT_NE(nullptr, back);
+  EXPECT_FALSE(back->pendingDeletion);
+  EXPECT_EQ(kPort, back->portName);
+}
+
 // An old monitor module marked read-only resists its deletion; the copy makes it plain and
 // overwrites it, so the new module is registered.
 TEST_F(ScenarioTest, AReadOnlyOldMonitorModuleIsOverwritten) {

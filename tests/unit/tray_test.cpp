@@ -286,6 +286,7 @@ class RegisterTrayTest : public TrayTest {
  protected:
   void TearDown() override {
     Release(state_.installerDir);
+    Release(state_.logText);
     TrayTest::TearDown();
   }
   void Register(const std::u16string& installerDir) {
@@ -336,6 +337,9 @@ TEST_F(RegisterTrayTest, WritesTheValueWithoutAProgramAndStartsWithoutTheValue) 
   EXPECT_EQ("C:\\Tools\\mbltray.exe", RunValue());
   EXPECT_EQ(1, Calls("CreateProcessW"));
   EXPECT_EQ(nullptr, Started());
+  // Not counted: the Run value starts it at the next log-on.
+  EXPECT_EQ("Can't start the tray program C:\\Tools\\mbltray.exe (2)\r\n", Narrow(Text(state_.logText)));
+  EXPECT_EQ(0, state_.errorCount);
 
   winsim::InstallTrayProgram(u"C:\\Tools\\mbltray.exe");
   winsim::DeleteRegValue(HKEY_LOCAL_MACHINE, kRunKey, u"MarbleleafTray");

@@ -67,21 +67,53 @@ TEST_F(WinsimSystemTest, FilesShareAndLockAsOnWindows) {
 }
 
 TEST_F(WinsimSystemTest, DeleteAtRebootAppendsToPendingRenamesAndRebootCarriesItOut) {
-  winsim::PutFile(u"C:\\Windows\\system32\\mlxmon64.dll", "m");
+  auto strings = [](const char16_t* name) {
+    const winsim::RegValue* value = winsim::GetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, name);
+    if (!value) return std::string("(none)");
+    std::string text;
+    for (size_t i = 0; i + 1 < value->data.size(); i += 2) text += value->data[i] ? static_cast<char>(value->data[i]) : '|';
+    return text;
+  };
+  const char16_t* const kMon = u"C:\\Windows\\system32\\mlxmon64.dll";
+  // Earlier builds: the documented form, always the first value.
+  winsim::M().files.pendingFormOfEarlierBuilds = true;
+  winsim::PutFile(kMon, "m");
   winsim::SetRegMultiString(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenamesValue,
                             {u"\\??\\C:\\old.tmp", u"\\??\\C:\\new.tmp"});
-  EXPECT_TRUE(MoveFileExW(u"C:\\Windows\\system32\\mlxmon64.dll", nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
-  const winsim::RegValue* value =
-      winsim::GetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenamesValue);
-  ASSERT_NE(nullptr, value);
-  const std::u16string expected =
-      std::u16string(u"\\??\\C:\\old.tmp\0\\??\\C:\\new.tmp\0\\??\\C:\\Windows\\system32\\mlxmon64.dll\0\0\0", 69);
-  ASSERT_EQ(expected.size() * 2, value->data.size());
-  EXPECT_EQ(0, std::memcmp(expected.data(), value->data.data(), value->data.size()));
-  EXPECT_TRUE(winsim::FileExists(u"C:\\Windows\\system32\\mlxmon64.dll"));
+  winsim::SetRegMultiString(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenames2Value, {});
+  EXPECT_TRUE(MoveFileExW(kMon, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+  EXPECT_EQ("\\??\\C:\\old.tmp|\\??\\C:\\new.tmp|\\??\\C:\\Windows\\system32\\mlxmon64.dll|||",
+            strings(winsim::kPendingRenamesValue));
+  EXPECT_TRUE(winsim::FileExists(kMon));
   winsim::Reboot();
-  EXPECT_FALSE(winsim::FileExists(u"C:\\Windows\\system32\\mlxmon64.dll"));
-  EXPECT_EQ(nullptr, winsim::GetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenamesValue));
+  EXPECT_FALSE(winsim::FileExists(kMon));
+  EXPECT_EQ("(none)", strings(winsim::kPendingRenamesValue));
+  EXPECT_EQ("(none)", strings(winsim::kPendingRenames2Value));
+
+  // Current builds: the marker; the second value once it exists, or once the first is too large.
+  winsim::M().files.pendingFormOfEarlierBuilds = false;
+  winsim::M().files.pendingValueLimit = 120;  // three pairs of these
+  for (const char16_t* file : {u"C:\\T\\a.dll", u"C:\\T\\b.dll", u"C:\\T\\c.dll", u"C:\\T\\d.dll"}) {
+    winsim::PutFile(file, "x");
+    EXPECT_TRUE(MoveFileExW(file, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+  }
+  EXPECT_EQ("*1\\??\\C:\\T\\a.dll||*1\\??\\C:\\T\\b.dll||*1\\??\\C:\\T\\c.dll|||", strings(winsim::kPendingRenamesValue));
+  EXPECT_EQ("*1\\??\\C:\\T\\d.dll|||", strings(winsim::kPendingRenames2Value));
+  winsim::M().files.pendingValueLimit = 64 * 1024;
+  winsim::PutFile(u"C:\\T\\e.dll", "x");
+  EXPECT_TRUE(MoveFileExW(u"C:\\T\\e.dll", nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+  EXPECT_EQ("*1\\??\\C:\\T\\d.dll||*1\\??\\C:\\T\\e.dll|||", strings(winsim::kPendingRenames2Value));
+  // Both values at boot, marked or not.
+  winsim::PutFile(u"C:\\T\\f.dll", "x");
+  winsim::PutFile(u"C:\\T\\g.dll", "x");
+  winsim::SetRegMultiString(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenamesValue,
+                            {u"*2\\??\\C:\\T\\f.dll", u"", u"\\??\\C:\\T\\g.dll", u"", u"*\\??\\C:\\T\\a.dll", u""});
+  winsim::Reboot();
+  for (const char16_t* file : {u"C:\\T\\d.dll", u"C:\\T\\e.dll", u"C:\\T\\f.dll", u"C:\\T\\g.dll"})
+    EXPECT_FALSE(winsim::FileExists(file)) << Narrow(file);
+  EXPECT_TRUE(winsim::FileExists(u"C:\\T\\a.dll"));  // "*" without digits is no marker
+  EXPECT_TRUE(winsim::FileExists(u"C:\\T\\b.dll"));  // its entry was overwritten
+  EXPECT_EQ("(none)", strings(winsim::kPendingRenames2Value));
 
   // Session Manager works on NT paths, in order, until an empty source: a delete and a rename onto
   // the same file replace it; a rename onto an existing file needs "!"; a folder goes only empty.

@@ -261,8 +261,10 @@ BOOL WINAPI SetFileAttributesW(LPCWSTR name, DWORD attributes) {
   return TRUE;
 }
 
-// With MOVEFILE_DELAY_UNTIL_REBOOT, Windows appends "\??\<existing>" and the target ("" to delete)
-// to PendingFileRenameOperations; the operation happens at the next boot (winsim::Reboot).
+// With MOVEFILE_DELAY_UNTIL_REBOOT, Windows appends the source and the target ("" to delete) to a
+// pending value; the operation happens at the next boot (winsim::Reboot). Current builds write the
+// source "*1\??\<existing>" and append to PendingFileRenameOperations2 when it exists, or when the
+// first value would grow too large; earlier builds write "\??\<existing>" to the first value.
 BOOL WINAPI MoveFileExW(LPCWSTR existing, LPCWSTR replacement, DWORD flags) {
   WINSIM_ENTER("MoveFileExW", FALSE);
   if (!existing || !*existing) {
@@ -274,8 +276,11 @@ BOOL WINAPI MoveFileExW(LPCWSTR existing, LPCWSTR replacement, DWORD flags) {
       SetLastError(ERROR_ACCESS_DENIED);
       return FALSE;
     }
-    const winsim::RegValue* value =
-        winsim::GetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenamesValue);
+    const bool current = !M().files.pendingFormOfEarlierBuilds;
+    const char16_t* name = winsim::kPendingRenamesValue;
+    if (current && winsim::GetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenames2Value))
+      name = winsim::kPendingRenames2Value;
+    const winsim::RegValue* value = winsim::GetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, name);
     std::vector<uint8_t> data;
     auto put = [&data](const std::u16string& text) {
       for (char16_t c : text) {
@@ -291,12 +296,18 @@ BOOL WINAPI MoveFileExW(LPCWSTR existing, LPCWSTR replacement, DWORD flags) {
       // Drop the list's final terminator so the new pair goes before it.
       if (data.size() >= 2 && data[data.size() - 1] == 0 && data[data.size() - 2] == 0) data.resize(data.size() - 2);
     }
-    put(u"\\??\\" + std::u16string(existing));
-    put(replacement && *replacement ? u"\\??\\" + std::u16string(replacement) : u"");
+    const std::u16string source = (current ? u"*1\\??\\" : u"\\??\\") + std::u16string(existing);
+    const std::u16string target = replacement && *replacement ? u"\\??\\" + std::u16string(replacement) : u"";
+    if (current && name == winsim::kPendingRenamesValue &&
+        data.size() + (source.size() + target.size() + 3) * 2 > M().files.pendingValueLimit) {
+      name = winsim::kPendingRenames2Value;
+      data.clear();
+    }
+    put(source);
+    put(target);
     data.push_back(0);
     data.push_back(0);
-    winsim::SetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenamesValue, REG_MULTI_SZ,
-                        data);
+    winsim::SetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, name, REG_MULTI_SZ, data);
     return TRUE;
   }
   FileEntry* entry = winsim::FindFile(existing);

@@ -1,5 +1,8 @@
 // Test-side access to the machine's files, registry, services and spooler data. These model the
 // machine directly; none of them is a Windows call, so none counts or fails.
+#include <cstdlib>
+#include <cstring>
+
 #include "winsim/machine.h"
 
 namespace winsim {
@@ -29,6 +32,9 @@ std::u16string PathKey(const std::u16string& path) {
 }
 
 FileSystemState::FileSystemState() {
+  // The host tests run once more on the form of earlier builds (ctest's "documented_form." tests).
+  const char* form = std::getenv("WINSIM_PENDING_FORM");
+  pendingFormOfEarlierBuilds = form && std::strcmp(form, "documented") == 0;
   for (const char16_t* folder :
        {u"C:\\Windows", u"C:\\Windows\\system32", u"C:\\Windows\\system32\\spool",
         u"C:\\Windows\\system32\\spool\\DRIVERS", u"C:\\Windows\\system32\\spool\\DRIVERS\\x64",
@@ -86,7 +92,13 @@ void LockFile(const std::u16string& path, uint64_t until) {
 namespace {
 // The NT path "\??\X:\..." as the Win32 path "X:\..."; empty for anything else: Session Manager
 // runs before the network and works on NT paths only, so "\??\UNC\..." and bare Win32 paths fail.
-std::u16string BootPath(const std::u16string& entry) {
+std::u16string BootPath(std::u16string entry) {
+  // Current builds mark a source "*1\??\..." ("*2" has been seen too): a "*" and digits in front.
+  if (!entry.empty() && entry[0] == u'*') {
+    size_t digits = 1;
+    while (digits < entry.size() && entry[digits] >= u'0' && entry[digits] <= u'9') ++digits;
+    if (digits > 1) entry.erase(0, digits);
+  }
   if (entry.size() < 7 || entry.compare(0, 4, u"\\??\\") != 0) return std::u16string();
   const char16_t drive = Upper(entry[4]);
   if (drive < u'A' || drive > u'Z' || entry[5] != u':' || entry[6] != u'\\') return std::u16string();
@@ -100,12 +112,15 @@ bool HasChildren(const std::u16string& key) {
 }
 }  // namespace
 
-// Session Manager at boot: the value's pairs in order until an empty source; an empty target
-// deletes the source (a folder only when empty), a target renames it, replacing an existing file
-// only when the target starts with "!". A pair that can't be carried out is skipped.
+// Session Manager at boot: PendingFileRenameOperations, then PendingFileRenameOperations2, each
+// value's pairs in order until an empty source, sources with or without the marker of current
+// builds; an empty target deletes the source (a folder only when empty), a target renames it,
+// replacing an existing file only when the target starts with "!". A pair that can't be carried
+// out is skipped.
 void Reboot() {
-  const RegValue* value = GetRegValue(HKEY_LOCAL_MACHINE, kSessionManagerKey, kPendingRenamesValue);
-  if (value) {
+  for (const char16_t* name : {kPendingRenamesValue, kPendingRenames2Value}) {
+    const RegValue* value = GetRegValue(HKEY_LOCAL_MACHINE, kSessionManagerKey, name);
+    if (!value) continue;
     std::vector<std::u16string> strings;
     std::u16string current;
     for (size_t i = 0; i + 1 < value->data.size(); i += 2) {
@@ -139,7 +154,7 @@ void Reboot() {
       RemoveFile(source);
       M().files.entries[PathKey(target)] = moved;
     }
-    DeleteRegValue(HKEY_LOCAL_MACHINE, kSessionManagerKey, kPendingRenamesValue);
+    DeleteRegValue(HKEY_LOCAL_MACHINE, kSessionManagerKey, name);
   }
   // Nothing stays open or loaded across a reboot; the clock goes on.
   for (auto& item : M().files.entries) {
@@ -151,6 +166,7 @@ void Reboot() {
 // ---- registry
 const char* const kSessionManagerKey = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 const char16_t* const kPendingRenamesValue = u"PendingFileRenameOperations";
+const char16_t* const kPendingRenames2Value = u"PendingFileRenameOperations2";
 
 RegistryState::RegistryState() {
   for (const char16_t* key : {u"HKLM", u"HKLM\\SOFTWARE", u"HKLM\\SOFTWARE\\MICROSOFT", u"HKLM\\SOFTWARE\\MICROSOFT\\WINDOWS",

@@ -140,28 +140,34 @@ void Run() {
     Line(status == ERROR_SUCCESS ? "run " + Utf8(value) : "run (none)");
 }
 
-void Pending() {
+// One pending value as lines "<label> source -> target"; "<label> (none)" when it is missing.
+void PendingValue(const wchar_t* name, const std::string& label) {
     std::vector<WCHAR> value(65536);
     DWORD size = static_cast<DWORD>((value.size() - 2) * sizeof(WCHAR));
     LONG status = RegGetValueW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager",
-                               L"PendingFileRenameOperations", RRF_RT_REG_MULTI_SZ | RRF_NOEXPAND, nullptr,
-                               value.data(), &size);
+                               name, RRF_RT_REG_MULTI_SZ | RRF_NOEXPAND, nullptr, value.data(), &size);
     if (status != ERROR_SUCCESS) {
-        Line("pending (none)");
+        Line(label + " (none)");
         return;
     }
     const WCHAR* end = value.data() + size / sizeof(WCHAR);
     const WCHAR* at = value.data();
     // Pairs of source and target; an empty target is a deletion. A value whose list starts
     // with an empty string says so: Windows would carry out none of it.
-    if (at == end || !*at) Line("pending (empty)");
+    if (at == end || !*at) Line(label + " (empty)");
     while (at < end && *at) {
         const WCHAR* source = at;
         at += lstrlenW(at) + 1;
         const WCHAR* target = at < end ? at : L"";
         at += lstrlenW(target) + 1;
-        Line("pending " + Utf8(source) + " -> " + (*target ? Utf8(target) : std::string("(delete)")));
+        Line(label + " " + Utf8(source) + " -> " + (*target ? Utf8(target) : std::string("(delete)")));
     }
+}
+
+// Both values that Windows carries out at boot: "pending ..." lines, then "pending2 ..." lines.
+void Pending() {
+    PendingValue(L"PendingFileRenameOperations", "pending");
+    PendingValue(L"PendingFileRenameOperations2", "pending2");
 }
 
 void Tray() {

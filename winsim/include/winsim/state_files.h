@@ -40,6 +40,12 @@ struct FileSystemState {
   uintptr_t nextHandle = 0x4000;
   int shortWrites = 0;                    // the next N WriteFile calls write one byte less than asked
   bool rebootOperationsAllowed = true;    // MoveFileExW may write PendingFileRenameOperations
+  // MoveFileExW's delay-until-reboot entries: by default as Windows 10 from build 19045.6218 and
+  // Windows 11 write them, "*1\??\<path>", appended to PendingFileRenameOperations2 when that value
+  // exists, and starting it when the first value would grow past pendingValueLimit bytes (the real
+  // limit is undocumented). The form of earlier builds: "\??\<path>", always the first value.
+  bool pendingFormOfEarlierBuilds = false;
+  size_t pendingValueLimit = 64 * 1024;
   FileSystemState();                      // the folders every Windows installation has
 };
 
@@ -53,7 +59,7 @@ bool FileExists(const std::u16string& path);
 void RemoveFile(const std::u16string& path);
 // Another process holds the file open (no sharing) until the given virtual time; UINT64_MAX: for ever.
 void LockFile(const std::u16string& path, uint64_t until = UINT64_MAX);
-// Carries out PendingFileRenameOperations as Windows does at boot, then clears the value.
+// Carries out both pending values as Windows does at boot, then clears them.
 void Reboot();
 
 }  // namespace winsim

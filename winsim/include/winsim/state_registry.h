@@ -44,6 +44,7 @@ std::u16string RegKeyName(HKEY root, const std::string& path);
 
 // The value and key that Windows reads at boot.
 extern const char* const kSessionManagerKey;       // "SYSTEM\\CurrentControlSet\\Control\\Session Manager"
-extern const char16_t* const kPendingRenamesValue;  // u"PendingFileRenameOperations"
+extern const char16_t* const kPendingRenamesValue;   // u"PendingFileRenameOperations"
+extern const char16_t* const kPendingRenames2Value;  // u"PendingFileRenameOperations2"
 
 }  // namespace winsim

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "app/product_files.h"
-#include "system/pending_files.h"
+#include "system/pending_renames.h"
 #include "system_fixture.h"
 
 using winsim::FileExists;
@@ -45,11 +45,28 @@ std::vector<uint8_t> PendingValueNow() {
 }
 
 std::string Entry(const PendingRenameTable& table, int i) {
-  return table.paths[i] ? Narrow(table.paths[i]) : "(null)";
+  LPCWSTR entry = i % 2 ? table.pairs[i / 2].target : table.pairs[i / 2].source;
+  return entry ? Narrow(entry) : "(null)";
+}
+
+// The flags of every entry, source and target, in the value's order.
+std::vector<int> IsFile(const PendingRenameTable& table) {
+  std::vector<int> flags;
+  for (int k = 0; k < table.pairCount; ++k) {
+    flags.push_back(table.pairs[k].sourceIsFile);
+    flags.push_back(table.pairs[k].targetIsFile);
+  }
+  return flags;
+}
+
+std::vector<int> CarriedOut(const PendingRenameTable& table) {
+  std::vector<int> flags;
+  for (int k = 0; k < table.pairCount; ++k) flags.push_back(table.pairs[k].carriedOut);
+  return flags;
 }
 }  // namespace
 
-class PendingFilesTest : public SystemStateTest {
+class PendingRenamesTest : public SystemStateTest {
  protected:
   void SetUp() override {
     SystemStateTest::SetUp();
@@ -65,39 +82,118 @@ class PendingFilesTest : public SystemStateTest {
   }
   // Read, purge: what a run does with the value.
   void ReadAndPurge() {
-    ReadPendingRenames(&table);
-    MarkProductDeletes(&table, &files);
+    ReadPendingRenames(&table, kPendingRenamesValue);
+    MarkProductDeletes(&table, &files, false);
     PurgePendingDeletes(&table);
   }
   PendingRenameTable table = {};
   ProductFiles files = {};
 };
 
-TEST_F(PendingFilesTest, NoValueOrNoKeyGivesAnEmptyTable) {
+TEST_F(PendingRenamesTest, NoValueOrNoKeyGivesAnEmptyTable) {
   ReadAndPurge();
   EXPECT_EQ(0, table.pairCount);
-  EXPECT_EQ(nullptr, table.paths);
+  EXPECT_EQ(nullptr, table.pairs);
   winsim::CreateRegKey(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey);
   ReadAndPurge();
   EXPECT_EQ(0, table.pairCount);
   EXPECT_EQ(0, winsim::CallCount("DeleteFileW"));
 }
 
-TEST_F(PendingFilesTest, PendingDeleteWithPrefixIsDeletedAndKeepsItsPath) {
-  PutFile(kMon);
-  ASSERT_TRUE(MoveFileExW(kMon, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
-  ReadAndPurge();
-  ASSERT_EQ(1, table.pairCount);
-  EXPECT_EQ("\\??\\C:\\Windows\\system32\\mlxmon64.dll", Entry(table, 0));
-  EXPECT_EQ("(null)", Entry(table, 1));
-  EXPECT_EQ(0, table.isFile[0]);  // deleted
-  EXPECT_EQ(1, table.carriedOut[0]);
-  EXPECT_FALSE(FileExists(kMon));
-  // Reading and purging leave the value as it is.
-  EXPECT_NE(nullptr, winsim::GetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenamesValue));
+TEST_F(PendingRenamesTest, PendingDeleteWithPrefixIsDeletedAndKeepsItsPath) {
+  for (const bool earlierBuild : {true, false}) {
+    M().files.pendingFormOfEarlierBuilds = earlierBuild;
+    PutFile(kMon);
+    ASSERT_TRUE(MoveFileExW(kMon, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+    ReadAndPurge();
+    ASSERT_EQ(1, table.pairCount);
+    EXPECT_EQ(earlierBuild ? "\\??\\C:\\Windows\\system32\\mlxmon64.dll" : "*1\\??\\C:\\Windows\\system32\\mlxmon64.dll",
+              Entry(table, 0));
+    EXPECT_EQ("(null)", Entry(table, 1));
+    EXPECT_FALSE(table.pairs[0].sourceIsFile);  // deleted
+    EXPECT_TRUE(table.pairs[0].carriedOut);
+    EXPECT_FALSE(FileExists(kMon));
+    // Reading and purging leave the value as it is.
+    EXPECT_NE(nullptr, winsim::GetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenamesValue));
+    FreePendingRenames(&table);
+    winsim::DeleteRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenamesValue);
+  }
 }
 
-TEST_F(PendingFilesTest, OnlyExistingFilesOfPendingDeletesAreDeleted) {
+// Current Windows marks a source "*1\??\..." ("*2" too) and appends to a second value: the product's
+// pending deletes are found, carried out and taken out in either value and either form; other
+// programs' entries, marked or not, stay byte for byte and in order. Only "*" and digits in front
+// of "\??\" are a marker.
+TEST_F(PendingRenamesTest, BothFormsInBothValuesAreProbedPurgedAndTakenOut) {
+  const std::vector<std::u16string> foreign = {u"*1\\??\\C:\\Other\\app.dll", u"",
+                                               u"*1\\??\\C:\\Other\\app.new", u"!\\??\\C:\\Other\\app.dll",
+                                               u"*\\??\\C:\\Windows\\system32\\mlxmon32.dll", u"",
+                                               u"*1C:\\Windows\\system32\\mlxmon32.dll", u"",
+                                               u"*x\\??\\C:\\Windows\\system32\\mlxmon32.dll", u""};
+  for (const char16_t* valueName : {winsim::kPendingRenamesValue, winsim::kPendingRenames2Value}) {
+    for (const char16_t* marker : {u"", u"*1", u"*2", u"*12"}) {
+      SCOPED_TRACE(Narrow(valueName) + " " + Narrow(marker));
+      PutFile(kMon);
+      PutFile(kMon32);
+      PutFile(u"C:\\Other\\app.dll");
+      std::vector<std::u16string> strings = foreign;
+      strings.insert(strings.begin() + 2, {marker + Nt(kMon), u""});
+      winsim::SetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, valueName, REG_MULTI_SZ, ValueBytes(strings));
+      ReadPendingRenames(&table, valueName);
+      MarkProductDeletes(&table, &files, false);
+      PurgePendingDeletes(&table);
+      ASSERT_EQ(6, table.pairCount);
+      EXPECT_EQ((std::vector<int>{0, 1, 0, 0, 0, 0}), CarriedOut(table));
+      EXPECT_TRUE(PendingDeleteCarriedOut(&table, kMon));
+      TakeOutPendingDeletes(&state, &table, false);
+      FreePendingRenames(&table);
+      EXPECT_FALSE(FileExists(kMon));
+      EXPECT_TRUE(FileExists(kMon32));
+      EXPECT_TRUE(FileExists(u"C:\\Other\\app.dll"));
+      const winsim::RegValue* value = winsim::GetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, valueName);
+      ASSERT_NE(nullptr, value);
+      EXPECT_EQ(ValueBytes(foreign), value->data);
+      EXPECT_EQ((std::vector<std::string>{"Pending delete taken out: \\??\\C:\\Windows\\system32\\mlxmon64.dll"}),
+                LogLines());
+      Release(state.logText);
+      winsim::DeleteRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, valueName);
+    }
+  }
+  // The second value emptied goes; one that can't be written names itself.
+  PutFile(kMon);
+  winsim::SetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenames2Value, REG_MULTI_SZ,
+                      ValueBytes({u"*1" + Nt(kMon), u""}));
+  ReadPendingRenames(&table, kPendingValues[1]);
+  MarkProductDeletes(&table, &files, true);
+  winsim::FailNext("RegDeleteValueW", ERROR_ACCESS_DENIED);
+  TakeOutPendingDeletes(&state, &table, true);
+  EXPECT_EQ((std::vector<std::string>{"Can't update PendingFileRenameOperations2 (5)"}), LogLines());
+  TakeOutPendingDeletes(&state, &table, true);
+  EXPECT_EQ(nullptr, winsim::GetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenames2Value));
+  EXPECT_TRUE(FileExists(kMon));  // a reinstall takes the entry out without deleting
+}
+
+// The tray program is laid down by the setup program, not copied by the run: a reinstall takes its
+// pending delete out and leaves the file; an uninstall carries the delete out.
+TEST_F(PendingRenamesTest, AReinstallKeepsTheTrayProgramAndTakesOutItsPendingDelete) {
+  const char16_t* const kTray = u"C:\\Program Files\\Marbleleaf\\mbltray.exe";
+  for (const bool installing : {true, false}) {
+    PutFile(kTray);
+    SetPendingValue(ValueBytes({u"*1" + Nt(kTray), u""}));
+    ReadPendingRenames(&table, kPendingRenamesValue);
+    MarkProductDeletes(&table, &files, installing);
+    PurgePendingDeletes(&table);
+    TakeOutPendingDeletes(&state, &table, installing);
+    FreePendingRenames(&table);
+    EXPECT_EQ(installing, FileExists(kTray));
+    EXPECT_EQ(nullptr, winsim::GetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenamesValue));
+    EXPECT_EQ((std::vector<std::string>{"Pending delete taken out: \\??\\C:\\Program Files\\Marbleleaf\\mbltray.exe"}),
+              LogLines());
+    Release(state.logText);
+  }
+}
+
+TEST_F(PendingRenamesTest, OnlyExistingFilesOfPendingDeletesAreDeleted) {
   PutFile(kMon);
   PutFile(u"C:\\T\\target.dll");
   winsim::PutFolder(kMon32);
@@ -113,8 +209,8 @@ TEST_F(PendingFilesTest, OnlyExistingFilesOfPendingDeletesAreDeleted) {
                               u"\\??\\C:\\T\\short.dll", u"s"}));  // a rename to a one-letter name
   ReadAndPurge();
   ASSERT_EQ(6, table.pairCount);
-  EXPECT_EQ((std::vector<int>{1, 1, 0, 0, 0, 0, 1, 0, 0, 0, 1, 0}), std::vector<int>(table.isFile, table.isFile + 12));
-  EXPECT_EQ((std::vector<int>{0, 0, 0, 0, 1, 0}), std::vector<int>(table.carriedOut, table.carriedOut + 6));
+  EXPECT_EQ((std::vector<int>{1, 1, 0, 0, 0, 0, 1, 0, 0, 0, 1, 0}), IsFile(table));
+  EXPECT_EQ((std::vector<int>{0, 0, 0, 0, 1, 0}), CarriedOut(table));
   EXPECT_TRUE(FileExists(u"C:\\T\\short.dll"));
   EXPECT_EQ(Narrow(kDrv), Entry(table, 4));
   EXPECT_EQ("(null)", Entry(table, 5));
@@ -126,7 +222,7 @@ TEST_F(PendingFilesTest, OnlyExistingFilesOfPendingDeletesAreDeleted) {
   EXPECT_EQ(2, winsim::CallCount("DeleteFileW"));  // the locked file and the fifth
 }
 
-TEST_F(PendingFilesTest, LastOddStringIsIgnored) {
+TEST_F(PendingRenamesTest, LastOddStringIsIgnored) {
   PutFile(kMon);
   PutFile(kMon32);
   SetPendingValue(ValueBytes({kMon, u"", kMon32}));
@@ -138,12 +234,12 @@ TEST_F(PendingFilesTest, LastOddStringIsIgnored) {
 }
 
 // ASan watches these: the value's block is exactly as large as the data.
-TEST_F(PendingFilesTest, MalformedDataIsNeverReadBeyondItsEnd) {
+TEST_F(PendingRenamesTest, MalformedDataIsNeverReadBeyondItsEnd) {
   PutFile(kMon);
   PutFile(kMon32);
   for (size_t size : {0u, 1u, 2u, 3u}) {
     SetPendingValue(std::vector<uint8_t>(size, 0x41));
-    ReadPendingRenames(&table);
+    ReadPendingRenames(&table, kPendingRenamesValue);
     EXPECT_EQ(0, table.pairCount) << size << " bytes";
     FreePendingRenames(&table);
   }
@@ -163,7 +259,7 @@ TEST_F(PendingFilesTest, MalformedDataIsNeverReadBeyondItsEnd) {
   ReadAndPurge();
   ASSERT_EQ(1, table.pairCount);
   EXPECT_EQ(Narrow(kMon32), Entry(table, 1));
-  EXPECT_EQ(1, table.isFile[1]);
+  EXPECT_TRUE(table.pairs[0].targetIsFile);
   EXPECT_TRUE(FileExists(kMon));
   FreePendingRenames(&table);
 
@@ -176,7 +272,7 @@ TEST_F(PendingFilesTest, MalformedDataIsNeverReadBeyondItsEnd) {
   EXPECT_FALSE(FileExists(kMon));
 }
 
-TEST_F(PendingFilesTest, ValueThatGrowsBetweenTheQueriesIsReadAgainOnce) {
+TEST_F(PendingRenamesTest, ValueThatGrowsBetweenTheQueriesIsReadAgainOnce) {
   PutFile(kMon);
   SetPendingValue(ValueBytes({kMon, u""}));
   winsim::FailCall("RegQueryValueExW", ERROR_MORE_DATA, 1, 2);  // the read after the size query
@@ -194,90 +290,23 @@ TEST_F(PendingFilesTest, ValueThatGrowsBetweenTheQueriesIsReadAgainOnce) {
   EXPECT_TRUE(FileExists(kMon));
 }
 
-TEST_F(PendingFilesTest, LostCopyGivesAnEmptyTableNotADelete) {
+TEST_F(PendingRenamesTest, LostCopyGivesAnEmptyTableNotADelete) {
   // Without its target's copy the rename would look like a pending delete of its source.
   PutFile(kMon);
   PutFile(kMon32);
   SetPendingValue(ValueBytes({kMon, kMon32}));
   winsim::FailNext("GlobalAlloc", ERROR_NOT_ENOUGH_MEMORY, 1);
-  winsim::M().faults.back().fromCall += 4;  // value, paths, isFile, a's copy, b's copy
+  winsim::M().faults.back().fromCall += 3;  // value, pairs, a's copy, b's copy
   ReadAndPurge();
   EXPECT_EQ(0, table.pairCount);
-  EXPECT_EQ(nullptr, table.paths);
+  EXPECT_EQ(nullptr, table.pairs);
   EXPECT_TRUE(FileExists(kMon));
 }
 
-class DeferredDeletesTest : public SystemStateTest {
- protected:
-  std::vector<std::string> Listed() const {
-    std::vector<std::string> paths;
-    for (const DeferredDelete* node = state.deferredDeletes; node; node = node->next) paths.push_back(Narrow(node->path));
-    return paths;
-  }
-};
-
-TEST_F(DeferredDeletesTest, SamePathIsListedOnceButOtherCaseTwice) {
-  DeferDelete(&state.deferredDeletes, u"C:\\T\\a.dll");
-  DeferDelete(&state.deferredDeletes, u"C:\\T\\b.dll");
-  DeferDelete(&state.deferredDeletes, u"C:\\T\\a.dll");
-  DeferDelete(&state.deferredDeletes, u"C:\\T\\A.dll");
-  DeferDelete(&state.deferredDeletes, u"C:\\T\\a.dl");
-  DeferDelete(&state.deferredDeletes, u"");
-  DeferDelete(&state.deferredDeletes, nullptr);
-  EXPECT_EQ((std::vector<std::string>{"C:\\T\\a.dl", "C:\\T\\A.dll", "C:\\T\\b.dll", "C:\\T\\a.dll"}), Listed());
-}
-
-TEST_F(DeferredDeletesTest, RetryDropsWhatIsGoneAndKeepsWhatResists) {
-  PutFile(u"C:\\T\\deleted.dll");
-  PutFile(u"C:\\T\\locked.dll");
-  winsim::LockFile(u"C:\\T\\locked.dll");
-  PutFile(u"C:\\T\\loaded.dll").loadedBySpooler = true;
-  for (const char16_t* path : {u"C:\\T\\loaded.dll", u"C:\\Gone\\x.dll", u"C:\\T\\gone.dll", u"C:\\T\\locked.dll",
-                               u"C:\\T\\deleted.dll"})
-    DeferDelete(&state.deferredDeletes, path);
-  state.depth = 1;
-  RetryDeferredDeletes(&state);
-  EXPECT_EQ((std::vector<std::string>{"  DeleteFile-try"}), LogLines());
-  EXPECT_EQ((std::vector<std::string>{"C:\\T\\locked.dll", "C:\\Gone\\x.dll", "C:\\T\\loaded.dll"}), Listed());
-  EXPECT_FALSE(FileExists(u"C:\\T\\deleted.dll"));
-  EXPECT_EQ(0, state.errorCount);
-
-  winsim::Spooler().state = SERVICE_STOPPED;
-  RetryDeferredDeletes(&state);
-  EXPECT_EQ((std::vector<std::string>{"C:\\T\\locked.dll", "C:\\Gone\\x.dll"}), Listed());
-}
-
-TEST_F(DeferredDeletesTest, ScheduledDeletesCountWhatWindowsAccepted) {
-  EXPECT_EQ(0, ScheduleDeletesAtReboot(&state));
-  EXPECT_EQ(0, winsim::CallCount("MoveFileExW"));
-
-  for (const char16_t* path : {u"C:\\T\\a.dll", u"C:\\T\\b.dll", u"C:\\T\\c.dll"}) {
-    PutFile(path);
-    DeferDelete(&state.deferredDeletes, path);
-  }
-  winsim::FailCall("MoveFileExW", ERROR_ACCESS_DENIED, 1, 2);
-  EXPECT_EQ(2, ScheduleDeletesAtReboot(&state));
-  EXPECT_EQ(nullptr, state.deferredDeletes);
-  EXPECT_EQ(nullptr, state.logText);
-  winsim::Reboot();
-  EXPECT_FALSE(FileExists(u"C:\\T\\c.dll"));  // newest first: c, then b (refused), then a
-  EXPECT_TRUE(FileExists(u"C:\\T\\b.dll"));
-  EXPECT_FALSE(FileExists(u"C:\\T\\a.dll"));
-}
-
-TEST_F(DeferredDeletesTest, StateReleasesWhatIsStillListed) {
-  DeferDelete(&state.deferredDeletes, u"C:\\T\\a.dll");
-  DeferDelete(&state.deferredDeletes, u"C:\\T\\b.dll");
-  EXPECT_EQ(4, M().globalBlocks);
-  FreeInstallerState(&state);
-  EXPECT_EQ(nullptr, state.deferredDeletes);
-  EXPECT_EQ(0, M().globalBlocks);
-}
-
-TEST_F(PendingFilesTest, FailingCallsNeverDeleteWhatTheyCouldNotCheck) {
+TEST_F(PendingRenamesTest, FailingCallsNeverDeleteWhatTheyCouldNotCheck) {
   PutFile(kMon);
   SetPendingValue(ValueBytes({kMon, u""}));
-  // The key, the value's block, the arrays, the file's attributes and the delete itself.
+  // The key, the value's block, the pairs, the path's copy, the file's attributes and the delete itself.
   const std::vector<std::pair<const char*, int>> failures = {
       {"RegOpenKeyExA", 1}, {"GlobalAlloc", 1}, {"GlobalAlloc", 2}, {"GlobalAlloc", 3}, {"GetFileAttributesW", 1},
       {"DeleteFileW", 1}};
@@ -296,29 +325,10 @@ TEST_F(PendingFilesTest, FailingCallsNeverDeleteWhatTheyCouldNotCheck) {
   M().registry.handles.clear();
 }
 
-TEST_F(DeferredDeletesTest, FailedDeletesAndAllocations) {
-  PutFile(u"C:\\T\\a.dll");
-  PutFile(u"C:\\T\\b.dll");
-  winsim::FailNext("GlobalAlloc", ERROR_NOT_ENOUGH_MEMORY);
-  DeferDelete(&state.deferredDeletes, u"C:\\T\\lost.dll");
-  EXPECT_EQ(nullptr, state.deferredDeletes);
-  winsim::FailCall("GlobalAlloc", ERROR_NOT_ENOUGH_MEMORY, 1, winsim::CallCount("GlobalAlloc") + 2);  // the path
-  DeferDelete(&state.deferredDeletes, u"C:\\T\\lost.dll");
-  EXPECT_EQ(nullptr, state.deferredDeletes);
-  EXPECT_EQ(0, winsim::M().globalBlocks);
-  DeferDelete(&state.deferredDeletes, u"C:\\T\\a.dll");
-  DeferDelete(&state.deferredDeletes, u"C:\\T\\b.dll");
-  winsim::FailNext("DeleteFileW", ERROR_ACCESS_DENIED);     // b resists
-  winsim::FailCall("DeleteFileW", ERROR_FILE_NOT_FOUND, 1, 2);  // a is reported gone
-  RetryDeferredDeletes(&state);
-  EXPECT_EQ((std::vector<std::string>{"C:\\T\\b.dll"}), Listed());
-  EXPECT_EQ((std::vector<std::string>{"DeleteFile-try"}), LogLines());
-}
-
 // Other programs' operations stay: a pending delete and a rename onto the same file (the usual way
 // to replace a file in use), the product's names in foreign folders, and paths that are no drive
 // paths, which would resolve against the current folder.
-TEST_F(PendingFilesTest, OnlyTheProductsOwnPendingDeletesAreCarriedOutAndTakenOut) {
+TEST_F(PendingRenamesTest, OnlyTheProductsOwnPendingDeletesAreCarriedOutAndTakenOut) {
   PutFile(kMon);
   PutFile(u"C:\\Other\\app.dll");
   PutFile(u"C:\\Other\\app.new");
@@ -349,7 +359,7 @@ TEST_F(PendingFilesTest, OnlyTheProductsOwnPendingDeletesAreCarriedOutAndTakenOu
     EXPECT_TRUE(FileExists(path)) << Narrow(path);
   EXPECT_EQ(1, winsim::CallCount("DeleteFileW"));
   EXPECT_EQ(6, winsim::CallCount("GetFileAttributesW"));  // the sources on a drive only
-  EXPECT_EQ(0, table.isFile[2 * 6]);                       // the relative path, though it "exists"
+  EXPECT_FALSE(table.pairs[6].sourceIsFile);               // the relative path, though it "exists"
 
   TakeOutPendingDeletes(&state, &table, false);
   EXPECT_EQ(ValueBytes(foreign), PendingValueNow());
@@ -359,7 +369,7 @@ TEST_F(PendingFilesTest, OnlyTheProductsOwnPendingDeletesAreCarriedOutAndTakenOu
 
 // A reinstall puts the product's files back: every pending delete of one goes, done or not; its
 // renames stay. With nothing left the value goes, as after a restart.
-TEST_F(PendingFilesTest, AReinstallTakesOutEveryPendingDeleteOfAProductFile) {
+TEST_F(PendingRenamesTest, AReinstallTakesOutEveryPendingDeleteOfAProductFile) {
   PutFile(kUi);
   winsim::LockFile(kUi);
   PutFile(u"C:\\T\\new.dll");
@@ -382,7 +392,7 @@ TEST_F(PendingFilesTest, AReinstallTakesOutEveryPendingDeleteOfAProductFile) {
 
 // What can't be read whole, what another program changed in the meantime, and what Windows
 // refuses: the value stays exactly as it was.
-TEST_F(PendingFilesTest, AValueNotReadWholeOrNotWritableIsLeftAlone) {
+TEST_F(PendingRenamesTest, AValueNotReadWholeOrNotWritableIsLeftAlone) {
   struct Case {
     const char* what;
     std::vector<uint8_t> bytes;
@@ -398,13 +408,21 @@ TEST_F(PendingFilesTest, AValueNotReadWholeOrNotWritableIsLeftAlone) {
       {"an empty string after the list", ValueBytes({Nt(kMon), u"", u""}), REG_MULTI_SZ},
       {"not REG_MULTI_SZ", ValueBytes({Nt(kMon), u""}), REG_BINARY},
   };
-  for (const Case& c : cases) {
-    PutFile(kMon);
-    winsim::SetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenamesValue, c.type, c.bytes);
-    ReadAndPurge();
-    TakeOutPendingDeletes(&state, &table, true);
-    EXPECT_EQ(c.bytes, PendingValueNow()) << c.what;
-    FreePendingRenames(&table);
+  for (int which = 0; which < kPendingValueCount; ++which) {
+    const char16_t* name = which ? winsim::kPendingRenames2Value : winsim::kPendingRenamesValue;
+    for (const Case& c : cases) {
+      PutFile(kMon);
+      winsim::SetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, name, c.type, c.bytes);
+      ReadPendingRenames(&table, kPendingValues[which]);
+      MarkProductDeletes(&table, &files, true);
+      PurgePendingDeletes(&table);
+      TakeOutPendingDeletes(&state, &table, true);
+      const winsim::RegValue* value = winsim::GetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, name);
+      ASSERT_NE(nullptr, value);
+      EXPECT_EQ(c.bytes, value->data) << c.what << " in " << Narrow(name);
+      FreePendingRenames(&table);
+    }
+    winsim::DeleteRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, name);
   }
 
   // Changed by another program between the read and the take-out.
@@ -420,13 +438,13 @@ TEST_F(PendingFilesTest, AValueNotReadWholeOrNotWritableIsLeftAlone) {
   const std::vector<uint8_t> two = ValueBytes({Nt(kMon), u"", u"\\??\\C:\\T\\x", u""});
   const std::vector<std::pair<const char*, int>> failures = {
       {"RegOpenKeyExA", 2}, {"RegQueryValueExW", 3}, {"RegQueryValueExW", 4}, {"RegSetValueExW", 1},
-      {"GlobalAlloc", 6}, {"GlobalAlloc", 7}};
+      {"GlobalAlloc", 5}, {"GlobalAlloc", 6}};
   for (const auto& failure : failures) {
     SetPendingValue(two);
     const int before = winsim::CallCount(failure.first);
-    ReadPendingRenames(&table);
+    ReadPendingRenames(&table, kPendingRenamesValue);
     winsim::FailCall(failure.first, ERROR_ACCESS_DENIED, 1, before + failure.second);
-    MarkProductDeletes(&table, &files);
+    MarkProductDeletes(&table, &files, false);
     PurgePendingDeletes(&table);
     TakeOutPendingDeletes(&state, &table, true);
     EXPECT_EQ(two, PendingValueNow()) << failure.first << " " << failure.second;
@@ -434,7 +452,7 @@ TEST_F(PendingFilesTest, AValueNotReadWholeOrNotWritableIsLeftAlone) {
   }
   SetPendingValue(ValueBytes({Nt(kMon), u""}));
   ReadAndPurge();
-  winsim::FailNext("RegDeleteValueA", ERROR_ACCESS_DENIED);
+  winsim::FailNext("RegDeleteValueW", ERROR_ACCESS_DENIED);
   TakeOutPendingDeletes(&state, &table, true);
   EXPECT_NE(nullptr, winsim::GetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenamesValue));
   // A key that won't close has still been written.
@@ -453,3 +471,4 @@ TEST_F(PendingFilesTest, AValueNotReadWholeOrNotWritableIsLeftAlone) {
                                       "Pending delete taken out: \\??\\C:\\Windows\\system32\\mlxmon64.dll"}),
             LogLines());
 }
+

@@ -1,4 +1,4 @@
-#include "system/pending_files.h"
+#include "system/pending_renames.h"
 
 #include <cstring>
 
@@ -8,8 +8,6 @@
 
 namespace {
 const char kSessionManagerKey[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
-const WCHAR kPendingValue[] = TEXT("PendingFileRenameOperations");
-const char kPendingValueAnsi[] = "PendingFileRenameOperations";
 const WCHAR kNtPrefix[] = TEXT("\\??\\");
 
 // The value's data as read: a fixed global block and the number of bytes Windows reported.
@@ -21,14 +19,14 @@ struct ValueData {
 
 // Asks for the size, then reads into a block of that size. Returns the status of the read;
 // ERROR_MORE_DATA means the value grew in between.
-LSTATUS QueryPendingValue(HKEY key, ValueData* data) {
+LSTATUS QueryPendingValue(HKEY key, LPCWSTR name, ValueData* data) {
   DWORD size = 0;
-  LSTATUS status = RegQueryValueExW(key, kPendingValue, nullptr, nullptr, nullptr, &size);
+  LSTATUS status = RegQueryValueExW(key, name, nullptr, nullptr, nullptr, &size);
   if (status != ERROR_SUCCESS || size == 0) return status;
   LPBYTE block = static_cast<LPBYTE>(GlobalAlloc(GPTR, size));
   if (!block) return ERROR_NOT_ENOUGH_MEMORY;
   DWORD reported = size;
-  status = RegQueryValueExW(key, kPendingValue, nullptr, &data->type, block, &reported);
+  status = RegQueryValueExW(key, name, nullptr, &data->type, block, &reported);
   if (status != ERROR_SUCCESS) {
     GlobalFree(block);
     return status;
@@ -39,11 +37,11 @@ LSTATUS QueryPendingValue(HKEY key, ValueData* data) {
 }
 
 // Reads the whole value; one that grew between the size query and the read is read once more.
-ValueData ReadPendingValue() {
+ValueData ReadPendingValue(LPCWSTR name) {
   ValueData data = {nullptr, 0, REG_NONE};
   HKEY key = nullptr;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return data;
-  if (QueryPendingValue(key, &data) == ERROR_MORE_DATA) QueryPendingValue(key, &data);
+  if (QueryPendingValue(key, name, &data) == ERROR_MORE_DATA) QueryPendingValue(key, name, &data);
   RegCloseKey(key);
   return data;
 }
@@ -61,11 +59,23 @@ bool HasNtPrefix(LPCWSTR path) {
   return true;
 }
 
+bool IsDigit(WCHAR c) { return c >= TEXT('0') && c <= TEXT('9'); }
+
+// Windows 10 from build 19045.6218 and Windows 11 write a delay-until-reboot source as
+// "*1\??\C:\x" ("*2" has been seen too); the marker is undocumented. A "*" and digits count as one
+// only in front of "\??\".
+LPCWSTR SkipMarker(LPCWSTR entry) {
+  if (entry[0] != TEXT('*') || !IsDigit(entry[1])) return entry;
+  LPCWSTR rest = entry + 1;
+  while (IsDigit(*rest)) ++rest;
+  return HasNtPrefix(rest) ? rest : entry;
+}
+
 // Whether the value still holds what the table was read from: it is never rewritten over
 // another program's change made in between. Returns the status of the read.
 LSTATUS CompareValue(HKEY key, const PendingRenameTable* table, bool* same) {
   ValueData now = {nullptr, 0, REG_NONE};
-  const LSTATUS status = QueryPendingValue(key, &now);
+  const LSTATUS status = QueryPendingValue(key, table->valueName, &now);
   *same = status == ERROR_SUCCESS && now.type == REG_MULTI_SZ && now.size == table->valueSize &&
           std::memcmp(now.bytes, table->value, now.size) == 0;
   if (now.bytes) GlobalFree(now.bytes);
@@ -102,31 +112,29 @@ LPWSTR CopyUnits(const WCHAR* text, int n) {
   if (copy) std::memcpy(copy, text, static_cast<size_t>(n) * sizeof(WCHAR));
   return copy;
 }
-
-void FreeNode(DeferredDelete* node) {
-  if (node->path) GlobalFree(node->path);
-  GlobalFree(node);
-}
 }  // namespace
 
 LPCWSTR PendingDrivePath(LPCWSTR entry) {
   if (!entry) return nullptr;
-  LPCWSTR path = HasNtPrefix(entry) ? entry + 4 : entry;
+  LPCWSTR path = SkipMarker(entry);
+  if (HasNtPrefix(path)) path += 4;
   const WCHAR drive = AsciiUpper(path[0]);
   if (drive < TEXT('A') || drive > TEXT('Z') || path[1] != TEXT(':') || path[2] != TEXT('\\')) return nullptr;
   return path;
 }
 
-void ReadPendingRenames(PendingRenameTable* table) {
-  table->paths = nullptr;
-  table->isFile = nullptr;
-  table->ownDelete = nullptr;
-  table->carriedOut = nullptr;
+
+const WCHAR kPendingRenamesValue[] = TEXT("PendingFileRenameOperations");
+const LPCWSTR kPendingValues[kPendingValueCount] = {kPendingRenamesValue, TEXT("PendingFileRenameOperations2")};
+
+void ReadPendingRenames(PendingRenameTable* table, LPCWSTR valueName) {
+  table->valueName = valueName;
+  table->pairs = nullptr;
   table->pairCount = 0;
   table->value = nullptr;
   table->valueSize = 0;
   table->whole = false;
-  ValueData data = ReadPendingValue();
+  ValueData data = ReadPendingValue(valueName);
   if (!data.bytes) return;
   table->value = data.bytes;
   table->valueSize = data.size;
@@ -145,34 +153,29 @@ void ReadPendingRenames(PendingRenameTable* table) {
                      units[limit] == 0 && strings % 2 == 0;
 
   if (pairCount > 0) {
-    const SIZE_T entries = 2 * static_cast<SIZE_T>(pairCount);
-    table->paths = static_cast<LPWSTR*>(GlobalAlloc(GPTR, entries * sizeof(LPWSTR)));
-    // The pairs' flags follow the entries' flags in the same block.
-    table->isFile = static_cast<int*>(GlobalAlloc(GPTR, (entries + 2 * pairCount) * sizeof(int)));
-    bool complete = table->paths && table->isFile;
-    if (complete) {
-      table->pairCount = pairCount;
-      table->ownDelete = table->isFile + entries;
-      table->carriedOut = table->ownDelete + pairCount;
-    }
-    int i = 0;
-    for (int position = 0; complete && position < limit && i < 2 * pairCount; ++i) {
+    table->pairs = static_cast<PendingPair*>(GlobalAlloc(GPTR, static_cast<SIZE_T>(pairCount) * sizeof(PendingPair)));
+    bool complete = table->pairs != nullptr;
+    if (complete) table->pairCount = pairCount;
+    int position = 0;
+    for (int i = 0; complete && position < limit && i < 2 * pairCount; ++i) {
       const int n = StringLength(units, unitCount, position);
       if (n > 0) {
-        table->paths[i] = CopyUnits(units + position, n);
+        PendingPair& pair = table->pairs[i / 2];
+        LPWSTR copy = CopyUnits(units + position, n);
         // A table with a lost target would turn a pending rename into a delete: all or nothing.
-        if (!table->paths[i]) {
+        if (!copy) {
           complete = false;
         } else {
           // Only a path on a drive is looked at: the others would resolve against the current folder.
-          LPCWSTR name = PendingDrivePath(table->paths[i]);
-          table->isFile[i] = name && IsExistingFile(name) ? 1 : 0;
+          LPCWSTR name = PendingDrivePath(copy);
+          const bool isFile = name && IsExistingFile(name);
+          (i % 2 == 0 ? pair.source : pair.target) = copy;
+          (i % 2 == 0 ? pair.sourceIsFile : pair.targetIsFile) = isFile;
         }
       }
       position += n + 1;
     }
     if (!complete) {
-      table->pairCount = pairCount;
       FreePendingRenames(table);
       return;
     }
@@ -180,20 +183,31 @@ void ReadPendingRenames(PendingRenameTable* table) {
   table->whole = whole;
 }
 
+void MarkOwnDeletes(PendingRenameTable* table, OwnFileTest isOwn, const void* context) {
+  for (int k = 0; k < table->pairCount; ++k) {
+    PendingPair& pair = table->pairs[k];
+    LPCWSTR path = PendingDrivePath(pair.source);
+    const PendingClaim claim = path && !pair.target ? isOwn(context, path) : kNotOwn;
+    pair.own = claim != kNotOwn;
+    pair.keepFile = claim == kOwnEntryOnly;
+  }
+}
+
 void PurgePendingDeletes(PendingRenameTable* table) {
   for (int k = 0; k < table->pairCount; ++k) {
-    LPCWSTR path = PendingDrivePath(table->paths[2 * k]);
-    if (table->ownDelete[k] && path && !table->paths[2 * k + 1] && table->isFile[2 * k] == 1 && DeleteFileW(path)) {
-      table->isFile[2 * k] = 0;
-      table->carriedOut[k] = 1;
+    PendingPair& pair = table->pairs[k];
+    LPCWSTR path = PendingDrivePath(pair.source);
+    if (pair.own && !pair.keepFile && path && !pair.target && pair.sourceIsFile && DeleteFileW(path)) {
+      pair.sourceIsFile = false;
+      pair.carriedOut = true;
     }
   }
 }
 
 bool PendingDeleteCarriedOut(const PendingRenameTable* table, LPCWSTR path) {
   for (int k = 0; k < table->pairCount; ++k) {
-    LPCWSTR source = PendingDrivePath(table->paths[2 * k]);
-    if (table->carriedOut[k] && source && EqualsAsciiNoCase(source, path)) return true;
+    LPCWSTR source = PendingDrivePath(table->pairs[k].source);
+    if (table->pairs[k].carriedOut && source && EqualsAsciiNoCase(source, path)) return true;
   }
   return false;
 }
@@ -203,14 +217,15 @@ void TakeOutPendingDeletes(InstallerState* state, const PendingRenameTable* tabl
   // One block: room for the spliced value, then a flag per pair.
   LPBYTE block = static_cast<LPBYTE>(GlobalAlloc(GPTR, table->valueSize + static_cast<SIZE_T>(table->pairCount)));
   if (!block) {
-    LogLine(state, TEXT("Can't update PendingFileRenameOperations (%d)"), ERROR_NOT_ENOUGH_MEMORY);
+    LogLine(state, TEXT("Can't update %s (%d)"), table->valueName, ERROR_NOT_ENOUGH_MEMORY);
     return;
   }
   WCHAR* spliced = reinterpret_cast<WCHAR*>(block);
   bool* drop = reinterpret_cast<bool*>(block + table->valueSize);
   int dropped = 0;
   for (int k = 0; k < table->pairCount; ++k) {
-    drop[k] = table->ownDelete[k] && !table->paths[2 * k + 1] && (installing || table->carriedOut[k]);
+    const PendingPair& pair = table->pairs[k];
+    drop[k] = pair.own && !pair.target && (installing || pair.carriedOut);
     if (drop[k]) ++dropped;
   }
   HKEY key = nullptr;
@@ -220,84 +235,35 @@ void TakeOutPendingDeletes(InstallerState* state, const PendingRenameTable* tabl
   if (dropped > 0 && status == ERROR_SUCCESS) {
     status = CompareValue(key, table, &same);
     if (status == ERROR_SUCCESS && !same)
-      LogLine(state, TEXT("PendingFileRenameOperations has changed: left as it is"));
+      LogLine(state, TEXT("%s has changed: left as it is"), table->valueName);
     if (same) {
       const int units = SpliceValue(table, drop, spliced);
       // Only the list's terminator left: no operation waits any more, as after a restart.
       if (units == 1)
-        status = RegDeleteValueA(key, kPendingValueAnsi);
+        status = RegDeleteValueW(key, table->valueName);
       else
-        status = RegSetValueExW(key, kPendingValue, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(spliced),
+        status = RegSetValueExW(key, table->valueName, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(spliced),
                                 static_cast<DWORD>(units) * sizeof(WCHAR));
       for (int k = 0; status == ERROR_SUCCESS && k < table->pairCount; ++k)
-        if (drop[k]) LogLine(state, TEXT("Pending delete taken out: %s"), table->paths[2 * k]);
+        // Without the marker: the line reads the same whichever build wrote the entry.
+        if (drop[k]) LogLine(state, TEXT("Pending delete taken out: %s"), SkipMarker(table->pairs[k].source));
     }
     RegCloseKey(key);
   }
-  if (status != ERROR_SUCCESS)
-    LogLine(state, TEXT("Can't update PendingFileRenameOperations (%d)"), static_cast<int>(status));
+  if (status != ERROR_SUCCESS) LogLine(state, TEXT("Can't update %s (%d)"), table->valueName, static_cast<int>(status));
   GlobalFree(block);
 }
 
 void FreePendingRenames(PendingRenameTable* table) {
-  if (table->paths) {
-    for (int i = 0; i < 2 * table->pairCount; ++i)
-      if (table->paths[i]) GlobalFree(table->paths[i]);
-    GlobalFree(table->paths);
+  for (int k = 0; k < table->pairCount; ++k) {
+    if (table->pairs[k].source) GlobalFree(table->pairs[k].source);
+    if (table->pairs[k].target) GlobalFree(table->pairs[k].target);
   }
-  if (table->isFile) GlobalFree(table->isFile);
+  if (table->pairs) GlobalFree(table->pairs);
   if (table->value) GlobalFree(table->value);
-  table->paths = nullptr;
-  table->isFile = nullptr;
-  table->ownDelete = nullptr;
-  table->carriedOut = nullptr;
+  table->pairs = nullptr;
   table->pairCount = 0;
   table->value = nullptr;
   table->valueSize = 0;
   table->whole = false;
-}
-
-void DeferDelete(DeferredDelete** list, LPCWSTR path) {
-  if (!path || !path[0]) return;  // nothing to delete; callers skip these, a stray one must not crash
-  for (DeferredDelete* node = *list; node; node = node->next)
-    if (EqualsExactly(node->path, path)) return;
-  DeferredDelete* node = static_cast<DeferredDelete*>(GlobalAlloc(GPTR, sizeof(DeferredDelete)));
-  if (!node) return;
-  node->path = CopyUnits(path, lstrlenW(path));
-  if (!node->path) {
-    GlobalFree(node);
-    return;
-  }
-  node->next = *list;
-  *list = node;
-}
-
-void RetryDeferredDeletes(InstallerState* state) {
-  LogLine(state, TEXT("DeleteFile-try"));
-  DeferredDelete** link = &state->deferredDeletes;
-  while (*link) {
-    DeferredDelete* node = *link;
-    if (DeleteFileW(node->path) || GetLastError() == ERROR_FILE_NOT_FOUND) {
-      *link = node->next;
-      FreeNode(node);
-    } else {
-      link = &node->next;
-    }
-  }
-}
-
-int ScheduleDeletesAtReboot(InstallerState* state) {
-  int accepted = 0;
-  for (DeferredDelete* node = state->deferredDeletes; node; node = node->next)
-    if (MoveFileExW(node->path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) ++accepted;
-  FreeDeferredDeletes(&state->deferredDeletes);
-  return accepted;
-}
-
-void FreeDeferredDeletes(DeferredDelete** list) {
-  while (*list) {
-    DeferredDelete* node = *list;
-    *list = node->next;
-    FreeNode(node);
-  }
 }
