@@ -6,7 +6,6 @@
 set -u
 here=$(cd "$(dirname "$0")/../e2e" && pwd)
 . "$here/lib.sh"
-. "$here/scenarios.sh"
 
 rounds=${BENCH_ROUNDS:-3}
 e2e_installer_prefix bench_timing

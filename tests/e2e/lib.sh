@@ -1,5 +1,6 @@
 # Harness of the end-to-end scenarios: Wine prefixes, running Windows programs,
-# inspecting the machine, and expectations. Sourced by run.sh.
+# inspecting the machine, installer runs and expectations. Sourced by run.sh, scripts/demo
+# and the timing script; it defines no scenario and calls none.
 #
 # Environment:
 #   E2E_LAYOUT  folder of the per-build layouts (<build>/app/install.exe ...)
@@ -25,6 +26,7 @@ E2E_TOOLS_WIN='C:\e2e'
 E2E_SYSTEM32_WIN='C:\windows\system32'
 E2E_DRIVERS_WIN='C:\windows\system32\spool\drivers'
 E2E_JOBS_WIN='C:\marbleleaf-jobs'
+E2E_SETTINGS_KEY='HKCU\Software\Orvanel Software KFT\Marbleleaf\Marbleleafs'
 
 E2E_FAILURES=0
 E2E_OUT=""          # stdout of the last e2e_run
@@ -239,13 +241,6 @@ e2e_restart_wineserver() {
     "$E2E_WINESERVER" -p </dev/null >/dev/null 2>&1
 }
 
-# Registers the monitor's port where Wine's spooler looks for it before it
-# hands a job to the monitor. The monitor records it itself on Windows and on the
-# corrected Wine; only Debian's own Wine needs this (its MONITORREG functions are stubs).
-e2e_register_port() {
-    e2e_run reg add 'HKLM\System\CurrentControlSet\Control\Print\Monitors\MarbleleafServer:\Ports\MarbleleafServer:' /f
-}
-
 # ---- expectations -----------------------------------------------------------
 
 # The sed script of one side (host or wine) for one story, from tier_differences.txt.
@@ -348,4 +343,164 @@ e2e_eventually() {
         sleep 0.1
     done
     return 1
+}
+
+# ---- installer runs and what they leave --------------------------------------
+#
+# Every install and uninstall run of an installer scenario is made with Shift held
+# (shiftdown.exe), so the log dialog always appears: the harness reads the run's log from
+# it (control 1001, logdialog.exe), keeps it as an artifact and closes it.
+
+# A job file with this content appears within 10 s.
+e2e_expect_job() {
+    local folder
+    folder=$(e2e_unix "$E2E_JOBS_WIN")
+    if ! e2e_eventually 10 bash -c "grep -qsF -- \"\$1\" \"\$2\"/job-*.prn" _ "$1" "$folder"; then
+        e2e_fail "no job with '$1' in $E2E_JOBS_WIN: $(ls "$folder" 2>&1)"
+    fi
+}
+
+# An installer scenario: the log dialog of every run is read back (Shift held).
+e2e_installer_prefix() {
+    e2e_begin "$@"
+    e2e_spawn shift "shift down" "$E2E_TOOLS_WIN\\shiftdown.exe"
+    E2E_RUNS=0
+}
+
+# install.exe <verb> with the log dialog read back and closed. Sets RC, E2E_TITLE
+# and E2E_LOG (the dialog's text), and keeps the log as <scenario>.<n>.<verb>.log.
+e2e_install_logged() {
+    E2E_RUNS=$((E2E_RUNS + 1))
+    e2e_spawn installer "" "$E2E_APP_WIN\\install.exe" "$@"
+    e2e_tool logdialog 60000
+    local dialog=$E2E_OUT dialog_rc=$RC
+    e2e_wait installer 60
+    e2e_log "install.exe $* -> $RC (log dialog: $dialog_rc)"
+    [ "$dialog_rc" -eq 0 ] || e2e_fail "install.exe $*: no log dialog: $dialog"
+    E2E_TITLE=$(sed -n 's/^title: //p' <<<"$dialog")
+    E2E_LOG=$(sed '1,/^text:$/d' <<<"$dialog")
+    if [ -n "${E2E_ARTIFACTS:-}" ]; then
+        mkdir -p "$E2E_ARTIFACTS"
+        printf '%s\n' "$E2E_LOG" >"$E2E_ARTIFACTS/$E2E_NAME.$E2E_RUNS.$1.log"
+    fi
+}
+
+# The state of a machine with build $1 installed (its monitor module of build
+# $2, default $1): monitor, port, both drivers with their files, the Run value.
+e2e_expect_installed() {
+    local build=${1:-2093} monitor_build=${2:-${1:-2093}} state
+    state=$(e2e_inspect)
+    e2e_expect_line "$state" "monitor MarbleleafServer: | mlxmon64.dll"
+    e2e_expect_line "$state" "port MarbleleafServer: | MarbleleafServer: | Marbleleaf Server Port"
+    e2e_expect_line "$state" "driver Windows x64 | Marbleleaf Server"
+    e2e_expect_line "$state" "driver Windows NT x86 | Marbleleaf Server"
+    e2e_expect_line "$state" "  driver $E2E_DRIVERS_WIN\\x64\\3\\mlxdrv64.dll"
+    e2e_expect_line "$state" "  config $E2E_DRIVERS_WIN\\x64\\3\\mlxui64.dll"
+    e2e_expect_line "$state" "  driver $E2E_DRIVERS_WIN\\w32x86\\3\\mlxdrv32.dll"
+    e2e_expect_line "$state" "  config $E2E_DRIVERS_WIN\\w32x86\\3\\mlxui32.dll"
+    e2e_expect_line "$state" "run $E2E_PRODUCT_WIN\\mbltray.exe"
+    e2e_expect_line "$(e2e_inspect files "$E2E_SYSTEM32_WIN" 'mlx*')" \
+        "file mlxmon64.dll size $(stat -c %s "$E2E_LAYOUT/$monitor_build/app/mlxmon64.dll") build $monitor_build"
+    local x64 x86
+    x64=$(e2e_inspect files "$E2E_DRIVERS_WIN\\x64\\3" 'mlx*')
+    x86=$(e2e_inspect files "$E2E_DRIVERS_WIN\\w32x86\\3" 'mlx*')
+    e2e_expect_match "$x64" "^file mlxdrv64\.dll size [0-9]+ build $build$"
+    e2e_expect_match "$x64" "^file mlxui64\.dll size [0-9]+ build $build$"
+    e2e_expect_match "$x64" "^file mlxhelp\.chm size [0-9]+ "
+    e2e_expect_match "$x86" "^file mlxdrv32\.dll size [0-9]+ build $build$"
+    e2e_expect_match "$x86" "^file mlxui32\.dll size [0-9]+ build $build$"
+}
+
+# The run's log counts no error.
+e2e_expect_no_error() {
+    e2e_expect_no_match "$E2E_LOG" 'Error\('
+}
+
+# Nothing of the product on the machine: monitor, port, driver registrations of
+# both environments, files in the driver store, the system folder and the
+# product folder's companion, product printers, the Run value, the companion.
+e2e_expect_nothing_left() {
+    local state
+    state=$(e2e_inspect)
+    e2e_expect_no_match "$state" '^monitor MarbleleafServer:'
+    e2e_expect_no_match "$state" '^port MarbleleafServer:'
+    e2e_expect_no_match "$state" '^driver .*\| Marbleleaf Server$'
+    e2e_expect_no_match "$state" '^  driver Marbleleaf Server$'
+    e2e_expect_line "$state" "run (none)"
+    e2e_expect_line "$state" "tray mutex no window no"
+    local folder
+    for folder in "$E2E_SYSTEM32_WIN" "$E2E_DRIVERS_WIN\\x64" "$E2E_DRIVERS_WIN\\x64\\3" \
+                  "$E2E_DRIVERS_WIN\\w32x86" "$E2E_DRIVERS_WIN\\w32x86\\3"; do
+        e2e_expect_line "$(e2e_inspect files "$folder" 'mlx*')" "files (none)"
+    done
+    e2e_expect_no_file "$E2E_PRODUCT_WIN\\mbltray.exe"
+    e2e_expect_line "$(e2e_inspect pending)" "pending (none)"
+}
+
+# The printer mblServer of a clean install: on the product port, shared under
+# its name and not made the default (RestorePrinters never makes it the default).
+e2e_expect_mblserver() {
+    local printers block
+    printers=$(e2e_inspect printers)
+    block=$(e2e_printer_block "$printers" mblServer)
+    e2e_expect_line "$block" "  port MarbleleafServer:"
+    e2e_expect_line "$block" "  driver Marbleleaf Server"
+    e2e_expect_line "$block" "  shared yes"
+    e2e_expect_line "$block" "  share mblServer"
+    e2e_expect_no_match "$block" "open error"
+}
+
+# Starts Xvfb on a free display for this scenario; prints ":N".
+e2e_start_xvfb() {
+    local n
+    for ((n = 90; n < 140; n++)); do
+        [ -e "/tmp/.X$n-lock" ] && continue
+        Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
+        echo $! >"$E2E_SPAWNED/xvfb.pid"
+        local i pid
+        pid=$(cat "$E2E_SPAWNED/xvfb.pid")
+        for ((i = 0; i < 50; i++)); do
+            # Ours only while it lives: another run may have taken this display first.
+            kill -0 "$pid" 2>/dev/null || break
+            [ -e "/tmp/.X11-unix/X$n" ] && { echo ":$n"; return 0; }
+            sleep 0.1
+        done
+        kill "$pid" 2>/dev/null
+    done
+    return 1
+}
+
+# The saved-printer journal as reg.exe lists it: one line per entry, the printer's name first.
+e2e_journal() {
+    local entries=""
+    e2e_run reg query 'HKLM\SOFTWARE\Orvanel Software KFT\Marbleleaf\Saved Printers'
+    [ "$RC" -eq 0 ] && entries=$(sed -n 's/^ *\([^ ].*[^ ]\) *REG_MULTI_SZ.*$/entry \1/p' <<<"$E2E_OUT" | sort)
+    if [ -n "$entries" ]; then printf '%s\n' "$entries"; else echo "journal (none)"; fi
+}
+
+# The driver "User Laser" of the user's own printers: the product's modules under other names
+# (las*), so that the product's drivers never share a file with it.
+e2e_user_driver() {
+    local drivers module
+    drivers=$(e2e_unix "$E2E_DRIVERS_WIN\\x64")
+    mkdir -p "$drivers"
+    for module in drv64.dll ui64.dll help.chm; do
+        cp "$E2E_LAYOUT/2093/app/mlx$module" "$drivers/las$module"
+    done
+    e2e_setup adddriver "$E2E_DRIVERS_WIN\\x64" x64 "User Laser" las
+}
+
+# A printer of the user's: e2e_user_printer <name> <port> [addprinter options].
+e2e_user_printer() {
+    local name=$1 port=$2
+    shift 2
+    e2e_setup addprinter "$name" --driver "User Laser" --port "$port" "$@"
+}
+
+# The user's own printer "Laser" on LPT1:, the default printer as the user chose. Windows always
+# has a default printer (and picks one by its own rules where there is none); Wine picks none:
+# a scenario that looks at the default printer starts from one the user chose.
+e2e_seed_user_default() {
+    e2e_user_driver
+    e2e_user_printer Laser LPT1: --default
 }

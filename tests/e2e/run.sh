@@ -1,15 +1,13 @@
 #!/bin/bash
 # Runs one end-to-end scenario (or makes the template prefix) and exits 0 when it passes.
-#   run.sh <scenario>    a function scenario_<scenario> of scenarios.sh
+#   run.sh <scenario>    a function scenario_<scenario> of a scenario file (scenarios*.sh)
 #   run.sh --template    makes the template prefix afresh
 #   run.sh --list        lists the scenarios
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/lib.sh"
-. "$here/scenarios.sh"
-. "$here/deviations.sh"
-for topic in "$here"/scenarios_*.sh; do
-    [ -e "$topic" ] && . "$topic"
+for topic in "$here"/scenarios*.sh; do
+    . "$topic"
 done
 
 case "${1:-}" in

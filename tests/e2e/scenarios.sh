@@ -89,15 +89,6 @@ scenario_harness_reboot_runs_pending_deletes() {
     e2e_expect_line "$(e2e_inspect pending)" "pending (none)"
 }
 
-# A job file with this content appears within 10 s.
-e2e_expect_job() {
-    local folder
-    folder=$(e2e_unix "$E2E_JOBS_WIN")
-    if ! e2e_eventually 10 bash -c "grep -qsF -- \"\$1\" \"\$2\"/job-*.prn" _ "$1" "$folder"; then
-        e2e_fail "no job with '$1' in $E2E_JOBS_WIN: $(ls "$folder" 2>&1)"
-    fi
-}
-
 # ---- the complete installer -------------------------------------------------
 #
 # Every install and uninstall run is made with Shift held (shiftdown.exe), so
@@ -107,116 +98,28 @@ e2e_expect_job() {
 # them, and tier_differences.txt lists what only the prefix or Wine's wording
 # changes in a log.
 
-# An installer scenario: the log dialog of every run is read back (Shift held).
-e2e_installer_prefix() {
-    e2e_begin "$@"
-    e2e_spawn shift "shift down" "$E2E_TOOLS_WIN\\shiftdown.exe"
-    E2E_RUNS=0
-}
-# install.exe <verb> with the log dialog read back and closed. Sets RC, E2E_TITLE
-# and E2E_LOG (the dialog's text), and keeps the log as <scenario>.<n>.<verb>.log.
-e2e_install_logged() {
-    E2E_RUNS=$((E2E_RUNS + 1))
-    e2e_spawn installer "" "$E2E_APP_WIN\\install.exe" "$@"
-    e2e_tool logdialog 60000
-    local dialog=$E2E_OUT dialog_rc=$RC
-    e2e_wait installer 60
-    e2e_log "install.exe $* -> $RC (log dialog: $dialog_rc)"
-    [ "$dialog_rc" -eq 0 ] || e2e_fail "install.exe $*: no log dialog: $dialog"
-    E2E_TITLE=$(sed -n 's/^title: //p' <<<"$dialog")
-    E2E_LOG=$(sed '1,/^text:$/d' <<<"$dialog")
-    if [ -n "${E2E_ARTIFACTS:-}" ]; then
-        mkdir -p "$E2E_ARTIFACTS"
-        printf '%s\n' "$E2E_LOG" >"$E2E_ARTIFACTS/$E2E_NAME.$E2E_RUNS.$1.log"
-    fi
-}
-
-# The state of a machine with build $1 installed (its monitor module of build
-# $2, default $1): monitor, port, both drivers with their files, the Run value.
-e2e_expect_installed() {
-    local build=${1:-2093} monitor_build=${2:-${1:-2093}} state
-    state=$(e2e_inspect)
-    e2e_expect_line "$state" "monitor MarbleleafServer: | mlxmon64.dll"
-    e2e_expect_line "$state" "port MarbleleafServer: | MarbleleafServer: | Marbleleaf Server Port"
-    e2e_expect_line "$state" "driver Windows x64 | Marbleleaf Server"
-    e2e_expect_line "$state" "driver Windows NT x86 | Marbleleaf Server"
-    e2e_expect_line "$state" "  driver $E2E_DRIVERS_WIN\\x64\\3\\mlxdrv64.dll"
-    e2e_expect_line "$state" "  config $E2E_DRIVERS_WIN\\x64\\3\\mlxui64.dll"
-    e2e_expect_line "$state" "  driver $E2E_DRIVERS_WIN\\w32x86\\3\\mlxdrv32.dll"
-    e2e_expect_line "$state" "  config $E2E_DRIVERS_WIN\\w32x86\\3\\mlxui32.dll"
-    e2e_expect_line "$state" "run $E2E_PRODUCT_WIN\\mbltray.exe"
-    e2e_expect_line "$(e2e_inspect files "$E2E_SYSTEM32_WIN" 'mlx*')" \
-        "file mlxmon64.dll size $(stat -c %s "$E2E_LAYOUT/$monitor_build/app/mlxmon64.dll") build $monitor_build"
-    local x64 x86
-    x64=$(e2e_inspect files "$E2E_DRIVERS_WIN\\x64\\3" 'mlx*')
-    x86=$(e2e_inspect files "$E2E_DRIVERS_WIN\\w32x86\\3" 'mlx*')
-    e2e_expect_match "$x64" "^file mlxdrv64\.dll size [0-9]+ build $build$"
-    e2e_expect_match "$x64" "^file mlxui64\.dll size [0-9]+ build $build$"
-    e2e_expect_match "$x64" "^file mlxhelp\.chm size [0-9]+ "
-    e2e_expect_match "$x86" "^file mlxdrv32\.dll size [0-9]+ build $build$"
-    e2e_expect_match "$x86" "^file mlxui32\.dll size [0-9]+ build $build$"
-}
-
-# The run's log counts no error.
-e2e_expect_no_error() {
-    e2e_expect_no_match "$E2E_LOG" 'Error\('
-}
-
-# Nothing of the product on the machine: monitor, port, driver registrations of
-# both environments, files in the driver store, the system folder and the
-# product folder's companion, product printers, the Run value, the companion.
-e2e_expect_nothing_left() {
-    local state
-    state=$(e2e_inspect)
-    e2e_expect_no_match "$state" '^monitor MarbleleafServer:'
-    e2e_expect_no_match "$state" '^port MarbleleafServer:'
-    e2e_expect_no_match "$state" '^driver .*\| Marbleleaf Server$'
-    e2e_expect_no_match "$state" '^  driver Marbleleaf Server$'
-    e2e_expect_line "$state" "run (none)"
-    e2e_expect_line "$state" "tray mutex no window no"
-    local folder
-    for folder in "$E2E_SYSTEM32_WIN" "$E2E_DRIVERS_WIN\\x64" "$E2E_DRIVERS_WIN\\x64\\3" \
-                  "$E2E_DRIVERS_WIN\\w32x86" "$E2E_DRIVERS_WIN\\w32x86\\3"; do
-        e2e_expect_line "$(e2e_inspect files "$folder" 'mlx*')" "files (none)"
-    done
-    e2e_expect_no_file "$E2E_PRODUCT_WIN\\mbltray.exe"
-    e2e_expect_line "$(e2e_inspect pending)" "pending (none)"
-}
-
-# The printer mblServer of a clean install: on the product port, shared under
-# its name and not made the default (RestorePrinters never makes it the default).
-e2e_expect_mblserver() {
-    local printers block
-    printers=$(e2e_inspect printers)
-    block=$(e2e_printer_block "$printers" mblServer)
-    e2e_expect_line "$block" "  port MarbleleafServer:"
-    e2e_expect_line "$block" "  driver Marbleleaf Server"
-    e2e_expect_line "$block" "  shared yes"
-    e2e_expect_line "$block" "  share mblServer"
-    e2e_expect_no_match "$block" "open error"
-}
-
 # Clean install with Shift held: 1, the dialog titled "... log.", everything
-# installed; the new printer opens and a job printed to it reaches the monitor
-# (which recorded its port itself).
-scenario_clean_install_1_printer_prints() {
+# installed, the user's default printer still the default; the new printer opens
+# and a job printed to it reaches the monitor (which recorded its port itself).
+scenario_clean_install_1_printer_prints() {  # labels: installer
     e2e_installer_prefix clean_install_1_printer_prints
+    e2e_seed_user_default
     e2e_install_logged install
     e2e_expect_rc 1 "clean install"
     [ "$E2E_TITLE" = "Marbleleaf build 2093- Install log." ] || e2e_fail "title '$E2E_TITLE'"
-    e2e_compare_tiers first_install
+    e2e_compare_tiers first_install_beside_users_printer
     e2e_expect_line "$E2E_LOG" "      AddMonitor - OK :)"
     e2e_expect_installed 2093
     e2e_wait_tray "tray mutex yes window yes"
     e2e_expect_mblserver
-    e2e_expect_line "$(e2e_inspect default)" "default (none)"
+    e2e_expect_line "$(e2e_inspect default)" "default Laser"
     e2e_expect_line "$(e2e_inspect pending)" "pending (none)"
     e2e_setup print mblServer "page one"
     e2e_expect_job "page one"
 }
 
 # Without Shift an error-free run shows nothing and ends by itself.
-scenario_install_without_shift_shows_no_dialog() {
+scenario_install_without_shift_shows_no_dialog() {  # labels: installer
     e2e_begin install_without_shift_shows_no_dialog
     timeout 60 "$E2E_WINE" "$E2E_APP_WIN\\install.exe" install >/dev/null 2>&1 </dev/null
     RC=$?
@@ -228,7 +131,7 @@ scenario_install_without_shift_shows_no_dialog() {
 # A second install over the first: 1, the compatible monitor kept (neither
 # copied nor registered again), the drivers and mblServer made afresh. The
 # companion is stopped and started again from the same file, which stays.
-scenario_second_install_1_keeps_monitor() {
+scenario_second_install_1_keeps_monitor() {  # labels: installer
     e2e_installer_prefix second_install_1_keeps_monitor
     e2e_install_logged install
     e2e_expect_rc 1 "first install"
@@ -248,15 +151,13 @@ scenario_second_install_1_keeps_monitor() {
     e2e_expect_job "after the second install"
 }
 
-E2E_SETTINGS_KEY='HKCU\Software\Orvanel Software KFT\Marbleleaf\Marbleleafs'
-
 # A reinstall (the server verb) over product printers left by an earlier
 # installation: "Front Desk" with its settings key, comment, location and its own
 # share name, "Back Office" with its key in DsUser, a comment and a location, the
 # default printer, and "Scratch" without a key. Both keyed printers come back with
 # all of that and their per-user "deleted" marks cleared; "Scratch" is gone and no
 # "mblServer" is made: 1.
-scenario_reinstall_1_keeps_keyed_printers() {
+scenario_reinstall_1_keeps_keyed_printers() {  # labels: installer
     e2e_installer_prefix reinstall_1_keeps_keyed_printers
     e2e_install_logged install
     e2e_expect_rc 1 "first install"
@@ -300,7 +201,7 @@ scenario_reinstall_1_keeps_keyed_printers() {
 # A reinstall of a newer build (2094) over two product printers with settings
 # keys: 1, both back with their comments, locations, share and default status;
 # the drivers are the new build's, the compatible 2093 monitor stays.
-scenario_upgrade_1_keeps_printers_takes_new_drivers() {
+scenario_upgrade_1_keeps_printers_takes_new_drivers() {  # labels: installer
     e2e_installer_prefix upgrade_1_keeps_printers_takes_new_drivers
     e2e_install_with_two_keyed_printers
     e2e_lay_out 2094
@@ -326,7 +227,7 @@ scenario_upgrade_1_keeps_printers_takes_new_drivers() {
 
 # Uninstall: 2 on a machine without the product; 2 over an installation, with
 # nothing of the product left.
-scenario_uninstall_2_leaves_nothing() {
+scenario_uninstall_2_leaves_nothing() {  # labels: installer
     e2e_installer_prefix uninstall_2_leaves_nothing
     e2e_install_logged uninstall
     e2e_expect_rc 2 "uninstall of a machine without the product"
@@ -342,7 +243,7 @@ scenario_uninstall_2_leaves_nothing() {
 }
 
 # removetray: the companion stopped, its Run value gone: 6.
-scenario_removetray_6_stops_companion() {
+scenario_removetray_6_stops_companion() {  # labels: installer
     e2e_installer_prefix removetray_6_stops_companion
     e2e_install_logged install
     e2e_expect_rc 1 "install"
@@ -355,7 +256,7 @@ scenario_removetray_6_stops_companion() {
 }
 
 # onChkDrv: 3 without a product printer, 103 once build 2093 (>= 2073) is installed.
-scenario_chkdrv_3_then_103() {
+scenario_chkdrv_3_then_103() {  # labels: installer
     e2e_installer_prefix chkdrv_3_then_103
     e2e_install onChkDrv
     e2e_expect_rc 3 "no product printer"
@@ -366,7 +267,7 @@ scenario_chkdrv_3_then_103() {
 }
 
 # onChkDrv after a clean install of build 2072: 3 (older than 2073).
-scenario_chkdrv_3_for_build_2072() {
+scenario_chkdrv_3_for_build_2072() {  # labels: installer
     e2e_installer_prefix chkdrv_3_for_build_2072 2072
     e2e_install_logged install
     e2e_expect_rc 1 "install of build 2072"
@@ -374,12 +275,13 @@ scenario_chkdrv_3_for_build_2072() {
     e2e_expect_rc 3 "build 2072"
 }
 
-# onInit: 102 while the default printer is none or another, 3 once it is the
+# onInit: 102 while the default printer is the user's own, 3 once it is the
 # product printer, 200 while a pending product module stays locked.
-scenario_oninit_102_3_200() {
+scenario_oninit_102_3_200() {  # labels: installer
     e2e_installer_prefix oninit_102_3_200
+    e2e_seed_user_default
     e2e_install onInit
-    e2e_expect_rc 102 "no default printer"
+    e2e_expect_rc 102 "the user's default printer"
     e2e_install_logged install
     e2e_expect_rc 1 "install"
     e2e_install onInit
@@ -405,7 +307,7 @@ scenario_oninit_102_3_200() {
 
 # def.set: the first product printer in enumeration order ("mblServer" before
 # "Office") becomes the default over another product printer: 4.
-scenario_defset_4_first_product_printer_default() {
+scenario_defset_4_first_product_printer_default() {  # labels: installer
     e2e_installer_prefix defset_4_first_product_printer_default
     e2e_install_logged install
     e2e_expect_rc 1 "install"
@@ -434,7 +336,7 @@ e2e_expect_machine_unchanged() {
 
 # A module missing from the installer's folder, over an installation: the install
 # refuses before it removes anything (100, the log shown) and the machine stays as it was.
-scenario_missing_module_100() {
+scenario_missing_module_100() {  # labels: installer
     e2e_installer_prefix missing_module_100
     e2e_install_logged install
     e2e_expect_rc 1 "first install"
@@ -452,7 +354,7 @@ scenario_missing_module_100() {
 # Windows protected print mode set by policy over an installation with a keyed, shared,
 # default product printer: the install refuses (100) and changes nothing. With the
 # value removed the install goes ahead (1) and the printer comes back whole.
-scenario_protected_print_policy_100_then_1() {
+scenario_protected_print_policy_100_then_1() {  # labels: installer
     local policy='HKLM\Software\Policies\Microsoft\Windows NT\Printers\WPP'
     e2e_installer_prefix protected_print_policy_100_then_1
     e2e_install_logged install
@@ -483,18 +385,16 @@ scenario_protected_print_policy_100_then_1() {
 }
 
 # A product file held past the run goes to the reboot: 101, gone after it. The
-# monitor module is held loaded by another process. The installation's printer
-# is deleted first, so that the story is the host tier's (no printers).
-scenario_held_module_101_gone_after_reboot() {
+# monitor module is held loaded by another process.
+scenario_held_module_101_gone_after_reboot() {  # labels: installer
     e2e_installer_prefix held_module_101_gone_after_reboot
     e2e_install_logged install
     e2e_expect_rc 1 "install"
-    e2e_setup delprinter mblServer
     local held="$E2E_SYSTEM32_WIN\\mlxmon64.dll"
     e2e_spawn holder loaded "$E2E_TOOLS_WIN\\setup.exe" load "$held"
     e2e_install_logged uninstall
     e2e_expect_rc 101 "uninstall with the monitor module held"
-    e2e_compare_tiers uninstall_file_left_for_reboot
+    e2e_compare_tiers uninstall_installation_file_left_for_reboot
     [ "$(grep -c '^ *DeleteFile-try$' <<<"$E2E_LOG")" -ge 2 ] || e2e_fail "no retries in:"$'\n'"$E2E_LOG"
     e2e_expect_line "$(e2e_inspect pending)" 'pending \??\C:\windows\system32\mlxmon64.dll -> (delete)'
     e2e_expect_file "$held"
@@ -504,7 +404,7 @@ scenario_held_module_101_gone_after_reboot() {
     e2e_expect_no_match "$(e2e_inspect)" '^driver .*\| Marbleleaf Server$'
 }
 
-scenario_log_dialog_photographed() {
+scenario_log_dialog_photographed() {  # labels: installer
     e2e_installer_prefix log_dialog_photographed
     local display
     display=$(e2e_start_xvfb) || { e2e_fail "no Xvfb"; return; }
@@ -533,33 +433,14 @@ scenario_log_dialog_photographed() {
     e2e_expect_rc 100 "install without mlxui64.dll"
 }
 
-# Starts Xvfb on a free display for this scenario; prints ":N".
-e2e_start_xvfb() {
-    local n
-    for ((n = 90; n < 140; n++)); do
-        [ -e "/tmp/.X$n-lock" ] && continue
-        Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
-        echo $! >"$E2E_SPAWNED/xvfb.pid"
-        local i pid
-        pid=$(cat "$E2E_SPAWNED/xvfb.pid")
-        for ((i = 0; i < 50; i++)); do
-            # Ours only while it lives: another run may have taken this display first.
-            kill -0 "$pid" 2>/dev/null || break
-            [ -e "/tmp/.X11-unix/X$n" ] && { echo ":$n"; return 0; }
-            sleep 0.1
-        done
-        kill "$pid" 2>/dev/null
-    done
-    return 1
-}
-
 # A setup program's sequence, run as a user would through scripts/wine, with no
 # help of the harness (no Shift, no dialog reader), on the product files of
 # another build (2094) in a fresh prefix: onInit 102, onChkDrv 3, install 1,
 # onChkDrv 103, def.set 4, a reinstall over the keyed, shared, default product
 # printer 1 with that printer whole, removetray 6, uninstall 2, nothing left.
-scenario_setup_program_sequence() {
+scenario_setup_program_sequence() {  # labels: installer
     e2e_begin setup_program_sequence 2094
+    e2e_seed_user_default
     local verb expected
     setup_step() {
         timeout 60 "$E2E_WINE" "$E2E_APP_WIN\\install.exe" "$1" >/dev/null 2>&1 </dev/null

@@ -43,7 +43,7 @@ e2e_expect_event_source() {
 }
 
 # A run that counts an error shows no dialog there and writes one error event.
-scenario_unattended_errors() {
+scenario_unattended_errors() {  # labels: installer
     e2e_unattended_prefix unattended_errors
     rm "$(e2e_unix "$E2E_APP_WIN")/mlxui64.dll"
     e2e_install_unattended install
@@ -56,7 +56,7 @@ scenario_unattended_errors() {
 # A run that leaves a file for the reboot writes one information event, and no error event.
 # As in held_module_101_gone_after_reboot: the printer goes first, the monitor module is held
 # loaded.
-scenario_unattended_reboot() {
+scenario_unattended_reboot() {  # labels: installer
     e2e_unattended_prefix unattended_reboot
     e2e_install install
     e2e_expect_rc 1 "install"
@@ -72,7 +72,7 @@ scenario_unattended_reboot() {
 
 # Someone at the screen reads the log in the dialog: nothing is written anywhere, not even the
 # event source's registration, which comes only with the first event.
-scenario_attended_no_event() {
+scenario_attended_no_event() {  # labels: installer
     e2e_unattended_prefix attended_no_event
     rm "$(e2e_unix "$E2E_APP_WIN")/mlxui64.dll"
     E2E_RUNS=0

@@ -1,19 +1,10 @@
-# Scenarios about the user's printers surviving a run that cannot finish its work. Sourced by
-# run.sh after scenarios.sh, whose helpers they use.
-
-# The saved-printer journal as reg.exe lists it: one line per entry, the printer's name first.
-e2e_journal() {
-    local entries=""
-    e2e_run reg query 'HKLM\SOFTWARE\Orvanel Software KFT\Marbleleaf\Saved Printers'
-    [ "$RC" -eq 0 ] && entries=$(sed -n 's/^ *\([^ ].*[^ ]\) *REG_MULTI_SZ.*$/entry \1/p' <<<"$E2E_OUT" | sort)
-    if [ -n "$entries" ]; then printf '%s\n' "$entries"; else echo "journal (none)"; fi
-}
+# Scenarios about the user's printers surviving a run that cannot finish its work.
 
 # An upgrade whose new driver cannot be staged (its copy's destination in the driver folder is
 # taken by a folder of the same name, a failure no check before the run sees): the old printers
 # are deleted and none can be recreated without the driver (exit 100); the journal keeps them.
 # The next run, with the way clear, takes them over and recreates both whole (exit 1).
-scenario_printers_after_failed_driver_install() {
+scenario_printers_after_failed_driver_install() {  # labels: installer
     e2e_installer_prefix printers_after_failed_driver_install
     e2e_install_with_two_keyed_printers
 

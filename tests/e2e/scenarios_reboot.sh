@@ -1,6 +1,5 @@
 # Scenarios of an upgrade by uninstall and install without a restart in between: the uninstall
 # leaves the monitor module for the reboot, the install must leave the restart nothing to delete.
-# Sourced by run.sh after scenarios.sh (it uses that file's helpers).
 
 # The module held by another process during the uninstall (101), that process gone, then the
 # install (1), directly or after the setup program's "onInit" probe; after the simulated reboot
@@ -30,18 +29,16 @@ e2e_install_before_the_reboot() {
     e2e_expect_line "$(e2e_inspect pending)" "pending (none)"
     e2e_reboot
     e2e_expect_file "$held"
-    # The install's DeleteMonitorW took the harness's port key with it: again.
-    e2e_register_port
     e2e_setup print mblServer "after the reboot"
     e2e_expect_job "after the reboot"
 }
 
-scenario_install_before_the_reboot() {
+scenario_install_before_the_reboot() {  # labels: installer
     e2e_installer_prefix install_before_the_reboot
     e2e_install_before_the_reboot
 }
 
-scenario_install_before_the_reboot_after_oninit() {
+scenario_install_before_the_reboot_after_oninit() {  # labels: installer
     e2e_installer_prefix install_before_the_reboot_after_oninit
     e2e_install_before_the_reboot probe
 }
@@ -51,7 +48,7 @@ scenario_install_before_the_reboot_after_oninit() {
 # first value and the product's entry, marked, in the second. "onInit" answers 200 while the
 # module is held; once its holder has ended, the install takes the product's entry out of the
 # second value and leaves the other program's entry and file as they were.
-scenario_install_before_the_reboot_current_form() {
+scenario_install_before_the_reboot_current_form() {  # labels: installer
     e2e_installer_prefix install_before_the_reboot_current_form
     local held="$E2E_SYSTEM32_WIN\\mlxmon64.dll" other='C:\other\pending.tmp'
     e2e_install_logged install

@@ -98,7 +98,7 @@ e2e_expect_product_removed() {
     e2e_expect_no_match "$state" '^monitor MarbleleafServer:'
     e2e_expect_no_match "$state" '^port MarbleleafServer:'
     e2e_expect_no_match "$state" '^driver .*Marbleleaf'
-    e2e_expect_no_match "$state" '^printer '
+    e2e_expect_no_match "$state" '^  driver Marbleleaf Server$'
     e2e_expect_line "$state" "run (none)"
     e2e_expect_line "$state" "tray mutex no window no"
     e2e_expect_line "$(e2e_inspect files "$E2E_SYSTEM32_WIN" 'mlx*')" "files (none)"
@@ -113,14 +113,15 @@ e2e_expect_product_removed() {
 # Add or Remove Programs; that entry's silent uninstall removes everything. The
 # uninstaller hands its work to a copy of itself and returns at once (NSIS), so
 # the scenario waits for the entry to go.
-scenario_setup_silent() {
+scenario_setup_silent() {  # labels: installer setup
     e2e_setup_prefix setup_silent
+    e2e_seed_user_default
     e2e_run_setup marbleleaf-setup.exe /S
     e2e_expect_setup_rc 0 "silent setup on a clean machine"
     e2e_expect_installed 2093
     e2e_expect_mblserver
     e2e_wait_tray "tray mutex yes window yes"
-    e2e_expect_line "$(e2e_inspect default)" "default (none)"
+    e2e_expect_line "$(e2e_inspect default)" "default Laser"
     e2e_expect_line "$(e2e_inspect pending)" "pending (none)"
     e2e_expect_laid_out
     e2e_expect_entry
@@ -138,11 +139,12 @@ scenario_setup_silent() {
     e2e_eventually 60 bash -c '! "$1" reg query "$2" >/dev/null 2>&1' _ "$E2E_WINE" "$E2E_UNINSTALL_KEY" ||
         e2e_fail "the entry is still there 60 s after the silent uninstall"
     e2e_expect_product_removed
+    e2e_expect_line "$(e2e_inspect default)" "default Laser"
 }
 
 # /DEFAULTPRINTER makes mblServer the default silently; the setup's /UNINSTALL
 # removes the product and reports the outcome in its exit code.
-scenario_setup_default_printer() {
+scenario_setup_default_printer() {  # labels: installer setup
     e2e_setup_prefix setup_default_printer
     e2e_run_setup marbleleaf-setup.exe /S /DEFAULTPRINTER
     e2e_expect_setup_rc 0 "silent setup with /DEFAULTPRINTER"
@@ -158,7 +160,7 @@ scenario_setup_default_printer() {
 # A layout without mlxui64.dll: the installer refuses before it installs or removes
 # anything and shows its log (the window station is visible); the setup ends with
 # 1603 and leaves its files and the entry, so that it can be removed.
-scenario_setup_missing_module() {
+scenario_setup_missing_module() {  # labels: installer setup
     e2e_setup_prefix setup_missing_module
     e2e_spawn setup "" "$E2E_TOOLS_WIN\\answer.exe" run "$E2E_TOOLS_WIN\\missing_ui-setup.exe" /S
     e2e_tool logdialog 60000
@@ -178,7 +180,7 @@ scenario_setup_missing_module() {
 
 # Windows protected print mode set by policy: the setup refuses before it copies
 # anything (1603 when silent), and the machine stays without the product.
-scenario_setup_protected_print_policy_1603() {
+scenario_setup_protected_print_policy_1603() {  # labels: installer setup
     e2e_setup_prefix setup_protected_print_policy_1603
     e2e_run reg add 'HKLM\Software\Policies\Microsoft\Windows NT\Printers\WPP' \
         /v WindowsProtectedPrintGroupPolicyState /t REG_DWORD /d 1 /f
@@ -203,7 +205,7 @@ scenario_setup_protected_print_policy_1603() {
 # ---- the setup's reactions, with the stand-in installer ------------------------
 
 # Silent: Windows Installer exit codes for each outcome, install.exe's verbs in order.
-scenario_setup_codes_silent() {
+scenario_setup_codes_silent() {  # labels: setup
     e2e_setup_prefix setup_codes_silent
 
     e2e_standin_codes "onInit 200"
@@ -269,7 +271,7 @@ scenario_setup_codes_silent() {
 
 # With a person: the messages for 200, 3, 102, 101 and 100, install.exe given the
 # setup window (its log dialog's owner), and the exit codes as when silent.
-scenario_setup_codes_interactive() {
+scenario_setup_codes_interactive() {  # labels: setup
     e2e_setup_prefix setup_codes_interactive
 
     e2e_standin_codes "onInit 200"

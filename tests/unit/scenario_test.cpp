@@ -545,3 +545,16 @@ TEST_F(ScenarioTest, AConnectionThatCannotBeRemovedOrAddedBackIsAnError) {
   EXPECT_EQ(0u, JournalEntries());
   EXPECT_EQ(servers, DescribeServers());
 }
+
+// The uninstall of a complete installation (its printer included) while another process holds the
+// monitor module loaded: the module is left for the reboot, 101.
+TEST_F(ScenarioTest, UninstallOfAnInstallationLeavesAHeldModuleForTheReboot) {
+  ASSERT_EQ(1, Run(u"install"));
+  winsim::LockFile(std::u16string(kSystem) + u"mlxmon64.dll");
+  winsim::M().desktop.dialog = winsim::DialogState();
+  EXPECT_EQ(101, Run(u"uninstall"));
+  ExpectGoldenLog("uninstall_installation_file_left_for_reboot");
+  EXPECT_EQ(nullptr, winsim::FindPrinter(u"mblServer"));
+  winsim::Reboot();
+  EXPECT_FALSE(winsim::FileExists(std::u16string(kSystem) + u"mlxmon64.dll"));
+}

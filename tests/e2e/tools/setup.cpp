@@ -1,7 +1,10 @@
 // Prepares a scenario's machine, as an earlier installation or the user would
 // have left it. Each command prints "ok" or "error <code>" and exits 0 or 1.
 //   addmonitor <dll>                       registers "MarbleleafServer:"
-//   adddriver <folder> <x64|x86> [name]    "Marbleleaf Server" (or name) from a layout's app folder
+//   delmonitor [name]                      DeleteMonitorW of "MarbleleafServer:" (or name)
+//   adddriver <folder> <x64|x86> [name] [prefix]
+//                                          "Marbleleaf Server" (or name) from a layout's app folder,
+//                                          its files <prefix>drv64.dll ... (default prefix "mlx")
 //   addprinter <name> [--driver D] [--port P] [--comment C] [--location L]
 //              [--share S] [--subkey K] [--dsuser K] [--datatype T|-] [--default]
 //   setdefault <name>
@@ -9,6 +12,7 @@
 //   deldriver <environment>                DeletePrinterDriverW: the registration only
 //   deldriverex <environment> <flags> [name]  DeletePrinterDriverExW with these delete flags
 //   delprinter <name>
+//   setport <printer> <port>               SetPrinterW level 2 with only the port changed
 //   pending <source> [target]              MoveFileEx at reboot; no target deletes
 //   hold <path>                            opens without FILE_SHARE_DELETE, stays alive
 //   load <dll>                             loads a module, stays alive
@@ -16,6 +20,7 @@
 //   trayexit                               posts the exit message to the companion
 #include "common.h"
 #include <map>
+#include <vector>
 
 namespace {
 
@@ -41,12 +46,13 @@ int CmdAddMonitor(const wchar_t* dll) {
     return Report(AddMonitorW(nullptr, 2, reinterpret_cast<BYTE*>(&info)));
 }
 
-int CmdAddDriver(const std::wstring& folder, const std::wstring& platform, const wchar_t* name) {
+int CmdAddDriver(const std::wstring& folder, const std::wstring& platform, const wchar_t* name,
+                 const std::wstring& prefix) {
     bool x64 = platform == L"x64";
     std::wstring suffix = x64 ? L"64.dll" : L"32.dll";
-    std::wstring driver = folder + L"\\mlxdrv" + suffix;
-    std::wstring ui = folder + L"\\mlxui" + suffix;
-    std::wstring help = folder + L"\\mlxhelp.chm";
+    std::wstring driver = folder + L"\\" + prefix + L"drv" + suffix;
+    std::wstring ui = folder + L"\\" + prefix + L"ui" + suffix;
+    std::wstring help = folder + L"\\" + prefix + L"help.chm";
     DRIVER_INFO_6W info = {};
     info.cVersion = 3;
     info.pName = const_cast<WCHAR*>(name);
@@ -108,6 +114,26 @@ int CmdAddPrinter(int argc, wchar_t** argv) {
         return Report(FALSE);
     }
     return Report(!makeDefault || SetDefaultPrinterW(name.c_str()));
+}
+
+int CmdSetPort(wchar_t* printerName, wchar_t* port) {
+    HANDLE printer = nullptr;
+    PRINTER_DEFAULTSW access = {nullptr, nullptr, PRINTER_ALL_ACCESS};
+    if (!OpenPrinterW(printerName, &printer, &access)) return Report(FALSE);
+    DWORD needed = 0;
+    GetPrinterW(printer, 2, nullptr, 0, &needed);
+    std::vector<BYTE> buffer(needed ? needed : 1);
+    BOOL ok = needed && GetPrinterW(printer, 2, buffer.data(), needed, &needed);
+    if (ok) {
+        auto* info = reinterpret_cast<PRINTER_INFO_2W*>(buffer.data());
+        info->pPortName = port;
+        info->pSecurityDescriptor = nullptr;
+        ok = SetPrinterW(printer, 2, buffer.data(), 0);
+    }
+    DWORD error = GetLastError();
+    ClosePrinter(printer);
+    SetLastError(error);
+    return Report(ok);
 }
 
 int CmdSetKey(wchar_t* printerName, const wchar_t* key) {
@@ -180,8 +206,12 @@ int CmdTrayExit() {
 int wmain(int argc, wchar_t** argv) {
     std::wstring command = argc > 1 ? argv[1] : L"";
     if (command == L"addmonitor" && argc == 3) return CmdAddMonitor(argv[2]);
-    if (command == L"adddriver" && (argc == 4 || argc == 5))
-        return CmdAddDriver(argv[2], argv[3], argc == 5 ? argv[4] : L"Marbleleaf Server");
+    if (command == L"delmonitor" && (argc == 2 || argc == 3))
+        return Report(DeleteMonitorW(nullptr, const_cast<WCHAR*>(L"Windows x64"),
+                                     argc == 3 ? argv[2] : const_cast<WCHAR*>(L"MarbleleafServer:")));
+    if (command == L"setport" && argc == 4) return CmdSetPort(argv[2], argv[3]);
+    if (command == L"adddriver" && argc >= 4 && argc <= 6)
+        return CmdAddDriver(argv[2], argv[3], argc >= 5 ? argv[4] : L"Marbleleaf Server", argc == 6 ? argv[5] : L"mlx");
     if (command == L"addprinter" && argc >= 3) return CmdAddPrinter(argc, argv);
     if (command == L"setdefault" && argc == 3) return Report(SetDefaultPrinterW(argv[2]));
     if (command == L"setkey" && argc == 4) return CmdSetKey(argv[2], argv[3]);

@@ -25,7 +25,7 @@ if [ "$force" = 0 ] && [ "$(cat "$out/.stamp" 2>/dev/null)" = "$stamp" ]; then e
 
 start=$SECONDS
 log() { printf "[corrected wine] %3d s %s\n" $((SECONDS - start)) "$*" >&2; }
-rm -rf "$out/usr" "$out/obj" "$out/src" "$out/.stamp"
+rm -rf "$out/usr" "$out/obj" "$out/src" "$out/conformance-src" "$out/.stamp"
 mkdir -p "$out/dl" "$out/obj"
 
 # Debian's source package of exactly the installed version (the download is kept).
@@ -85,6 +85,13 @@ for module in winspool.drv localspl.dll; do
   rm "$tree/lib/x86_64-linux-gnu/wine/x86_64-windows/$module"
   cp "$out/obj/$module/$module" "$tree/lib/x86_64-linux-gnu/wine/x86_64-windows/$module"
 done
+# Wine's own conformance tests of the two modules, and the test header they build with, for
+# conformance.sh: read from the fetched source, never part of the project.
+rm -rf "$out/conformance-src"
+mkdir -p "$out/conformance-src/include/wine"
+cp -r "$src/dlls/winspool.drv/tests" "$out/conformance-src/winspool.drv"
+cp -r "$src/dlls/localspl/tests" "$out/conformance-src/localspl"
+cp "$src/include/wine/test.h" "$out/conformance-src/include/wine/"
 rm -rf "$src"  # 350 MB; the download stays for the next build
 echo "$stamp" >"$out/.stamp"
 log "built in $((SECONDS - start)) s: $tree/lib/wine/wine64"
