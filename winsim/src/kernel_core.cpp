@@ -31,6 +31,7 @@ const SystemText kSystemTexts[] = {
     {122, "The data area passed to a system call is too small.\r\n"},
     {124, "The system call level is not correct.\r\n"},
     {126, "The specified module could not be found.\r\n"},
+    {127, "The specified procedure could not be found.\r\n"},
     {183, "Cannot create a file when that file already exists.\r\n"},
     {193, "%1 is not a valid Win32 application.\r\n"},
     {234, "More data is available.\r\n"},
