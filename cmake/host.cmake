@@ -35,9 +35,10 @@ if(INSTALL_WINDRES)
   file(WRITE ${RES_PLACEHOLDERS}/event_messages_0409.bin "")
   file(WRITE ${RES_PLACEHOLDERS}/mlxevent.dll "")
   add_custom_command(OUTPUT ${INSTALL_RES}
-                     COMMAND ${INSTALL_WINDRES} -I ${CMAKE_SOURCE_DIR}/src/res -I ${RES_PLACEHOLDERS} --input-format=rc
+                     COMMAND ${INSTALL_WINDRES} -I ${CMAKE_SOURCE_DIR}/src/res -I ${RES_PLACEHOLDERS} -I ${MARBLELEAF_GENERATED_DIR} --input-format=rc
                              --output-format=res ${CMAKE_SOURCE_DIR}/src/res/install.rc -o ${INSTALL_RES}
-                     DEPENDS ${CMAKE_SOURCE_DIR}/src/res/install.rc ${CMAKE_SOURCE_DIR}/src/res/install.manifest)
+                     DEPENDS ${CMAKE_SOURCE_DIR}/src/res/install.rc ${CMAKE_SOURCE_DIR}/src/res/install.manifest
+                             ${MARBLELEAF_GENERATED_DIR}/product_version.h)
   add_custom_target(install_res DEPENDS ${INSTALL_RES})
   add_dependencies(unit_tests install_res)
   target_compile_definitions(unit_tests PRIVATE INSTALL_RES_FILE="${INSTALL_RES}")

@@ -5,6 +5,8 @@ enable_language(RC)
 # mlxevent.dll, that install.exe carries as RCDATA 2 and writes into the system folder.
 find_program(WINDMC NAMES ${TOOLCHAIN_PREFIX}-windmc windmc REQUIRED)
 set(EVENT_MESSAGES_DIR ${CMAKE_BINARY_DIR}/res)
+# Signed before install.exe takes it in: it is written into System32 from there.
+marbleleaf_sign_commands(sign_event_dll ${EVENT_MESSAGES_DIR}/mlxevent.dll)
 add_custom_command(OUTPUT ${EVENT_MESSAGES_DIR}/event_messages_0409.bin ${EVENT_MESSAGES_DIR}/event_messages.rc
                    COMMAND ${CMAKE_COMMAND} -E make_directory ${EVENT_MESSAGES_DIR}
                    COMMAND ${WINDMC} -h ${EVENT_MESSAGES_DIR} -r ${EVENT_MESSAGES_DIR} ${CMAKE_SOURCE_DIR}/src/res/event_messages.mc
@@ -14,6 +16,7 @@ add_custom_command(OUTPUT ${EVENT_MESSAGES_DIR}/mlxevent.dll
                            ${EVENT_MESSAGES_DIR}/event_messages.rc
                    COMMAND ${CMAKE_C_COMPILER} -shared -nostdlib -s -Wl,-e,0 -o ${EVENT_MESSAGES_DIR}/mlxevent.dll
                            ${EVENT_MESSAGES_DIR}/mlxevent.res.o
+                   ${sign_event_dll}
                    DEPENDS ${EVENT_MESSAGES_DIR}/event_messages_0409.bin ${EVENT_MESSAGES_DIR}/event_messages.rc VERBATIM)
 add_custom_target(event_messages DEPENDS ${EVENT_MESSAGES_DIR}/event_messages_0409.bin ${EVENT_MESSAGES_DIR}/mlxevent.dll)
 # The product's objects, built once; an installer adds its build number and its resources.
@@ -22,7 +25,7 @@ set(PRODUCT_OBJECT_SOURCES ${PRODUCT_SOURCES})
 list(REMOVE_ITEM PRODUCT_OBJECT_SOURCES ${PRODUCT_BUILD_SOURCE})
 add_library(install_objects OBJECT ${PRODUCT_OBJECT_SOURCES} ${CMAKE_SOURCE_DIR}/src/app/winmain.cpp)
 function(marbleleaf_product_target target)
-  target_include_directories(${target} PRIVATE ${CMAKE_SOURCE_DIR}/src ${EVENT_MESSAGES_DIR})
+  target_include_directories(${target} PRIVATE ${CMAKE_SOURCE_DIR}/src ${EVENT_MESSAGES_DIR} ${MARBLELEAF_GENERATED_DIR})
   target_compile_definitions(${target} PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601)
   target_compile_options(${target} PRIVATE ${INSTALL_WARNINGS})
 endfunction()
@@ -43,6 +46,7 @@ function(marbleleaf_installer target build)
   target_link_options(${target} PRIVATE -static -static-libgcc -static-libstdc++)
   target_link_libraries(${target} PRIVATE winspool advapi32 version user32 shell32 kernel32)
   set_target_properties(${target} PROPERTIES OUTPUT_NAME install)
+  marbleleaf_sign_target(${target})
 endfunction()
 marbleleaf_installer(install_exe "")
 

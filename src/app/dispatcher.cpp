@@ -22,6 +22,14 @@ const VerbRow kCaseInsensitiveVerbs[] = {
     {TEXT("install"), kVerbInstall},      {TEXT("serverinstall"), kVerbInstall},
 };
 
+const WCHAR kLogFileSwitch[] = TEXT("/LOG=");
+
+bool StartsWithAsciiNoCase(LPCWSTR text, LPCWSTR prefix) {
+  for (; *prefix; ++text, ++prefix)
+    if (AsciiUpper(*text) != AsciiUpper(*prefix)) return false;
+  return true;
+}
+
 bool IsBlank(WCHAR c) { return c == TEXT(' ') || (c >= 9 && c <= 13); }
 }  // namespace
 
@@ -55,24 +63,20 @@ HWND ParentWindowFromArguments(int count, LPWSTR* arguments) {
   return IsWindow(window) ? window : nullptr;
 }
 
+LPCWSTR LogFileFromArguments(int count, LPWSTR* arguments) {
+  for (int i = 2; i < count; ++i)
+    if (StartsWithAsciiNoCase(arguments[i], kLogFileSwitch)) return arguments[i] + lstrlenW(kLogFileSwitch);
+  return nullptr;
+}
+
 int ExitCodeForRun(bool errorsCounted, DWORD rebootDeletes, int successCode) {
   if (errorsCounted) return 100;
   if (rebootDeletes != 0) return 101;
   return successCode;
 }
 
-int RunInstaller(HINSTANCE instance) {
-  programInstance = instance;
-  int count = 0;
-  LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
-  if (!arguments || count < 2) {
-    if (arguments) LocalFree(arguments);
-    return 6;
-  }
-  const HWND parentWindow = ParentWindowFromArguments(count, arguments);
-  const Verb verb = MatchVerb(arguments[1]);
-  LocalFree(arguments);
-
+namespace {
+int RunVerb(Verb verb, HWND parentWindow, LPCWSTR logFile) {
   DWORD rebootDeletes = 0;
   switch (verb) {
     case kVerbCheckDriver:
@@ -82,7 +86,7 @@ int RunInstaller(HINSTANCE instance) {
       return ProbeDefaultPrinterIsOther() ? 102 : 3;
     case kVerbUninstall: {
       CloseHelpWindows();
-      const bool errors = RunUninstall(parentWindow, &rebootDeletes);
+      const bool errors = RunUninstall(parentWindow, &rebootDeletes, logFile);
       return ExitCodeForRun(errors, rebootDeletes, 2);
     }
     case kVerbRemoveTray:
@@ -90,7 +94,7 @@ int RunInstaller(HINSTANCE instance) {
       return 6;
     case kVerbInstall: {
       CloseHelpWindows();
-      const bool errors = RunReinstall(parentWindow, &rebootDeletes);
+      const bool errors = RunReinstall(parentWindow, &rebootDeletes, logFile);
       return ExitCodeForRun(errors, rebootDeletes, 1);
     }
     case kVerbSetDefault:
@@ -100,4 +104,21 @@ int RunInstaller(HINSTANCE instance) {
       break;
   }
   return 6;
+}
+}  // namespace
+
+int RunInstaller(HINSTANCE instance) {
+  programInstance = instance;
+  int count = 0;
+  LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (!arguments || count < 2) {
+    if (arguments) LocalFree(arguments);
+    return 6;
+  }
+  // The log file's name points into the argument vector, which lives until the run is over.
+  const LPCWSTR logFile = LogFileFromArguments(count, arguments);
+  const HWND parentWindow = logFile ? nullptr : ParentWindowFromArguments(count, arguments);
+  const int exitCode = RunVerb(MatchVerb(arguments[1]), parentWindow, logFile);
+  LocalFree(arguments);
+  return exitCode;
 }

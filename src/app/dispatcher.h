@@ -18,5 +18,8 @@ Verb MatchVerb(LPCWSTR argument);
 // character, 0 without digits, clamped to the 32-bit range.
 LONG ParseDecimal(LPCWSTR text);
 HWND ParentWindowFromArguments(int count, LPWSTR* arguments);
+// The file named by a "/LOG=<file>" argument (any letter case) after the verb, or null. With it
+// an install or uninstall run writes its log there and shows no dialog.
+LPCWSTR LogFileFromArguments(int count, LPWSTR* arguments);
 int ExitCodeForRun(bool errorsCounted, DWORD rebootDeletes, int successCode);
 int RunInstaller(HINSTANCE instance);

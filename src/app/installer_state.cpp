@@ -5,6 +5,7 @@
 #include "app/log.h"
 #include "app/product.h"
 #include "driver/platform.h"
+#include "monitor/port_switch.h"
 #include "system/deferred_deletes.h"
 #include "system/spooler_service.h"
 
@@ -48,8 +49,8 @@ InstallerState* InitInstallerState(InstallerState* state) {
   CheckSpooler(state);
   state->serverMode = true;
   SelectPlatform(state, true);
+  state->kind = RunKind::Uninstall;
   state->repointedPrinters = nullptr;
-  state->repointedPorts = nullptr;
   QueryInstallerDir(state->installerDir);
   StoreSystemDir(state);
   MarkDefaultPrinter(state);
@@ -57,12 +58,9 @@ InstallerState* InitInstallerState(InstallerState* state) {
 }
 
 void FreeInstallerState(InstallerState* state) {
-  if (state->repointedPrinters) GlobalFree(state->repointedPrinters);
-  state->repointedPrinters = nullptr;
-  if (state->repointedPorts) GlobalFree(state->repointedPorts);
-  state->repointedPorts = nullptr;
+  FreeSwitchedPrinters(state);
   ReleasePrinterInventory(&state->printers);
-  FreeSavedPrinters(&state->savedPrinters);
+  FreeSavedPrinters(state);
   FreeDeferredDeletes(&state->deferredDeletes);
   Release(state->driverDir);
   Release(state->logText);

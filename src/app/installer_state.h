@@ -2,10 +2,15 @@
 #pragma once
 #include "platform/win32.h"
 #include "printers/printer_inventory.h"
+#include "printers/saved_printers.h"
 #include "support/counted_string.h"
 #include "system/deferred_deletes.h"
 
-struct RepointedPort;
+struct SwitchedPrinter;
+
+// What a run is for. A reinstall removes the product to put it back: the companion's file is
+// started again rather than deleted, and removed printers are journaled until they are back.
+enum class RunKind { Uninstall, Reinstall };
 
 struct InstallerState {
   CountedString installerDir;
@@ -19,18 +24,17 @@ struct InstallerState {
   LPCWSTR uiFile;
   bool isX64;
   bool checkMonitorVersion;
-  bool keepTrayProgram;  // a reinstall: the companion's file is started again, not deleted
-  bool journalPrinters;  // a reinstall: removed printers are kept in the journal until they are back
   bool installMonitor;
   bool copyMonitor;
   int errorCount;
   int depth;
   bool serverMode;
+  RunKind kind;
   DeferredDelete* deferredDeletes;
-  SavedPrinter* savedPrinters;
+  SavedPrinter* savedPrinters;  // the newest first
+  NameIndex savedIndex;         // savedPrinters by name
   PrinterInventory printers;
-  PRINTER_INFO_2W** repointedPrinters;  // null-terminated; points into printers.entries
-  RepointedPort* repointedPorts;        // parallel to repointedPrinters: where each port text was switched
+  SwitchedPrinter* repointedPrinters;  // owned by monitor/port_switch; ends with a null record
 };
 
 // The module instance of the program, stored first thing by the entry point.

@@ -1,11 +1,14 @@
 // The uninstall and reinstall procedures, and the run functions around them.
 #include "app/procedures.h"
 
+#include <cstring>
+
 #include "app/installer_state.h"
 #include "app/log.h"
 #include "app/preflight.h"
 #include "app/product.h"
 #include "app/product_files.h"
+#include "app/run_lock.h"
 #include "driver/driver_install.h"
 #include "driver/driver_removal.h"
 #include "driver/platform.h"
@@ -62,13 +65,26 @@ void RetryDeferredDeletesTwice(InstallerState* state) {
   RetryDeferredDeletes(state);
 }
 
-// One run: its own state, the procedure, the reboot hand-over, the dialog or the event log, the release.
-bool RunProcedure(void (*procedure)(InstallerState*), HWND parentWindow, DWORD* rebootDeletes) {
+// One run: the machine-wide lock, its own state, the procedure, the reboot hand-over, the dialog,
+// the log file or the event log, the release. A run that another one keeps out touches nothing:
+// its log is the banner and the reason.
+bool RunProcedure(void (*procedure)(InstallerState*), HWND parentWindow, DWORD* rebootDeletes, LPCWSTR logFile) {
   InstallerState state;
-  InitInstallerState(&state);
-  procedure(&state);
-  *rebootDeletes = static_cast<DWORD>(ScheduleDeletesAtReboot(&state));
-  PresentRunLog(&state, parentWindow, *rebootDeletes);
+  *rebootDeletes = 0;
+  {
+    RunLock lock;
+    if (lock.Busy()) {
+      std::memset(&state, 0, sizeof(state));
+      LogLine(&state, TEXT("Marbleleaf %d"), kProductBuild);
+      lock.Report(&state);
+    } else {
+      InitInstallerState(&state);
+      lock.Report(&state);
+      procedure(&state);
+      *rebootDeletes = static_cast<DWORD>(ScheduleDeletesAtReboot(&state));
+    }
+  }  // the machine is done with: a person reading the dialog keeps no other run waiting
+  PresentRunLog(&state, parentWindow, *rebootDeletes, logFile);
   const bool errorsCounted = state.errorCount != 0;
   FreeInstallerState(&state);
   return errorsCounted;
@@ -79,7 +95,7 @@ static void UninstallAllPlatforms(InstallerState* state) {
   LogLine(state, TEXT(">UnInstall Server"));
   LogSection section(state);
   // A reinstall starts the companion again from the same file: stopping it must not delete it.
-  CountedString keep = state->keepTrayProgram ? TrayProgramPath(state) : nullptr;
+  CountedString keep = state->kind == RunKind::Reinstall ? TrayProgramPath(state) : nullptr;
   StopTray(keep ? Text(keep) : nullptr);
   Release(keep);
 
@@ -122,16 +138,15 @@ static void UninstallAndPurge(InstallerState* state) {
   RetryDeferredDeletesTwice(state);
 }
 
-bool RunUninstall(HWND parentWindow, DWORD* rebootDeletes) {
-  return RunProcedure(UninstallAndPurge, parentWindow, rebootDeletes);
+bool RunUninstall(HWND parentWindow, DWORD* rebootDeletes, LPCWSTR logFile) {
+  return RunProcedure(UninstallAndPurge, parentWindow, rebootDeletes, logFile);
 }
 
 static void Reinstall(InstallerState* state) {
   LogLine(state, TEXT(">ReInstall"));
   LogSection section(state, 2);
   state->checkMonitorVersion = true;
-  state->keepTrayProgram = true;
-  state->journalPrinters = true;
+  state->kind = RunKind::Reinstall;
   TakeOverJournal(state);
   UninstallProduct(state);
 
@@ -163,6 +178,6 @@ void ReinstallUnlessRefused(InstallerState* state) {
 }
 }  // namespace
 
-bool RunReinstall(HWND parentWindow, DWORD* rebootDeletes) {
-  return RunProcedure(ReinstallUnlessRefused, parentWindow, rebootDeletes);
+bool RunReinstall(HWND parentWindow, DWORD* rebootDeletes, LPCWSTR logFile) {
+  return RunProcedure(ReinstallUnlessRefused, parentWindow, rebootDeletes, logFile);
 }

@@ -4,5 +4,7 @@
 
 struct InstallerState;
 
-bool RunUninstall(HWND parentWindow, DWORD* rebootDeletes);
-bool RunReinstall(HWND parentWindow, DWORD* rebootDeletes);
+// The run functions: one run at a time on the machine (RunLock); logFile, when not null, receives
+// the log instead of the dialog.
+bool RunUninstall(HWND parentWindow, DWORD* rebootDeletes, LPCWSTR logFile = nullptr);
+bool RunReinstall(HWND parentWindow, DWORD* rebootDeletes, LPCWSTR logFile = nullptr);

@@ -2,8 +2,8 @@
 // that layout's installer with its number, so that installer and files always belong together.
 #include "app/product.h"
 
-#ifndef MARBLELEAF_PRODUCT_BUILD
-#define MARBLELEAF_PRODUCT_BUILD 2093
-#endif
-
+#ifdef MARBLELEAF_PRODUCT_BUILD
 const int kProductBuild = MARBLELEAF_PRODUCT_BUILD;
+#else
+const int kProductBuild = 2093;
+#endif

@@ -4,7 +4,9 @@
 #include "app/log.h"
 #include "app/product.h"
 #include "monitor/monitor_inventory.h"
-#include "monitor/port_text.h"
+#include "monitor/port_switch.h"
+#include "support/ascii_text.h"
+#include "support/counted_string.h"
 #include "system/file_copy.h"
 #include "system/spooler_service.h"
 
@@ -12,13 +14,31 @@ namespace {
 const int kAddMonitorAttempts = 5;
 const DWORD kAddMonitorPauseMs = 50;
 
-void SwitchPrintersBack(InstallerState* state) {
-  if (!state->repointedPrinters || !state->repointedPorts) return;
-  for (int i = 0; state->repointedPrinters[i]; ++i) {
-    PRINTER_INFO_2W* record = state->repointedPrinters[i];
-    if (!SwitchPortBack(record->pPortName, state->repointedPorts[i])) continue;
-    WritePrinterRecord(state, record);
-  }
+// The module of a monitor record names the product's: its file name as AddMonitorW is given it,
+// or that file in the system folder, compared as Windows compares file names.
+bool IsProductModule(const InstallerState* state, LPCWSTR dll) {
+  if (!dll || !state->monitorFile) return false;
+  if (EqualsAsciiNoCase(dll, state->monitorFile)) return true;
+  CountedString path = Copy(state->systemDir);
+  Append(path, state->monitorFile);
+  const bool same = EqualsAsciiNoCase(dll, Text(path));
+  Release(path);
+  return same;
+}
+
+// After 3006: the monitor registered under the product's name is the product's only when its
+// module is; another program's, or an older module name, is logged and refused.
+bool ProductMonitorRegistered(InstallerState* state) {
+  MonitorInventory monitors;
+  EnumerateMonitors(&monitors, state);
+  const int index = FindProductMonitor(&monitors);
+  LPCWSTR dll = index >= 0 ? reinterpret_cast<const MONITOR_INFO_2W*>(monitors.buffer)[index].pDLLName : nullptr;
+  const bool ours = IsProductModule(state, dll);
+  if (!ours)
+    LogLine(state, TEXT("AddMonitor - the monitor is registered with another module: %s"),
+            (dll && dll[0]) ? dll : TEXT("***EMPTY***"));
+  if (monitors.buffer) GlobalFree(monitors.buffer);
+  return ours;
 }
 }  // namespace
 
@@ -47,7 +67,12 @@ void InstallMonitor(InstallerState* state) {
       LogLine(state, TEXT("AddMonitor - OK :)"));
     } else if (GetLastError() == ERROR_PRINT_MONITOR_ALREADY_INSTALLED) {
       // The monitor that could not be removed is still registered, its port with it: the
-      // printers moved to "file:" can go back.
+      // printers moved to "file:" can go back. A monitor of that name with another module is not
+      // ours, and asking again will not make it so.
+      if (!ProductMonitorRegistered(state)) {
+        SetLastError(ERROR_PRINT_MONITOR_ALREADY_INSTALLED);
+        break;
+      }
       LogLine(state, TEXT("AddMonitor - monitor is already installed"));
       added = true;
     } else {

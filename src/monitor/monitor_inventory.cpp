@@ -53,20 +53,6 @@ void EnumerateMonitors(MonitorInventory* inventory, InstallerState* state) {
   }
 }
 
-void WritePrinterRecord(InstallerState* state, PRINTER_INFO_2W* record) {
-  PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ALL_ACCESS};
-  HANDLE printer = nullptr;
-  if (!OpenPrinterW(record->pPrinterName, &printer, &defaults) || !printer) {
-    LogLine(state, TEXT("Can't open printer %s"), record->pPrinterName);
-    return;
-  }
-  if (SetPrinterW(printer, 2, reinterpret_cast<LPBYTE>(record), 0))
-    LogLine(state, TEXT("SetPrinter(%s) - ok"), record->pPrinterName);
-  else
-    LogLine(state, TEXT("SetPrinter(%s) - failed"), record->pPrinterName);
-  ClosePrinter(printer);
-}
-
 int FindProductMonitor(const MonitorInventory* inventory) {
   if (!inventory->buffer) return -1;
   for (DWORD i = 0; i < inventory->count; ++i)

@@ -1,11 +1,9 @@
 #include "monitor/monitor_removal.h"
 
-#include <cstring>
-
 #include "app/installer_state.h"
 #include "app/log.h"
 #include "app/product.h"
-#include "monitor/port_text.h"
+#include "monitor/port_switch.h"
 #include "system/file_copy.h"
 #include "system/deferred_deletes.h"
 #include "system/spooler_service.h"
@@ -25,47 +23,6 @@ bool NamesFolder(LPCWSTR path) {
 void DeleteMonitorModule(InstallerState* state, LPCWSTR path) {
   if (NamesFolder(path)) return;
   if (!DeleteFileW(path)) DeferDelete(&state->deferredDeletes, path);
-}
-
-// Moves every printer on the product port to "file:", so that the port no longer holds the
-// monitor, and records each for InstallMonitor to move back.
-void SwitchPrintersToFile(InstallerState* state) {
-  if (state->repointedPrinters) GlobalFree(state->repointedPrinters);
-  if (state->repointedPorts) GlobalFree(state->repointedPorts);
-  state->repointedPrinters = nullptr;
-  state->repointedPorts = nullptr;
-  const DWORD count = state->printers.entries ? state->printers.count : 0;
-  if (count == 0) return;
-
-  const SIZE_T pointerBytes = (count + 1) * sizeof(PRINTER_INFO_2W*);
-  const SIZE_T portBytes = (count + 1) * sizeof(RepointedPort);
-  PRINTER_INFO_2W** printers = static_cast<PRINTER_INFO_2W**>(GlobalAlloc(GMEM_FIXED, pointerBytes));
-  RepointedPort* ports = printers ? static_cast<RepointedPort*>(GlobalAlloc(GMEM_FIXED, portBytes)) : nullptr;
-  if (!ports) {
-    // Without the list the printers could never be moved back: leave them on the product port.
-    if (printers) GlobalFree(printers);
-    LogLine(state, TEXT("Can't allocate the list of switched printers: printers stay on %s"), PRODUCT_MONITOR_NAME);
-    return;
-  }
-  std::memset(printers, 0, pointerBytes);
-  std::memset(ports, 0, portBytes);
-  state->repointedPrinters = printers;
-  state->repointedPorts = ports;
-
-  DWORD recorded = 0;
-  for (DWORD i = 0; i < count; ++i) {
-    PRINTER_INFO_2W* record = &state->printers.entries[i];
-    // A connection's port is its server's: repointing it through its handle would change the
-    // server's queue for every user of that server.
-    if (IsPrinterConnection(record)) continue;
-    RepointedPort switched = {0, 0};
-    if (!SwitchPortToFile(record->pPortName, &switched)) continue;
-    printers[recorded] = record;
-    ports[recorded] = switched;
-    ++recorded;
-    WritePrinterRecord(state, record);
-  }
-  printers[recorded] = nullptr;
 }
 
 bool DeleteProductMonitor(LPCWSTR environment) {

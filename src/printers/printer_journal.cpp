@@ -7,6 +7,7 @@
 #include "app/log.h"
 #include "app/product.h"
 #include "printers/printer_inventory.h"
+#include "printers/saved_printers.h"
 
 namespace {
 const char kJournalKey[] = PRODUCT_VENDOR_KEY "\\Saved Printers";
@@ -24,13 +25,19 @@ const WCHAR kShareTag[] = TEXT("Share=");
 const WCHAR kDefaultTag[] = TEXT("Default=");
 const WCHAR kConnectionTag[] = TEXT("Connection=");
 
-HKEY OpenJournal(bool create) {
+const REGSAM kJournalAccess = KEY_QUERY_VALUE | KEY_SET_VALUE;
+
+HKEY OpenJournal() {
   HKEY key = nullptr;
-  const REGSAM access = KEY_QUERY_VALUE | KEY_SET_VALUE;
-  const LSTATUS status = create ? RegCreateKeyExA(HKEY_LOCAL_MACHINE, kJournalKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                                  access, nullptr, &key, nullptr)
-                                : RegOpenKeyExA(HKEY_LOCAL_MACHINE, kJournalKey, 0, access, &key);
-  return status == ERROR_SUCCESS ? key : nullptr;
+  return RegOpenKeyExA(HKEY_LOCAL_MACHINE, kJournalKey, 0, kJournalAccess, &key) == ERROR_SUCCESS ? key : nullptr;
+}
+
+LSTATUS CreateJournal(HKEY* key) {
+  *key = nullptr;
+  const LSTATUS status =
+      RegCreateKeyExA(HKEY_LOCAL_MACHINE, kJournalKey, 0, nullptr, REG_OPTION_NON_VOLATILE, kJournalAccess, nullptr, key, nullptr);
+  if (status != ERROR_SUCCESS) *key = nullptr;
+  return status;
 }
 
 void CloseJournal(HKEY key) { RegCloseKey(key); }
@@ -156,13 +163,14 @@ PRINTER_INFO_2W* BuildRecord(LPCWSTR name, const Entry& entry) {
 // Takes one entry over unless its name belongs to a printer this run must not recreate: one that
 // is not the product's, or of the other kind. A product printer that exists is one whose
 // recreation was interrupted: the entry, not what that printer now holds, says what it had.
-bool TakeOverEntry(InstallerState* state, LPCWSTR name, LPCWSTR units, size_t count) {
+bool TakeOverEntry(InstallerState* state, const NameIndex* inventory, LPCWSTR name, LPCWSTR units, size_t count) {
   const Entry entry = ParseEntry(units, count);
   const bool connection = IsOne(entry.connection);
   char key[kMaxKeyChars + 1] = {0};
   if (!connection && !NarrowSettingsKey(entry.subKey, key)) return false;
   if (FindSavedPrinter(state, name)) return false;
-  const PRINTER_INFO_2W* existing = FindInventoryPrinter(&state->printers, name);
+  const PRINTER_INFO_2W* existing = inventory->incomplete ? FindInventoryPrinter(&state->printers, name)
+                                                          : static_cast<PRINTER_INFO_2W*>(FindName(inventory, name));
   if (existing && (!IsProductDriverName(existing->pDriverName) || IsPrinterConnection(existing) != connection))
     return false;
   PRINTER_INFO_2W* record = BuildRecord(name, entry);
@@ -181,9 +189,12 @@ bool TakeOverEntry(InstallerState* state, LPCWSTR name, LPCWSTR units, size_t co
 }  // namespace
 
 void TakeOverJournal(InstallerState* state) {
-  HKEY key = OpenJournal(false);
+  HKEY key = OpenJournal();
   if (!key) return;
   LPBYTE data = static_cast<LPBYTE>(std::malloc(kDataBytes));
+  // Every entry is looked for among the printers: by index, not by a walk through them all.
+  NameIndex inventory = {nullptr, 0, 0, false};
+  IndexInventory(&state->printers, &inventory);
   int taken = 0;
   for (DWORD index = 0; data; ++index) {
     WCHAR name[kNameChars] = {0};
@@ -194,39 +205,46 @@ void TakeOverJournal(InstallerState* state) {
     if (status == ERROR_MORE_DATA) continue;  // not an entry of ours
     if (status != ERROR_SUCCESS) break;
     if (type == REG_MULTI_SZ && name[0] &&
-        TakeOverEntry(state, name, reinterpret_cast<LPCWSTR>(data), bytes / sizeof(WCHAR)))
+        TakeOverEntry(state, &inventory, name, reinterpret_cast<LPCWSTR>(data), bytes / sizeof(WCHAR)))
       ++taken;
   }
   std::free(data);
+  FreeNameIndex(&inventory);
   CloseJournal(key);
   if (taken) LogLine(state, TEXT("%d saved printers taken over from an earlier run"), taken);
 }
 
-void JournalSavedPrinter(InstallerState* state, SavedPrinter* node) {
-  // A printer saved without its key's copy could not be recreated with it anyway.
-  if (!node->connection && !node->settingsKey) return;
-  const size_t units = PutEntry(nullptr, node);
-  LPWSTR text = static_cast<LPWSTR>(std::malloc(units * sizeof(WCHAR)));
+bool JournalSavedPrinter(InstallerState* state, SavedPrinter* node) {
   LSTATUS status = ERROR_OUTOFMEMORY;
+  // A printer saved without its key's copy (no memory for it) could not be recreated with it.
+  const bool complete = node->connection || node->settingsKey;
+  const size_t units = complete ? PutEntry(nullptr, node) : 0;
+  LPWSTR text = complete ? static_cast<LPWSTR>(std::malloc(units * sizeof(WCHAR))) : nullptr;
   if (text) {
     PutEntry(text, node);
-    HKEY key = OpenJournal(true);
-    if (key) {
+    HKEY key = nullptr;
+    status = CreateJournal(&key);
+    if (status == ERROR_SUCCESS) {
       status = RegSetValueExW(key, node->entry->pPrinterName, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(text),
                               static_cast<DWORD>(units * sizeof(WCHAR)));
       CloseJournal(key);
     }
     std::free(text);
   }
-  if (status == ERROR_SUCCESS)
+  if (status == ERROR_SUCCESS) {
     node->journaled = true;
-  else
-    LogLine(state, TEXT("Can't keep %s in the journal of saved printers"), node->entry->pPrinterName);
+    return true;
+  }
+  // The registry calls return their error rather than set it.
+  SetLastError(static_cast<DWORD>(status));
+  LogError(state, 17, TEXT("Can`t keep %s in the journal of saved printers, so it is not removed"),
+           node->entry->pPrinterName);
+  return false;
 }
 
 void UnjournalSavedPrinter(SavedPrinter* node) {
   if (!node->journaled) return;
-  HKEY key = OpenJournal(false);
+  HKEY key = OpenJournal();
   if (!key) return;
   if (RegDeleteValueW(key, node->entry->pPrinterName) == ERROR_SUCCESS) node->journaled = false;
   CloseJournal(key);

@@ -11,8 +11,9 @@ struct SavedPrinter;
 // Adds the journal's entries to the saved list (those of printers that exist and are not the
 // product's are left alone) and logs how many, when there were any.
 void TakeOverJournal(InstallerState* state);
-// Writes the node's entry; a failure is logged and the removal goes on.
-void JournalSavedPrinter(InstallerState* state, SavedPrinter* node);
+// Writes the node's entry. A failure is a counted error: the printer must then stay, since
+// nothing could bring it back after a failed driver installation or a killed process.
+bool JournalSavedPrinter(InstallerState* state, SavedPrinter* node);
 // Removes the node's entry once its printer is back; silent.
 void UnjournalSavedPrinter(SavedPrinter* node);
 // Forgets every entry: an uninstall leaves nothing to bring back.

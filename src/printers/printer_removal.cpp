@@ -5,22 +5,49 @@
 #include "app/product.h"
 #include "printers/printer_inventory.h"
 #include "printers/printer_journal.h"
+#include "printers/saved_printers.h"
 
 namespace {
+// Takes the node just saved off the saved list: its printer stays, so there is nothing to bring
+// back.
+void ForgetSavedPrinter(InstallerState* state, SavedPrinter* node) {
+  if (state->savedPrinters == node) DropNewestSavedPrinter(state);
+}
+
+// Whether the connection's print server answers, asked read-only: a handle for use only changes
+// nothing there, and is closed at once.
+bool PrintServerAnswers(LPWSTR name) {
+  PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ACCESS_USE};
+  HANDLE printer = nullptr;
+  if (!OpenPrinterW(name, &printer, &defaults) || !printer) return false;
+  ClosePrinter(printer);
+  return true;
+}
+
 // A connection to another machine's queue is removed from this machine only: a handle on it
 // would reach the server's queue, which must never be deleted or changed from here. It is
-// remembered with its default status, so that a reinstall can add it back.
+// remembered with its default status, so that a reinstall can add it back; so it is removed only
+// when its server answers now, since adding it back needs the server.
 void RemoveConnection(InstallerState* state, PRINTER_INFO_2W* entry, SavedPrinter* node) {
+  LPWSTR name = entry->pPrinterName;
+  LogLine(state, TEXT(">DeletePrinterConnection(%s)"), name);
+  LogSection section(state);
+  if (!PrintServerAnswers(name)) {
+    // Left in place it keeps the driver in use: the driver's removal reports that.
+    LogLine(state, TEXT("The print server does not answer (%d): the connection stays"), static_cast<int>(GetLastError()));
+    if (node && !node->gone) UnjournalSavedPrinter(node);
+    return;
+  }
   if (!node) {
     node = PushSavedPrinter(state, nullptr, entry);
     if (node) {
       node->connection = true;
-      if (state->journalPrinters) JournalSavedPrinter(state, node);
+      if (state->kind == RunKind::Reinstall && !JournalSavedPrinter(state, node)) {
+        ForgetSavedPrinter(state, node);
+        return;
+      }
     }
   }
-  LPWSTR name = entry->pPrinterName;
-  LogLine(state, TEXT(">DeletePrinterConnection(%s)"), name);
-  LogSection section(state);
   if (DeletePrinterConnectionW(name)) {
     LogLine(state, TEXT("OK"));
     if (node) node->gone = true;
@@ -51,7 +78,10 @@ void RemoveLocalPrinter(InstallerState* state, PRINTER_INFO_2W* entry, SavedPrin
     SavePrinterSettingsKey(state, entry);
     if (state->savedPrinters != before) {
       node = state->savedPrinters;
-      if (state->journalPrinters) JournalSavedPrinter(state, node);
+      if (state->kind == RunKind::Reinstall && !JournalSavedPrinter(state, node)) {
+        ForgetSavedPrinter(state, node);
+        return;
+      }
     }
   }
   if (DeletePrinterByName(state, entry->pPrinterName) && node) node->gone = true;

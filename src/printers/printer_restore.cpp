@@ -8,6 +8,7 @@
 #include "monitor/monitor_inventory.h"
 #include "printers/printer_inventory.h"
 #include "printers/printer_journal.h"
+#include "printers/saved_printers.h"
 #include "system/spooler_service.h"
 
 namespace {
@@ -61,12 +62,14 @@ void RestoreDescription(InstallerState* state, HANDLE printer, const PRINTER_INF
 }
 
 // A connection removed from this machine comes back as it was: the default printer again when
-// it was the default.
+// it was the default. Point and Print may want to install the server's driver; without UI no
+// prompt can appear (nobody may be there to answer it), and a refusal is an error.
 void AddConnectionBack(InstallerState* state, SavedPrinter* node) {
   LPWSTR name = node->entry->pPrinterName;
   LogLine(state, TEXT(">AddPrinterConnection(%s)"), name);
   LogSection section(state);
-  if (!AddPrinterConnectionW(name)) {
+  PRINTER_CONNECTION_INFO_1 connection = {PRINTER_CONNECTION_NO_UI, nullptr};
+  if (!AddPrinterConnection2W(nullptr, name, 1, &connection)) {
     LogError(state, 15, TEXT("Can`t add printer connection '%s'"), name);
     return;
   }

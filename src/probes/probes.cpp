@@ -46,9 +46,13 @@ bool PendingProductModuleRemains(const ProductFiles* files) {
   return hit;
 }
 
+// The first product printer of this machine: a connection would lead the probes to another
+// machine's queue, which may not answer, and is not this machine's printer to make the default.
 PRINTER_INFO_2W* FirstProductPrinter(const PrinterInventory& inventory) {
-  for (DWORD i = 0; i < inventory.count; ++i)
-    if (IsProductDriverName(inventory.entries[i].pDriverName)) return &inventory.entries[i];
+  for (DWORD i = 0; i < inventory.count; ++i) {
+    PRINTER_INFO_2W* entry = &inventory.entries[i];
+    if (IsProductDriverName(entry->pDriverName) && !IsPrinterConnection(entry)) return entry;
+  }
   return nullptr;
 }
 

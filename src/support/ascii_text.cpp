@@ -9,6 +9,12 @@ bool EqualsAsciiNoCase(LPCWSTR a, LPCWSTR b) {
   }
 }
 
+bool EqualsAsciiNoCase(LPCWSTR a, LPCWSTR b, DWORD count) {
+  for (DWORD i = 0; i < count; ++i)
+    if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
+  return true;
+}
+
 bool EqualsExactly(LPCWSTR a, LPCWSTR b) {
   if (!a || !b) return false;
   for (; *a == *b; ++a, ++b)

@@ -5,6 +5,8 @@
 
 WCHAR AsciiUpper(WCHAR c);
 bool EqualsAsciiNoCase(LPCWSTR a, LPCWSTR b);
+// The same over exactly `count` units of each, terminators included as units.
+bool EqualsAsciiNoCase(LPCWSTR a, LPCWSTR b, DWORD count);
 // Windows' own string compare (lstrcmpW) sorts by words and ignores some characters; names such as
 // a printer's are the exact sequence of code units. A null text equals nothing.
 bool EqualsExactly(LPCWSTR a, LPCWSTR b);

@@ -31,8 +31,12 @@ bool WaitForState(SC_HANDLE service, DWORD wanted) {
 }
 
 bool StartServiceAndWait(SC_HANDLE service) {
-  // A service that already runs or is starting refuses the start; the wait below decides.
-  StartServiceW(service, 0, nullptr);
+  // A service that already runs or is starting refuses the start; the wait below decides. One
+  // that is still stopping (a restart of a run that was killed, another program's) refuses it
+  // too, and would never run: it is started once it has stopped.
+  if (!StartServiceW(service, 0, nullptr) && GetLastError() == ERROR_SERVICE_ALREADY_RUNNING &&
+      ReadState(service) == SERVICE_STOP_PENDING && WaitForState(service, SERVICE_STOPPED))
+    StartServiceW(service, 0, nullptr);
   return WaitForState(service, SERVICE_RUNNING);
 }
 

@@ -239,3 +239,17 @@ scenario_deviation_deleteprinterdriverex_all_files() {  # labels: deviation
         "a file held open: error 87, 3 files kept, drivers: Marbleleaf Server; a file loaded: error 87, 3 files kept, drivers: Marbleleaf Server" \
         "a file held open: error 3001, 3 files kept, drivers: Marbleleaf Server; a file loaded: ok, 0 files kept, drivers: (none)"
 }
+
+# AddPrinterConnection2W, found at run time: exported, and a level other than 1 refused with
+# ERROR_INVALID_LEVEL (the installer adds connections back through it; without the export it
+# does not load at all).
+check_addprinterconnection2() {
+    e2e_setup_try connection2 '\\nohost\queue' 2
+    e2e_sig "level 2: $E2E_OUT"
+}
+
+scenario_deviation_addprinterconnection2() {  # labels: deviation
+    e2e_deviation deviation_addprinterconnection2 0009-addprinterconnection2.patch check_addprinterconnection2 \
+        "level 2: error missing" \
+        "level 2: error 124"
+}

@@ -63,6 +63,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   const HWND parent = ParentWindowFromArguments(count, arguments);
   Check(parent == nullptr || count == 3);
+  // The log file's name lies inside an argument after the verb, behind its "/LOG=".
+  const LPCWSTR logFile = LogFileFromArguments(count, arguments);
+  bool inside = logFile == nullptr;
+  for (int i = 2; i < count && !inside; ++i)
+    inside = logFile == arguments[i] + 5 && lstrlenW(arguments[i]) >= 5;
+  Check(inside);
   LocalFree(arguments);
 
   const int code = RunInstaller(nullptr);

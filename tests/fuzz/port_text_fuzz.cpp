@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "monitor/port_text.h"
+#include "monitor/port_switch.h"
 
 namespace {
 // A copy of the text in a heap block of exactly `room` units, so that ASan sees any write beyond.
@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // Round trip in a block of exactly the text's room.
   char16_t* port = Block(text, length + 1);
-  RepointedPort switched = {0, 0};
+  RepointedPort switched = {0, 0, {0}};
   if (SwitchPortToFile(port, &switched)) {
     if (switched.room != length + 1) std::abort();
     if (!SwitchPortBack(port, switched)) std::abort();
@@ -50,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // A way back with a room and offset the switch never gave: it may only write within the room.
   const size_t room = length + 1 + (roomExtra % 32);
   char16_t* loose = Block(text, room);
-  SwitchPortBack(loose, RepointedPort{offset, static_cast<DWORD>(room)});
+  SwitchPortBack(loose, RepointedPort{offset, static_cast<DWORD>(room), {0}});
   delete[] loose;
   return 0;
 }

@@ -82,3 +82,29 @@ TEST_F(DispatcherTest, FailedSplitOrWindowCheckAreNotFatal) {
   winsim::FailCall("IsWindow", 1400);
   EXPECT_EQ(nullptr, ParentWindowFromArguments(3, three));
 }
+
+TEST_F(DispatcherTest, TheLogFileIsAnySlashLogArgumentAfterTheVerb) {
+  struct Case {
+    std::vector<const char16_t*> arguments;
+    const char16_t* file;  // null: none
+  };
+  const Case cases[] = {
+      {{u"x", u"in", u"/LOG=C:\\a.log"}, u"C:\\a.log"},
+      {{u"x", u"un", u"123", u"/log=b"}, u"b"},
+      {{u"x", u"in", u"/Log="}, u""},
+      {{u"x", u"/LOG=C:\\a.log"}, nullptr},  // argument 1 is always the verb
+      {{u"x", u"in", u"/LOGX=b"}, nullptr},
+      {{u"x", u"in", u"/LO"}, nullptr},
+      {{u"x", u"in", u"LOG=b"}, nullptr},
+  };
+  for (const Case& c : cases) {
+    std::vector<LPWSTR> arguments;
+    for (const char16_t* a : c.arguments) arguments.push_back(const_cast<LPWSTR>(a));
+    LPCWSTR file = LogFileFromArguments(static_cast<int>(arguments.size()), arguments.data());
+    if (!c.file) {
+      EXPECT_EQ(nullptr, file) << Narrow(arguments.back());
+    } else {
+      EXPECT_EQ(Narrow(c.file), Narrow(file)) << Narrow(arguments.back());
+    }
+  }
+}

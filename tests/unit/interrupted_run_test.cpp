@@ -9,6 +9,7 @@ const char16_t* const kDriver = u"Marbleleaf Server";
 const char16_t* const kPort = u"MarbleleafServer:";
 const char16_t* const kServer = u"\\\\PRINTHOST";
 const char16_t* const kConnection = u"\\\\PRINTHOST\\Studio";
+const char16_t* const kRoaming = u"\\\\LAPTOPHOST\\Roaming";  // its server off the network
 
 std::string SettingsKey(const winsim::PrinterEntry& printer) {
   auto plain = printer.data.find("");
@@ -23,6 +24,11 @@ class InterruptedRunTest : public ScenarioTest {
   // driver, and a connection to a product printer of a server where this user is an administrator,
   // so that any change made through the connection would show.
   void LayDownMachine() {
+    if (serverOffTheNetwork) {
+      winsim::PutServerQueue(u"\\\\LAPTOPHOST", u"Roaming", kDriver, kPort);
+      winsim::PutConnection(kRoaming);
+      winsim::PutPrintServer(u"\\\\LAPTOPHOST").reachable = false;
+    }
     winsim::PutMonitor(kPort, u"mlxmon64.dll", winsim::Build(2093));
     winsim::PutDriver(kDriver, u"Windows x64", u"mlxdrv64.dll", u"mlxui64.dll", u"mlxhelp.chm", winsim::Build(2093));
     winsim::PutDriver(kDriver, u"Windows NT x86", u"mlxdrv32.dll", u"mlxui32.dll", u"mlxhelp.chm", winsim::Build(2093));
@@ -67,6 +73,10 @@ class InterruptedRunTest : public ScenarioTest {
     const winsim::PrinterEntry* connection = winsim::FindPrinter(kConnection);
     ASSERT_NE(nullptr, connection);
     EXPECT_TRUE(connection->connection);
+    // A connection whose server does not answer could not be added back: it is never removed.
+    if (serverOffTheNetwork) {
+      EXPECT_NE(nullptr, winsim::FindPrinter(kRoaming));
+    }
     ASSERT_NE(nullptr, winsim::FindPrinter(u"Laser"));
     EXPECT_EQ(laser, Describe(*winsim::FindPrinter(u"Laser")));
     EXPECT_EQ(servers, DescribeServers());
@@ -76,8 +86,9 @@ class InterruptedRunTest : public ScenarioTest {
   }
 
   // Every cut point of the first run, each followed by a complete install with the product's
-  // files in place.
+  // files in place (which ends with 100 while a connection keeps the old driver in use).
   void CutAtEveryCall(bool driverRefused, int firstRunExit) {
+    const int secondRunExit = serverOffTheNetwork ? 100 : 1;
     LayDownMachine();
     if (driverRefused) RefuseTheDriver();
     const int64_t before = winsim::M().failableCalls;
@@ -103,7 +114,7 @@ class InterruptedRunTest : public ScenarioTest {
       winsim::EndCut();
       AcceptTheDriver();
       winsim::M().desktop.dialog = winsim::DialogState();
-      EXPECT_EQ(1, Run(u"install")) << Log();
+      EXPECT_EQ(secondRunExit, Run(u"install")) << Log();
       ExpectPrintersWhole();
       if (HasFailure()) break;
     }
@@ -111,6 +122,7 @@ class InterruptedRunTest : public ScenarioTest {
 
   std::string laser;
   std::string servers;
+  bool serverOffTheNetwork = false;
 };
 }  // namespace
 
@@ -118,16 +130,35 @@ TEST_F(InterruptedRunTest, AReinstallCutAtAnyCallLosesNoPrinter) { CutAtEveryCal
 
 TEST_F(InterruptedRunTest, ARunWhoseDriverIsRefusedCutAtAnyCallLosesNoPrinter) { CutAtEveryCall(true, 100); }
 
-// The registry refusing the journal costs at most the printer whose entry could not be written;
-// the run goes on, and what the journal still holds comes back in a later run.
-TEST_F(InterruptedRunTest, JournalFailuresAreLoggedOrSilentAndTheRunGoesOn) {
-  const std::string notKept = "Can't keep Front Desk in the journal of saved printers\r\n";
+TEST_F(InterruptedRunTest, AReinstallWithAServerOffTheNetworkCutAtAnyCallLosesNoPrinter) {
+  serverOffTheNetwork = true;
+  CutAtEveryCall(false, 100);
+}
+
+// A printer whose journal entry could not be written stays where it is, counted as an error; the
+// run goes on, and what the journal still holds comes back in a later run.
+TEST_F(InterruptedRunTest, JournalFailuresKeepThePrinterOrAreSilentAndTheRunGoesOn) {
   LayDownMachine();
   RefuseTheDriver();
+  const std::string front = Describe(*winsim::FindPrinter(u"Front Desk"));
   winsim::FailNext("RegCreateKeyExA", ERROR_ACCESS_DENIED);
   EXPECT_EQ(100, Run(u"install"));
-  EXPECT_NE(std::string::npos, Log().find("          " + notKept + "          >DeletePrinter(Front Desk)\r\n"));
-  EXPECT_EQ(2u, JournalEntries());
+  EXPECT_NE(std::string::npos, Log().find("        >DeleteAllPrinters\r\n          Error(17): Can`t keep Front Desk in "
+                                          "the journal of saved printers, so it is not removed - (Access is denied.)\r\n"
+                                          "          >DeletePrinter(Back Office)\r\n"));
+  ASSERT_NE(nullptr, winsim::FindPrinter(u"Front Desk"));
+  EXPECT_EQ(front, Describe(*winsim::FindPrinter(u"Front Desk")));
+  EXPECT_EQ(std::string::npos, Log().find(">AddPrinter(Front Desk)"));
+  // The printer kept the driver in use: the others came back with it.
+  EXPECT_NE(std::string::npos, Log().find("Error(14): Can`t remove the printer-driver 'Marbleleaf Server'"));
+  EXPECT_NE(nullptr, winsim::FindPrinter(u"Back Office"));
+  EXPECT_NE(nullptr, winsim::FindPrinter(kConnection));
+  EXPECT_EQ(0u, JournalEntries());
+
+  // Without failures the driver goes, none comes back, and the journal keeps all three.
+  EXPECT_EQ(100, Run(u"install"));
+  EXPECT_EQ(nullptr, winsim::FindPrinter(u"Front Desk"));
+  EXPECT_EQ(3u, JournalEntries());
 
   AcceptTheDriver();
   for (const char* refused : {"RegOpenKeyExA", "RegEnumValueW"}) {
@@ -138,12 +169,13 @@ TEST_F(InterruptedRunTest, JournalFailuresAreLoggedOrSilentAndTheRunGoesOn) {
     EXPECT_EQ(1, Run(u"install")) << refused;
     EXPECT_EQ(std::string::npos, Log().find("taken over")) << refused;
     EXPECT_EQ(nullptr, winsim::FindPrinter(u"Back Office")) << refused;
-    EXPECT_EQ(2u, JournalEntries()) << refused;
+    EXPECT_EQ(3u, JournalEntries()) << refused;
   }
 
   winsim::FailNext("RegDeleteValueW", ERROR_ACCESS_DENIED);
   EXPECT_EQ(1, Run(u"install"));
-  EXPECT_NE(std::string::npos, Log().find("    2 saved printers taken over from an earlier run\r\n    >UnInstall\r\n"));
+  EXPECT_NE(std::string::npos, Log().find("    3 saved printers taken over from an earlier run\r\n    >UnInstall\r\n"));
+  EXPECT_NE(nullptr, winsim::FindPrinter(u"Front Desk"));
   EXPECT_NE(nullptr, winsim::FindPrinter(u"Back Office"));
   EXPECT_NE(nullptr, winsim::FindPrinter(kConnection));
   EXPECT_EQ(u"Back Office", winsim::M().spooler.defaultPrinter);
@@ -151,10 +183,16 @@ TEST_F(InterruptedRunTest, JournalFailuresAreLoggedOrSilentAndTheRunGoesOn) {
   EXPECT_EQ(1, Run(u"install"));  // the entry left over is taken over again, then removed
   EXPECT_EQ(0u, JournalEntries());
 
+  // Kept in place, the printer keeps the driver in use: its removal fails as for any printer in use.
   winsim::FailNext("RegSetValueExW", ERROR_ACCESS_DENIED);
-  EXPECT_EQ(1, Run(u"install"));
-  EXPECT_NE(std::string::npos, Log().find("Can't keep Back Office in the journal of saved printers\r\n"));
-  EXPECT_NE(nullptr, winsim::FindPrinter(u"Back Office"));
+  EXPECT_EQ(100, Run(u"install"));
+  EXPECT_NE(std::string::npos, Log().find("          Error(17): Can`t keep Back Office in the journal of saved printers, "
+                                          "so it is not removed - (Access is denied.)\r\n"));
+  EXPECT_NE(std::string::npos, Log().find("Error(14): Can`t remove the printer-driver 'Marbleleaf Server'"));
+  ASSERT_NE(nullptr, winsim::FindPrinter(u"Back Office"));
+  EXPECT_EQ("BackKey", SettingsKey(*winsim::FindPrinter(u"Back Office")));
+  EXPECT_EQ(u"Back Office", winsim::M().spooler.defaultPrinter);
+  EXPECT_EQ(0u, JournalEntries());
 
   winsim::FailNext("RegDeleteKeyA", ERROR_ACCESS_DENIED);
   EXPECT_EQ(2, Run(u"uninstall"));

@@ -6,7 +6,7 @@
 #include "monitor/monitor_install.h"
 #include "monitor/monitor_inventory.h"
 #include "monitor/monitor_removal.h"
-#include "monitor/port_text.h"
+#include "monitor/port_switch.h"
 #include "spooler_step_fixture.h"
 #include "support/size_then_fill.h"
 
@@ -35,9 +35,12 @@ TEST(PortTextTest, TheProductPortBecomesFileAndComesBackWhereItWas) {
   for (const Case& c : {Case{u"MarbleleafServer:", "file:", 0}, Case{u"LPT1:,MarbleleafServer:", "LPT1:,file:", 6},
                         Case{u"MarbleleafServer:,LPT1:", "file:,LPT1:", 0},
                         Case{u"MarbleleafServer:,MarbleleafServer:", "file:,MarbleleafServer:", 0},
-                        Case{u"file:,MarbleleafServer:", "file:,file:", 6}}) {
+                        Case{u"file:,MarbleleafServer:", "file:,file:", 6},
+                        // Compared as the spooler compares port names; the way back keeps the spelling.
+                        Case{u"marbleleafserver:", "file:", 0}, Case{u"LPT1:, MARBLELEAFSERVER: ,COM1:", "LPT1:, file: ,COM1:", 7},
+                        Case{u"MarbleleafServer:2,MarbleleafServer:", "MarbleleafServer:2,file:", 19}}) {
     PortText text(c.port);
-    RepointedPort switched = {99, 99};
+    RepointedPort switched = {99, 99, {0}};
     ASSERT_TRUE(SwitchPortToFile(text.units.get(), &switched)) << Narrow(c.port);
     EXPECT_EQ(text.str(), c.switched);
     EXPECT_EQ(switched.offset, c.offset);
@@ -50,17 +53,20 @@ TEST(PortTextTest, TheProductPortBecomesFileAndComesBackWhereItWas) {
   }
 }
 
-TEST(PortTextTest, TextsWithoutTheExactProductPortStayAsTheyAre) {
-  for (const char16_t* port : {u"", u"LPT1:", u"marbleleafserver:", u"MarbleleafServer", u"file:", u"MarbleleafServe:"}) {
+// Only a whole element of the list is a port: names that merely contain the product's are other ports.
+TEST(PortTextTest, TextsWithoutTheProductPortStayAsTheyAre) {
+  for (const char16_t* port : {u"", u"LPT1:", u"MarbleleafServer", u"file:", u"MarbleleafServe:", u"MarbleleafServer:2",
+                               u"XMarbleleafServer:Y", u"XMarbleleafServer:", u"LPT1:MarbleleafServer:",
+                               u"MarbleleafServer::", u",", u"MarbleleafServer:;LPT1:", u"Marbleleaf Server:"}) {
     PortText text(port);
-    RepointedPort switched = {7, 7};
+    RepointedPort switched = {7, 7, {0}};
     EXPECT_FALSE(SwitchPortToFile(text.units.get(), &switched));
     EXPECT_EQ(text.str(), Narrow(port));
     EXPECT_EQ(switched.offset, 7u);
   }
   RepointedPort switched{};
   EXPECT_FALSE(SwitchPortToFile(nullptr, &switched));
-  EXPECT_FALSE(SwitchPortBack(nullptr, RepointedPort{0, 100}));
+  EXPECT_FALSE(SwitchPortBack(nullptr, RepointedPort{0, 100, {0}}));
 }
 
 TEST(PortTextTest, TheWayBackWritesOnlyWhereFileStillIsAndTheRoomAllows) {
@@ -69,16 +75,16 @@ TEST(PortTextTest, TheWayBackWritesOnlyWhereFileStillIsAndTheRoomAllows) {
     std::u16string padded = port;
     PortText text(padded + std::u16string(12, u' '));
     text.units[padded.size()] = 0;
-    EXPECT_FALSE(SwitchPortBack(text.units.get(), RepointedPort{0, static_cast<DWORD>(text.room)})) << Narrow(port);
+    EXPECT_FALSE(SwitchPortBack(text.units.get(), RepointedPort{0, static_cast<DWORD>(text.room), {0}})) << Narrow(port);
     EXPECT_EQ(text.str(), Narrow(port));
   }
   PortText moved(u"LPT1:,file:");
-  EXPECT_FALSE(SwitchPortBack(moved.units.get(), RepointedPort{0, 100}));
-  EXPECT_FALSE(SwitchPortBack(moved.units.get(), RepointedPort{9, 100}));  // beyond the text's end
+  EXPECT_FALSE(SwitchPortBack(moved.units.get(), RepointedPort{0, 100, {0}}));
+  EXPECT_FALSE(SwitchPortBack(moved.units.get(), RepointedPort{9, 100, {0}}));  // beyond the text's end
   // A room one unit short of the grown text: nothing is written.
   PortText tight(u"file:");
-  EXPECT_FALSE(SwitchPortBack(tight.units.get(), RepointedPort{0, 17}));
-  EXPECT_FALSE(SwitchPortBack(tight.units.get(), RepointedPort{0, 0}));
+  EXPECT_FALSE(SwitchPortBack(tight.units.get(), RepointedPort{0, 17, {0}}));
+  EXPECT_FALSE(SwitchPortBack(tight.units.get(), RepointedPort{0, 0, {0}}));
   EXPECT_EQ(tight.str(), "file:");
 }
 
@@ -127,11 +133,21 @@ class MonitorStepTest : public SpoolerStepTest {
     const winsim::PrinterEntry* entry = winsim::FindPrinter(printer);
     return entry ? Narrow(entry->portName) : "(gone)";
   }
+  // A printer as its owner would compare it, and whether it was ever opened here.
+  static std::string Describe(const char16_t* printer) {
+    const winsim::PrinterEntry* entry = winsim::FindPrinter(printer);
+    if (!entry) return "(gone)";
+    int opened = 0;
+    for (const winsim::PrinterHandle& handle : M().spooler.opened)
+      if (handle.printer == entry->name) ++opened;
+    return Narrow(entry->portName) + "|" + Narrow(entry->driverName) + "|" + std::to_string(entry->attributes) +
+           "|opened " + std::to_string(opened);
+  }
   std::vector<std::string> Repointed() const {
     std::vector<std::string> names;
-    for (int i = 0; state.repointedPrinters && state.repointedPrinters[i]; ++i)
-      names.push_back(Narrow(state.repointedPrinters[i]->pPrinterName) + "=" +
-                      Narrow(state.repointedPrinters[i]->pPortName));
+    for (int i = 0; state.repointedPrinters && state.repointedPrinters[i].record; ++i)
+      names.push_back(Narrow(state.repointedPrinters[i].record->pPrinterName) + "=" +
+                      Narrow(state.repointedPrinters[i].record->pPortName));
     return names;
   }
   static Lines DefaultList() {
@@ -419,30 +435,24 @@ TEST_F(MonitorStepTest, SwitchFailuresAreOnlyInformative) {
 }
 
 TEST_F(MonitorStepTest, WithoutRoomToRememberThemThePrintersAreNotSwitched) {
-  for (int block : {0, 1}) {  // the printer list, then the list of where their ports were switched
-    SCOPED_TRACE(block);
-    TearDown();
-    SetUp();
-    PutProductMonitor();
-    winsim::PutPrinter(u"Plain", u"Marbleleaf Server", u"MarbleleafServer:");
-    Start();
-    inventory_ = TakeInventory();
-    Mark();
-    FailNext("GlobalAlloc", ERROR_NOT_ENOUGH_MEMORY, 1, block);
-    RemoveMonitor(&state, &inventory_);
-    const Lines lines = NewLines();
-    EXPECT_EQ(lines[10], "  Can't delete monitor from the first try");
-    EXPECT_EQ(lines[11], "  Can't allocate the list of switched printers: printers stay on MarbleleafServer:");
-    // Still on the product port, the printer keeps the monitor in use.
-    EXPECT_EQ(lines.back(),
-              "  Error(12): Can`t remove the port monitor 'MarbleleafServer:' - (The specified print monitor is "
-              "currently in use.)");
-    EXPECT_EQ(PortOf(u"Plain"), "MarbleleafServer:");
-    EXPECT_EQ(Narrow(state.printers.entries[0].pPortName), "MarbleleafServer:");
-    EXPECT_EQ(state.repointedPrinters, nullptr);
-    EXPECT_EQ(state.repointedPorts, nullptr);
-    EXPECT_EQ(winsim::CallCount("SetPrinterW"), 0);
-  }
+  PutProductMonitor();
+  winsim::PutPrinter(u"Plain", u"Marbleleaf Server", u"MarbleleafServer:");
+  Start();
+  inventory_ = TakeInventory();
+  Mark();
+  FailNext("GlobalAlloc", ERROR_NOT_ENOUGH_MEMORY);  // the list of the switched printers
+  RemoveMonitor(&state, &inventory_);
+  const Lines lines = NewLines();
+  EXPECT_EQ(lines[10], "  Can't delete monitor from the first try");
+  EXPECT_EQ(lines[11], "  Can't allocate the list of switched printers: printers stay on MarbleleafServer:");
+  // Still on the product port, the printer keeps the monitor in use.
+  EXPECT_EQ(lines.back(),
+            "  Error(12): Can`t remove the port monitor 'MarbleleafServer:' - (The specified print monitor is "
+            "currently in use.)");
+  EXPECT_EQ(PortOf(u"Plain"), "MarbleleafServer:");
+  EXPECT_EQ(Narrow(state.printers.entries[0].pPortName), "MarbleleafServer:");
+  EXPECT_EQ(state.repointedPrinters, nullptr);
+  EXPECT_EQ(winsim::CallCount("SetPrinterW"), 0);
 }
 
 TEST_F(MonitorStepTest, AFailedFolderCheckStillDeletesTheModule) {
@@ -623,7 +633,7 @@ class SwitchBackTest : public MonitorStepTest {
 };
 
 TEST_F(SwitchBackTest, ARegisteredMonitorGetsItsPrintersBackInPlace) {
-  lstrcpyW(state.repointedPrinters[2]->pPortName, TEXT("LPT1:"));  // someone else moved it meanwhile
+  lstrcpyW(state.repointedPrinters[2].record->pPortName, TEXT("LPT1:"));  // someone else moved it meanwhile
   InstallMonitor(&state);
   EXPECT_EQ(NewLines(), Lines({">AddMonitor", "  Skip copy monitor file", "  AddMonitor - OK :)",
                                "  SetPrinter(Plain) - ok", "  SetPrinter(Pooled) - ok", "  SetPrinter(Filed) - ok"}));
@@ -647,7 +657,7 @@ TEST_F(SwitchBackTest, APrinterThatCantBeOpenedStaysEditedInTheInventory) {
   InstallMonitor(&state);
   const Lines lines = NewLines();
   EXPECT_EQ(lines[3], "  Can't open printer Plain");
-  EXPECT_EQ(Narrow(state.repointedPrinters[0]->pPortName), "MarbleleafServer:");
+  EXPECT_EQ(Narrow(state.repointedPrinters[0].record->pPortName), "MarbleleafServer:");
 }
 
 TEST_F(SwitchBackTest, FiveRefusalsAreErrorElevenAndNoPrinterIsTouched) {
@@ -664,3 +674,95 @@ TEST_F(SwitchBackTest, FiveRefusalsAreErrorElevenAndNoPrinterIsTouched) {
   EXPECT_EQ(Repointed(), Lines({"Plain=file:", "Pooled=LPT1:,file:", "Moved=file:", "Filed=file:,file:"}));
 }
 }  // namespace
+
+// A monitor of the product's name that the spooler still holds (3006) is the product's only when
+// its module is: another program's or an older module name is error 11, and the printers moved to
+// "file:" are not moved onto it.
+TEST_F(MonitorStepTest, AMonitorAlreadyRegisteredCountsOnlyWithTheProductsModule) {
+  struct Case {
+    const char16_t* dll;
+    bool ours;
+  };
+  for (const Case& c : {Case{u"mlxmon64.dll", true}, Case{u"MLXMON64.DLL", true},
+                        Case{u"C:\\WINDOWS\\system32\\mlxmon64.dll", true}, Case{u"mlxmon.dll", false},
+                        Case{u"othermon.dll", false}, Case{u"D:\\tools\\mlxmon64.dll", false}, Case{u"", false}}) {
+    SCOPED_TRACE(Narrow(c.dll));
+    TearDown();
+    SetUp();
+    PutMonitorRecord(u"MarbleleafServer:", c.dll);
+    winsim::PutPrinter(u"Plain", u"Marbleleaf Server", u"MarbleleafServer:");
+    Start();
+    inventory_ = TakeInventory();
+    FailNext("DeleteMonitorW", ERROR_PRINT_MONITOR_IN_USE, 3);
+    RemoveMonitor(&state, &inventory_);
+    ASSERT_EQ(PortOf(u"Plain"), "file:");
+    state.copyMonitor = false;
+    Mark();
+    InstallMonitor(&state);
+    if (c.ours) {
+      EXPECT_EQ(NewLines(), Lines({">AddMonitor", "  Skip copy monitor file", "  AddMonitor - monitor is already installed",
+                                   "  SetPrinter(Plain) - ok"}));
+      EXPECT_EQ(PortOf(u"Plain"), "MarbleleafServer:");
+      EXPECT_EQ(state.errorCount, 1);
+    } else {
+      EXPECT_EQ(NewLines(),
+                Lines({">AddMonitor", "  Skip copy monitor file",
+                       "  AddMonitor - the monitor is registered with another module: " +
+                           (c.dll[0] ? Narrow(c.dll) : std::string("***EMPTY***")),
+                       "  Error(11): Can`t install a local port monitor'MarbleleafServer:' - (The specified print "
+                       "monitor has already been installed.)"}));
+      EXPECT_EQ(PortOf(u"Plain"), "file:");
+      EXPECT_EQ(state.errorCount, 2);
+    }
+    EXPECT_EQ(winsim::CallCount("AddMonitorW"), 1);
+    EXPECT_EQ(state.depth, 0);
+  }
+
+  // Whose monitor it is can't be read: not taken for the product's.
+  TearDown();
+  SetUp();
+  PutProductMonitor();
+  Start();
+  Mark();
+  state.copyMonitor = false;
+  winsim::FailCall("EnumMonitorsW", RPC_S_SERVER_UNAVAILABLE);
+  InstallMonitor(&state);
+  EXPECT_EQ(NewLines(),
+            Lines({">AddMonitor", "  Skip copy monitor file", "  2. EnumMonitors  failed with code: The RPC server is "
+                   "unavailable.", "", "  AddMonitor - the monitor is registered with another module: ***EMPTY***",
+                   "  Error(11): Can`t install a local port monitor'MarbleleafServer:' - (The specified print monitor "
+                   "has already been installed.)"}));
+}
+
+// Only a whole element of a port list is the product's port: printers of other drivers on ports
+// whose names merely contain it stay exactly as they are while the monitor goes and comes back.
+TEST_F(MonitorStepTest, NearMissPortNamesAreLeftAlone) {
+  PutProductMonitor();
+  winsim::SetMonitorPorts(u"Other Monitor:", {u"XMarbleleafServer:Y", u"MarbleleafServer:2"});
+  winsim::PutMonitor(u"Other Monitor:", u"othermon.dll");
+  winsim::PutPrinter(u"Near", u"Generic Laser", u"XMarbleleafServer:Y");
+  winsim::PutPrinter(u"Second", u"Generic Laser", u"MarbleleafServer:2");
+  winsim::PutPrinter(u"Pooled", u"Generic Laser", u"MarbleleafServer:2, marbleleafserver: ,LPT1:");
+  const std::string near = Describe(u"Near");
+  const std::string second = Describe(u"Second");
+  Start();
+  inventory_ = TakeInventory();
+  FailNext("DeleteMonitorW", ERROR_PRINT_MONITOR_IN_USE);
+  Mark();
+  RemoveMonitor(&state, &inventory_);
+  Lines lines = NewLines();
+  EXPECT_EQ(Lines(lines.begin() + 11, lines.end()),
+            Lines({"  Can't delete monitor from the first try", "  SetPrinter(Pooled) - ok", "  Monitor was removed :)"}));
+  EXPECT_EQ(Repointed(), Lines({"Pooled=MarbleleafServer:2, file: ,LPT1:"}));
+  EXPECT_EQ(PortOf(u"Pooled"), "MarbleleafServer:2, file: ,LPT1:");
+  EXPECT_EQ(near, Describe(u"Near"));
+  EXPECT_EQ(second, Describe(u"Second"));
+
+  Mark();
+  InstallMonitor(&state);
+  lines = NewLines();
+  EXPECT_EQ(lines.back(), "  SetPrinter(Pooled) - ok");
+  EXPECT_EQ(PortOf(u"Pooled"), "MarbleleafServer:2, marbleleafserver: ,LPT1:");
+  EXPECT_EQ(near, Describe(u"Near"));
+  EXPECT_EQ(second, Describe(u"Second"));
+}

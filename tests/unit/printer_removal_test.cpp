@@ -137,3 +137,34 @@ TEST_F(PrinterRemovalTest, ClosePrinterHandleReportsTheClose) {
   EXPECT_FALSE(ClosePrinterHandle(handle));
   EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
 }
+
+// A connection's server is asked read-only first: a handle for use, closed at once. Any refusal
+// leaves the connection in place; a refused close does not stop the removal.
+TEST_F(PrinterRemovalTest, AConnectionGoesOnlyWhenItsServerAnswersForUse) {
+  winsim::PutServerQueue(u"\\\\HOST", u"Shared", u"Marbleleaf Server", u"MarbleleafServer:");
+  winsim::PutConnection(u"\\\\HOST\\Shared");
+  Init();
+  winsim::FailNext("OpenPrinterW", ERROR_ACCESS_DENIED);
+  DeleteAllProductPrinters(&state);
+  EXPECT_EQ(">DeleteAllPrinters\r\n"
+            "  >DeletePrinterConnection(\\\\HOST\\Shared)\r\n"
+            "    The print server does not answer (5): the connection stays\r\n",
+            NewLog());
+  EXPECT_NE(nullptr, winsim::FindPrinter(u"\\\\HOST\\Shared"));
+  EXPECT_EQ(0, state.errorCount);
+  EXPECT_EQ(nullptr, state.savedPrinters);
+
+  const int opens = winsim::CallCount("OpenPrinterW");
+  winsim::FailNext("ClosePrinter", ERROR_INVALID_HANDLE);
+  DeleteAllProductPrinters(&state);
+  EXPECT_EQ(">DeleteAllPrinters\r\n"
+            "  >DeletePrinterConnection(\\\\HOST\\Shared)\r\n"
+            "    OK\r\n",
+            NewLog());
+  EXPECT_EQ(opens + 1, winsim::CallCount("OpenPrinterW"));
+  ASSERT_EQ(1u, winsim::M().spooler.handles.size());
+  EXPECT_EQ(static_cast<ACCESS_MASK>(PRINTER_ACCESS_USE), winsim::M().spooler.handles.begin()->second.access);
+  EXPECT_EQ(u"\\\\HOST", winsim::M().spooler.handles.begin()->second.server);
+  EXPECT_EQ(nullptr, winsim::FindPrinter(u"\\\\HOST\\Shared"));
+  winsim::M().spooler.handles.clear();  // the handle whose close was refused
+}

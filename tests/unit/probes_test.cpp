@@ -139,3 +139,27 @@ TEST_F(ProbesTest, DefSetMakesTheFirstProductPrinterTheDefault) {
   EXPECT_EQ(u"First", winsim::M().spooler.defaultPrinter);
   EXPECT_EQ(6, Run(u"Def.Set"));
 }
+
+// A connection listed before this machine's product printer is another machine's queue: the probes
+// neither wait on its server nor make it the default.
+TEST_F(ProbesTest, ProbesPassOverConnectionsToThisMachinesProductPrinter) {
+  ProductDriverOfBuild(winsim::Build(2093));
+  winsim::PutServerQueue(u"\\\\LAPTOPHOST", u"Roaming", kDriver, u"MarbleleafServer:");
+  winsim::PutConnection(u"\\\\LAPTOPHOST\\Roaming");
+  winsim::PutPrintServer(u"\\\\LAPTOPHOST").reachable = false;
+  winsim::PutPrinter(u"Laser", u"Generic Laser", u"LPT1:");
+  winsim::M().spooler.defaultPrinter = u"Laser";
+  EXPECT_EQ(3, Run(u"onChkDrv"));  // no product printer of this machine
+  EXPECT_EQ(4, Run(u"def.set"));
+  EXPECT_EQ(u"Laser", winsim::M().spooler.defaultPrinter);
+
+  winsim::PutPrinter(u"Mine", kDriver, u"MarbleleafServer:");
+  const uint64_t before = winsim::M().clock.now;
+  EXPECT_EQ(103, Run(u"onChkDrv"));
+  EXPECT_EQ(4, Run(u"def.set"));
+  EXPECT_EQ(u"Mine", winsim::M().spooler.defaultPrinter);
+  EXPECT_EQ(before, winsim::M().clock.now);  // no call waited on the server
+  EXPECT_EQ(1, winsim::CallCount("OpenPrinterW"));
+  ASSERT_EQ(1u, winsim::M().spooler.opened.size());
+  EXPECT_EQ(u"Mine", winsim::M().spooler.opened[0].printer);
+}

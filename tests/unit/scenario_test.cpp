@@ -533,7 +533,7 @@ TEST_F(ScenarioTest, AConnectionThatCannotBeRemovedOrAddedBackIsAnError) {
   EXPECT_EQ(0u, JournalEntries());  // still in place: nothing to bring back
 
   // Removed, but not added back: the journal keeps it, and the next install brings it back.
-  winsim::FailNext("AddPrinterConnectionW", ERROR_ACCESS_DENIED);
+  winsim::FailNext("AddPrinterConnection2W", ERROR_ACCESS_DENIED);
   EXPECT_EQ(100, Run(u"install"));
   EXPECT_NE(std::string::npos, Log().find("    >AddPrinterConnection(\\\\PRINTHOST\\mblServer)\r\n      Error(15): Can`t "
                                           "add printer connection '\\\\PRINTHOST\\mblServer' - (Access is denied.)\r\n"));
@@ -544,6 +544,97 @@ TEST_F(ScenarioTest, AConnectionThatCannotBeRemovedOrAddedBackIsAnError) {
   EXPECT_NE(nullptr, winsim::FindPrinter(u"\\\\PRINTHOST\\mblServer"));
   EXPECT_EQ(0u, JournalEntries());
   EXPECT_EQ(servers, DescribeServers());
+}
+
+// A connection is removed only when its server answers now, since adding it back needs the
+// server. One whose server is off the network stays, and keeps the driver in use: the driver's
+// removal fails as for any printer in use, and the connection that could go comes back.
+TEST_F(ScenarioTest, AConnectionWhoseServerDoesNotAnswerStaysAndTheOthersComeBack) {
+  InstalledProduct(2093);
+  winsim::PutServerQueue(u"\\\\PRINTHOST", u"mblServer", kDriver, kPort);
+  winsim::PutServerQueue(u"\\\\LAPTOPHOST", u"Roaming", kDriver, kPort);
+  winsim::PutConnection(u"\\\\LAPTOPHOST\\Roaming");
+  winsim::PutConnection(u"\\\\PRINTHOST\\mblServer");
+  winsim::PutPrintServer(u"\\\\LAPTOPHOST").reachable = false;
+  winsim::M().spooler.defaultPrinter = u"\\\\LAPTOPHOST\\Roaming";
+  const std::string servers = DescribeServers();
+  const std::string roaming = Describe(*winsim::FindPrinter(u"\\\\LAPTOPHOST\\Roaming"));
+
+  EXPECT_EQ(100, Run(u"install"));
+  EXPECT_NE(std::string::npos,
+            Log().find("        >DeleteAllPrinters\r\n"
+                       "          >DeletePrinterConnection(\\\\LAPTOPHOST\\Roaming)\r\n"
+                       "            The print server does not answer (1722): the connection stays\r\n"
+                       "          >DeletePrinterConnection(\\\\PRINTHOST\\mblServer)\r\n"
+                       "            OK\r\n"
+                       "        >DeletePrinterDriver for Windows x64\r\n"));
+  EXPECT_NE(std::string::npos, Log().find("Error(14): Can`t remove the printer-driver 'Marbleleaf Server' - (The "
+                                          "specified printer driver is currently in use.)\r\n"));
+  EXPECT_NE(std::string::npos, Log().find("    >AddPrinterConnection(\\\\PRINTHOST\\mblServer)\r\n      OK :)\r\n"));
+  EXPECT_EQ(std::string::npos, Log().find("AddPrinterConnection(\\\\LAPTOPHOST"));
+  ASSERT_NE(nullptr, winsim::FindPrinter(u"\\\\LAPTOPHOST\\Roaming"));
+  EXPECT_EQ(roaming, Describe(*winsim::FindPrinter(u"\\\\LAPTOPHOST\\Roaming")));
+  EXPECT_NE(nullptr, winsim::FindPrinter(u"\\\\PRINTHOST\\mblServer"));
+  EXPECT_EQ(u"\\\\LAPTOPHOST\\Roaming", winsim::M().spooler.defaultPrinter);
+  EXPECT_EQ(servers, DescribeServers());
+  EXPECT_EQ(0u, JournalEntries());
+
+  // Back on the network, the next install removes it and adds it back.
+  winsim::PutPrintServer(u"\\\\LAPTOPHOST").reachable = true;
+  EXPECT_EQ(1, Run(u"install"));
+  EXPECT_NE(std::string::npos, Log().find("    >AddPrinterConnection(\\\\LAPTOPHOST\\Roaming)\r\n      OK :)\r\n"));
+  EXPECT_EQ(u"\\\\LAPTOPHOST\\Roaming", winsim::M().spooler.defaultPrinter);
+  EXPECT_EQ(servers, DescribeServers());
+}
+
+// Connections come back without UI: a Point and Print policy that refuses the server's driver can
+// show no prompt that nobody may be there to answer. The refusal is an error, and the journal
+// keeps the connection for a later install.
+TEST_F(ScenarioTest, AConnectionRefusedByPointAndPrintIsAnErrorWithoutAPrompt) {
+  InstalledProduct(2093);
+  winsim::PutServerQueue(u"\\\\PRINTHOST", u"mblServer", kDriver, kPort);
+  winsim::PutConnection(u"\\\\PRINTHOST\\mblServer");
+  winsim::PutPrintServer(u"\\\\PRINTHOST").pointAndPrintRefused = true;
+  winsim::M().desktop.shiftDown = false;
+  EXPECT_EQ(100, Run(u"install"));
+  EXPECT_NE(std::string::npos,
+            Log().find("    >AddPrinterConnection(\\\\PRINTHOST\\mblServer)\r\n      Error(15): Can`t add printer connection "
+                       "'\\\\PRINTHOST\\mblServer' - (The specified printer driver was not found on the system and needs "
+                       "to be downloaded.)\r\n"));
+  EXPECT_EQ(0, winsim::M().spooler.pointAndPrintPrompts);
+  EXPECT_EQ(nullptr, winsim::FindPrinter(u"\\\\PRINTHOST\\mblServer"));
+  EXPECT_EQ(1u, JournalEntries());
+
+  winsim::PutPrintServer(u"\\\\PRINTHOST").pointAndPrintRefused = false;
+  EXPECT_EQ(1, Run(u"install"));
+  EXPECT_NE(nullptr, winsim::FindPrinter(u"\\\\PRINTHOST\\mblServer"));
+  EXPECT_EQ(0u, JournalEntries());
+}
+
+// A registry at its quota refuses every journal entry: no printer is removed, each is a counted
+// error, and the driver they keep in use stays.
+TEST_F(ScenarioTest, ARegistryAtItsQuotaRemovesNoPrinter) {
+  InstalledProduct(2093);
+  winsim::PrinterEntry& front = winsim::PutPrinter(u"Front Desk", kDriver, kPort);
+  winsim::SetPrinterDataString(front, "", "SubKey", "FrontKey");
+  winsim::PutServerQueue(u"\\\\PRINTHOST", u"mblServer", kDriver, kPort);
+  winsim::PutConnection(u"\\\\PRINTHOST\\mblServer");
+  const std::string before = Describe(*winsim::FindPrinter(u"Front Desk"));
+  winsim::M().registry.quotaBytes = 1;  // full: no write fits
+  EXPECT_EQ(100, Run(u"install"));
+  const std::string full = " - (The system has reached the maximum size allowed for the system part of the registry. "
+                           "Additional storage requests will be ignored.)\r\n";
+  EXPECT_NE(std::string::npos,
+            Log().find("        >DeleteAllPrinters\r\n          Error(17): Can`t keep Front Desk in the journal of saved "
+                       "printers, so it is not removed" + full +
+                       "          >DeletePrinterConnection(\\\\PRINTHOST\\mblServer)\r\n            Error(17): Can`t keep "
+                       "\\\\PRINTHOST\\mblServer in the journal of saved printers, so it is not removed" + full +
+                       "        >DeletePrinterDriver for Windows x64\r\n"));
+  ASSERT_NE(nullptr, winsim::FindPrinter(u"Front Desk"));
+  EXPECT_EQ(before, Describe(*winsim::FindPrinter(u"Front Desk")));
+  EXPECT_NE(nullptr, winsim::FindPrinter(u"\\\\PRINTHOST\\mblServer"));
+  EXPECT_EQ(std::string::npos, Log().find(">AddPrinter(Front Desk)"));
+  EXPECT_EQ(0u, JournalEntries());
 }
 
 // The uninstall of a complete installation (its printer included) while another process holds the

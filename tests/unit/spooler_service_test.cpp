@@ -45,6 +45,35 @@ TEST_F(SpoolerServiceTest, StoppedSpoolerIsStartedAndAwaited) {
   EXPECT_EQ(600u, M().clock.slept);
 }
 
+// A spooler still stopping when the run begins (the restart of a run that was killed there, or
+// another program's) refuses the start until it has stopped; it is then started.
+TEST_F(SpoolerServiceTest, StoppingSpoolerIsStartedOnceStopped) {
+  for (bool neverStops : {false, true}) {
+    SCOPED_TRACE(neverStops);
+    TearDown();
+    SetUp();
+    Spooler().state = SERVICE_STOP_PENDING;
+    Spooler().transitionAt = 300;
+    Spooler().neverStops = neverStops;
+    EXPECT_EQ(!neverStops, CheckSpooler(&state));
+    EXPECT_EQ(neverStops ? Lines({">Check Spooler",
+                                  "  Error(4): Can't start the spooler - (An instance of the service is already running.)"})
+                         : Lines({">Check Spooler"}),
+              LogLines());
+    EXPECT_EQ(!neverStops, winsim::SpoolerRunning());
+    EXPECT_EQ(neverStops ? 1 : 2, winsim::CallCount("StartServiceW"));
+  }
+  // The second start refused: the wait for it to run is in vain.
+  TearDown();
+  SetUp();
+  Spooler().state = SERVICE_STOP_PENDING;
+  Spooler().transitionAt = 300;
+  winsim::FailCall("StartServiceW", ERROR_ACCESS_DENIED, 1, 2);
+  EXPECT_FALSE(CheckSpooler(&state));
+  EXPECT_EQ(Lines({">Check Spooler", "  Error(4): Can't start the spooler - (Access is denied.)"}), LogLines());
+  EXPECT_FALSE(winsim::SpoolerRunning());
+}
+
 TEST_F(SpoolerServiceTest, SpoolerThatNeverStartsIsErrorFourAfterTenSeconds) {
   Spooler().state = SERVICE_STOPPED;
   Spooler().neverStarts = true;

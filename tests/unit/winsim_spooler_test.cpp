@@ -398,6 +398,50 @@ TEST_F(SpoolerTest, ConnectionsAreKeptHereAndTheirHandlesReachTheServersQueue) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_UNKNOWN_PRINTER_DRIVER));
 }
 
+// A server off the network makes every call that needs it wait for the RPC timeout and fail with
+// 1722; Point and Print refusing a server's driver prompts, or without UI fails with 3019.
+TEST_F(SpoolerTest, ServersThatDoNotAnswerAndPointAndPrintRefusals) {
+  PutServerQueue(u"\\\\HOST", u"Shared", kDriver, kPort);
+  std::u16string name = u"\\\\HOST\\Shared";
+  PRINTER_CONNECTION_INFO_1 noUi{PRINTER_CONNECTION_NO_UI, nullptr};
+  PRINTER_CONNECTION_INFO_1 withUi{0, nullptr};
+  PRINTER_CONNECTION_INFO_1 unknownFlag{0x100, nullptr};
+  EXPECT_FALSE(AddPrinterConnection2W(nullptr, name.c_str(), 2, &noUi));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_LEVEL));
+  EXPECT_FALSE(AddPrinterConnection2W(nullptr, name.c_str(), 1, nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  EXPECT_FALSE(AddPrinterConnection2W(nullptr, name.c_str(), 1, &unknownFlag));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_FLAGS));
+
+  PutPrintServer(u"\\\\HOST").pointAndPrintRefused = true;
+  EXPECT_FALSE(AddPrinterConnection2W(nullptr, name.c_str(), 1, &noUi));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PRINTER_DRIVER_DOWNLOAD_NEEDED));
+  EXPECT_EQ(M().spooler.pointAndPrintPrompts, 0);
+  EXPECT_FALSE(AddPrinterConnection2W(nullptr, name.c_str(), 1, &withUi));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CANCELLED));
+  EXPECT_FALSE(AddPrinterConnectionW(&name[0]));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CANCELLED));
+  EXPECT_EQ(M().spooler.pointAndPrintPrompts, 2);
+  PutPrintServer(u"\\\\HOST").pointAndPrintRefused = false;
+  ASSERT_TRUE(AddPrinterConnection2W(nullptr, name.c_str(), 1, &noUi));
+  ASSERT_NE(FindPrinter(name), nullptr);
+
+  // Off the network: the connection stays listed here, but nothing reaches the server.
+  PutPrintServer(u"\\\\HOST").reachable = false;
+  const uint64_t before = M().clock.now;
+  HANDLE h = nullptr;
+  PRINTER_DEFAULTSW use{nullptr, nullptr, PRINTER_ACCESS_USE};
+  EXPECT_FALSE(OpenPrinterW(&name[0], &h, &use));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(RPC_S_SERVER_UNAVAILABLE));
+  EXPECT_EQ(M().clock.now, before + M().spooler.serverTimeoutMs);
+  EXPECT_TRUE(DeletePrinterConnectionW(&name[0]));
+  EXPECT_FALSE(AddPrinterConnection2W(nullptr, name.c_str(), 1, &noUi));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(RPC_S_SERVER_UNAVAILABLE));
+  EXPECT_FALSE(AddPrinterConnectionW(&name[0]));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(RPC_S_SERVER_UNAVAILABLE));
+  EXPECT_EQ(FindPrinter(name), nullptr);
+}
+
 TEST_F(SpoolerTest, PrinterDataReturnsStatusCodesAndKeepsPlainAndKeyedApart) {
   PutPrinter(u"Office", kDriver, kPort);
   HANDLE reader = Open(u"Office", 0);
@@ -686,3 +730,43 @@ TEST_F(DriverTest, GetPrinterDriverReadsThePrintersDriverForAnEnvironment) {
 }
 
 }  // namespace
+
+// The printer list's index follows every way a printer comes and goes: found by any letter case,
+// gone once erased, renamed through SetPrinterW, the first of a duplicated name found first, and
+// positions kept in enumeration order.
+TEST_F(SpoolerTest, PrintersAreFoundByNameWhateverCameAndWentBefore) {
+  PrinterList& printers = M().spooler.printers;
+  PutPrinter(u"Alpha", kDriver, kPort);
+  PrinterEntry& beta = PutPrinter(u"Beta", kDriver, kPort);
+  PutPrinter(u"Gamma", kDriver, kPort);
+  EXPECT_EQ(&beta, FindPrinter(u"bETA"));  // still the same entry after later additions
+  printers.erase(printers.begin());
+  EXPECT_EQ(nullptr, FindPrinter(u"Alpha"));
+  EXPECT_EQ(u"Beta", printers[0].name);
+
+  HANDLE handle = Open(u"Beta", PRINTER_ALL_ACCESS);
+  DWORD needed = 0;
+  GetPrinterW(handle, 2, nullptr, 0, &needed);
+  std::vector<BYTE> block(needed);
+  ASSERT_TRUE(GetPrinterW(handle, 2, block.data(), needed, &needed));
+  auto* info = reinterpret_cast<PRINTER_INFO_2W*>(block.data());
+  std::u16string renamed = u"Delta";
+  info->pPrinterName = &renamed[0];
+  ASSERT_TRUE(SetPrinterW(handle, 2, block.data(), 0));
+  ClosePrinter(handle);
+  EXPECT_EQ(nullptr, FindPrinter(u"Beta"));
+  EXPECT_EQ(&beta, FindPrinter(u"DELTA"));
+
+  // Duplicates only a test can make: the first is found until it goes, then the next.
+  PrinterEntry& second = PutPrinter(u"gamma", kDriver, kPort);
+  EXPECT_EQ(&printers[1], FindPrinter(u"Gamma"));
+  printers.erase(printers.begin() + 1);
+  EXPECT_EQ(&second, FindPrinter(u"GAMMA"));
+
+  PrinterList copy = printers;
+  printers.clear();
+  EXPECT_EQ(nullptr, FindPrinter(u"Delta"));
+  ASSERT_EQ(2u, copy.size());
+  EXPECT_EQ(&copy[0], copy.Find(u"delta"));
+  EXPECT_EQ(&copy[1], copy.Find(u"gamma"));
+}

@@ -322,3 +322,63 @@ TEST_F(WinsimSystemTest, ACopyThroughReadAndWriteCarriesTheVersionResource) {
   EXPECT_EQ(2073, copy->version->build);
   EXPECT_EQ("module", std::string(copy->content.begin(), copy->content.end()));
 }
+
+// A registry at its quota refuses what would grow it and changes nothing; what fits still works.
+TEST_F(WinsimSystemTest, RegistryWritesBeyondTheQuotaFailWith613) {
+  HKEY key = nullptr;
+  ASSERT_EQ(0, RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Maker", 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                               nullptr));
+  const BYTE data[10] = {'a', 0, 'b', 0, 'c', 0, 'd', 0, 0, 0};
+  ASSERT_EQ(0, RegSetValueExW(key, u"v", 0, REG_SZ, data, 8));
+  winsim::M().registry.quotaBytes = winsim::RegistryBytes();
+  EXPECT_EQ(ERROR_REGISTRY_QUOTA_LIMIT, RegSetValueExW(key, u"w", 0, REG_SZ, data, 2));
+  EXPECT_EQ(ERROR_REGISTRY_QUOTA_LIMIT, RegSetValueExW(key, u"v", 0, REG_SZ, data, 10));  // grown
+  EXPECT_EQ(0, RegSetValueExW(key, u"v", 0, REG_SZ, data, 4));  // smaller: fits
+  HKEY child = nullptr;
+  EXPECT_EQ(ERROR_REGISTRY_QUOTA_LIMIT, RegCreateKeyExA(key, "Child", 0, nullptr, 0, KEY_SET_VALUE, nullptr, &child,
+                                                        nullptr));
+  EXPECT_EQ(nullptr, child);
+  EXPECT_FALSE(winsim::RegKeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Maker\\Child"));
+  HKEY same = nullptr;
+  EXPECT_EQ(0, RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Maker", 0, nullptr, 0, KEY_SET_VALUE, nullptr, &same,
+                               nullptr));  // opening what exists needs no room
+  EXPECT_EQ(0, RegCloseKey(same));
+  EXPECT_EQ(0, RegCloseKey(key));
+  EXPECT_EQ(4u, winsim::GetRegValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Maker", u"v")->data.size());
+}
+
+// RegEnumValueW steps on from the last index it gave; any value set or deleted in between makes
+// it count from the first again, so each index still names the index-th value in sorted order.
+TEST_F(WinsimSystemTest, EnumeratingValuesWhileTheyChangeGivesTheIndexthValue) {
+  HKEY key = nullptr;
+  ASSERT_EQ(0, RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Maker\\Many", 0, nullptr, 0,
+                               KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key, nullptr));
+  const BYTE data[2] = {0, 0};
+  for (const char16_t* name : {u"b", u"d", u"f", u"h"}) ASSERT_EQ(0, RegSetValueExW(key, name, 0, REG_SZ, data, 2));
+  auto at = [key](DWORD index) {
+    WCHAR name[8];
+    DWORD chars = 8;
+    const LSTATUS status = RegEnumValueW(key, index, name, &chars, nullptr, nullptr, nullptr, nullptr);
+    return status == ERROR_SUCCESS ? Narrow(name) : std::to_string(status);
+  };
+  struct Step {
+    const char16_t* set;     // set before the read, or null
+    const char16_t* remove;  // deleted before the read, or null
+    DWORD index;
+    const char* expected;
+  } steps[] = {
+      {nullptr, nullptr, 0, "b"}, {nullptr, nullptr, 1, "d"}, {u"a", nullptr, 2, "d"},  // "a" sorts first
+      {nullptr, nullptr, 3, "f"}, {nullptr, u"b", 4, "259"},                               // ERROR_NO_MORE_ITEMS
+      {nullptr, nullptr, 1, "d"}, {nullptr, u"d", 2, "h"}, {nullptr, nullptr, 0, "a"},  {nullptr, nullptr, 1, "f"},
+  };
+  for (const Step& step : steps) {
+    if (step.set) {
+      ASSERT_EQ(0, RegSetValueExW(key, step.set, 0, REG_SZ, data, 2));
+    }
+    if (step.remove) {
+      ASSERT_EQ(0, RegDeleteValueW(key, step.remove));
+    }
+    EXPECT_EQ(step.expected, at(step.index)) << step.index;
+  }
+  RegCloseKey(key);
+}

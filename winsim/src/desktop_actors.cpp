@@ -1,9 +1,17 @@
 // Scripted programs of other processes: the tray companion and help viewer windows.
+//
+// Where Wine 8 differs from Windows: these are other programs, not Windows: nothing to differ.
+// Not modelled: what the companion and the help viewer do beyond their mutex, windows and answers.
 #include <memory>
 
 #include "winsim/machine.h"
 
 namespace winsim {
+
+const char* const kTrayMutexName = "{A9CA955A-0A8A-4C32-AAC6-888FB5F83BDC}";
+const char16_t* const kTrayWindowClass = u"mbs::{05759F8E-103D-41B6-8A61-EFAA89516692}";
+const char16_t* const kHelpWindowClass = u"HH Parent";
+const char16_t* const kHelpWindowTitle = u"Marbleleaf Help";
 
 const char16_t* const kDefaultTrayPath = u"C:\\Program Files\\Marbleleaf\\mbltray.exe";
 

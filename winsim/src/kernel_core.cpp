@@ -1,5 +1,10 @@
 // kernel32: thread last-error, system message texts, the global and local heaps, string helpers,
 // the module and system folders, code-page conversion and time.
+//
+// Where Wine 8 differs from Windows: successful calls often leave a stale last error; the product
+// reads it only after a failure.
+// Not modelled: locales other than English and German message texts, code pages other than UTF-8
+// and the ANSI one given by the machine, heaps beyond counting their blocks.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -35,7 +40,10 @@ const SystemText kSystemTexts[] = {
     {183, "Cannot create a file when that file already exists.\r\n"},
     {193, "%1 is not a valid Win32 application.\r\n"},
     {234, "More data is available.\r\n"},
+    {288, "Attempt to release mutex not owned by caller.\r\n"},
     {259, "No more data is available.\r\n"},
+    {613, "The system has reached the maximum size allowed for the system part of the registry. Additional "
+          "storage requests will be ignored.\r\n"},
     {1051, "A stop control has been sent to a service that other running services are dependent on.\r\n"},
     {1053, "The service did not respond to the start or control request in a timely fashion.\r\n"},
     {1056, "An instance of the service is already running.\r\n"},
@@ -46,6 +54,7 @@ const SystemText kSystemTexts[] = {
     {1062, "The service has not been started.\r\n"},
     {1067, "The process terminated unexpectedly.\r\n"},
     {1215, "The format of the specified share name is invalid.\r\n"},
+    {1223, "The operation was canceled by the user.\r\n"},
     {1400, "Invalid window handle.\r\n"},
     {1722, "The RPC server is unavailable.\r\n"},
     {1734, "The array bounds are invalid.\r\n"},
@@ -66,6 +75,7 @@ const SystemText kSystemTexts[] = {
     {3006, "The specified print monitor has already been installed.\r\n"},
     {3008, "The specified print monitor is currently in use.\r\n"},
     {3014, "The printer driver is known to harm the system.\r\n"},
+    {3019, "The specified printer driver was not found on the system and needs to be downloaded.\r\n"},
     {0x80004005, "Unspecified error\r\n"},
     {0x8007000E, "Not enough memory resources are available to complete this operation.\r\n"},
 };

@@ -1,4 +1,7 @@
 // The current simulated machine, fault injection and the virtual clock.
+//
+// Where Wine differs: nothing here is a Windows call.
+// Not modelled: more than one thread; real time (the clock is virtual).
 #include "winsim/machine.h"
 
 #include <dlfcn.h>

@@ -1,11 +1,21 @@
 // advapi32 registry: keys opened by path under HKLM and HKCU, typed values with the size protocol
 // of RegQueryValueExW. As on Windows, string data is returned as stored: a value written without
 // a terminator comes back without one.
+//
+// Quota: with RegistryState::quotaBytes set, a write that would take the registry beyond it (a
+// value's name and data, a new key's name; RegistryBytes counts them) fails with 613
+// (ERROR_REGISTRY_QUOTA_LIMIT) and changes nothing, as Windows does when the registry has reached
+// its size limit.
+//
+// Where Wine 8 differs from Windows: nothing the product relies on.
+// Not modelled: security on keys, registry redirection and reflection of 32-bit views, volatile
+// keys, notifications, hives other than HKLM and HKCU, and value names longer than Windows allows.
 #include <algorithm>
 #include <cstring>
 #include <iterator>
 
 #include "winsim/machine.h"
+#include "name_keys.h"
 
 using winsim::M;
 
@@ -31,7 +41,24 @@ winsim::RegKey* KeyRecord(const std::u16string& name) {
   auto it = M().registry.keys.find(name);
   return it == M().registry.keys.end() ? nullptr : &it->second;
 }
+
+size_t ValueBytes(const winsim::RegValue& value) { return value.name.size() * sizeof(char16_t) + value.data.size(); }
+
+// Whether the registry may grow by `more` bytes after giving back `less`.
+bool WithinQuota(size_t more, size_t less) {
+  const size_t quota = M().registry.quotaBytes;
+  return quota == 0 || winsim::RegistryBytes() - less + more <= quota;
+}
 }  // namespace
+
+size_t winsim::RegistryBytes() {
+  size_t bytes = 0;
+  for (const auto& key : M().registry.keys) {
+    bytes += key.first.size() * sizeof(char16_t);
+    for (const auto& value : key.second.values) bytes += ValueBytes(value.second);
+  }
+  return bytes;
+}
 
 // The options are 0 or REG_OPTION_OPEN_LINK; anything else is refused with 87.
 LSTATUS WINAPI RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result) {
@@ -89,8 +116,13 @@ LSTATUS WINAPI RegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type
   if (!(open->access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
   winsim::RegKey* record = KeyRecord(open->key);
   if (!record) return ERROR_FILE_NOT_FOUND;
-  winsim::RegValue& value = record->values[Upper(name ? name : u"")];
-  value.name = name ? name : u"";
+  const std::u16string valueName = name ? name : u"";
+  auto existing = record->values.find(Upper(valueName));
+  const size_t before = existing == record->values.end() ? 0 : ValueBytes(existing->second);
+  if (!WithinQuota(valueName.size() * sizeof(char16_t) + size, before)) return ERROR_REGISTRY_QUOTA_LIMIT;
+  winsim::RegValue& value = record->values[Upper(valueName)];
+  ++record->changes;
+  value.name = valueName;
   value.type = type;
   value.data.assign(data, data + size);
   return ERROR_SUCCESS;
@@ -103,6 +135,7 @@ LSTATUS WINAPI RegDeleteValueA(HKEY key, LPCSTR name) {
   if (!(open->access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
   winsim::RegKey* record = KeyRecord(open->key);
   if (!record || record->values.erase(Upper(WidenAnsi(name))) == 0) return ERROR_FILE_NOT_FOUND;
+  ++record->changes;
   return ERROR_SUCCESS;
 }
 
@@ -133,6 +166,15 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY root, LPCSTR subKey, DWORD, LPSTR, DWORD, RE
   if (rest.empty()) return ERROR_ACCESS_DENIED;
   bool created = false;
   size_t start = 0;
+  size_t newBytes = 0;  // the names of the keys to be created
+  for (std::u16string path = name; start <= rest.size();) {
+    const size_t end = std::min(rest.find(u'\\', start), rest.size());
+    path += u"\\" + rest.substr(start, end - start);
+    if (!KeyRecord(path)) newBytes += path.size() * sizeof(char16_t);
+    start = end + 1;
+  }
+  if (!WithinQuota(newBytes, 0)) return ERROR_REGISTRY_QUOTA_LIMIT;
+  start = 0;
   while (start <= rest.size()) {
     const size_t end = std::min(rest.find(u'\\', start), rest.size());
     name += u"\\" + rest.substr(start, end - start);
@@ -162,8 +204,15 @@ LSTATUS WINAPI RegEnumValueW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameCha
   if (!name || !nameChars) return ERROR_INVALID_PARAMETER;
   winsim::RegKey* record = KeyRecord(open->key);
   if (!record || index >= record->values.size()) return ERROR_NO_MORE_ITEMS;
-  auto it = record->values.begin();
-  std::advance(it, index);
+  auto it = record->values.end();
+  if (record->enumChanges == record->changes && index == record->enumIndex + 1) {
+    it = record->values.find(record->enumName);
+    if (it != record->values.end()) ++it;
+  }
+  if (it == record->values.end()) it = std::next(record->values.begin(), index);
+  record->enumChanges = record->changes;
+  record->enumIndex = index;
+  record->enumName = it->first;
   const winsim::RegValue& value = it->second;
   if (*nameChars < value.name.size() + 1) return ERROR_MORE_DATA;
   const DWORD bytes = static_cast<DWORD>(value.data.size());
@@ -186,6 +235,7 @@ LSTATUS WINAPI RegDeleteValueW(HKEY key, LPCWSTR name) {
   if (!(open->access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
   winsim::RegKey* record = KeyRecord(open->key);
   if (!record || record->values.erase(Upper(name ? name : u"")) == 0) return ERROR_FILE_NOT_FOUND;
+  ++record->changes;
   return ERROR_SUCCESS;
 }
 
@@ -203,3 +253,83 @@ LSTATUS WINAPI RegDeleteKeyA(HKEY root, LPCSTR subKey) {
   keys.erase(it);
   return ERROR_SUCCESS;
 }
+
+namespace winsim {
+
+// ---- test-side access (not Windows calls: nothing here counts or fails)
+RegistryState::RegistryState() {
+  for (const char16_t* key : {u"HKLM", u"HKLM\\SOFTWARE", u"HKLM\\SOFTWARE\\MICROSOFT", u"HKLM\\SOFTWARE\\MICROSOFT\\WINDOWS",
+                              u"HKLM\\SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION",
+                              u"HKLM\\SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\RUN", u"HKLM\\SYSTEM",
+                              u"HKLM\\SYSTEM\\CURRENTCONTROLSET", u"HKLM\\SYSTEM\\CURRENTCONTROLSET\\CONTROL",
+                              u"HKLM\\SYSTEM\\CURRENTCONTROLSET\\CONTROL\\SESSION MANAGER",
+                              u"HKLM\\SYSTEM\\CURRENTCONTROLSET\\SERVICES", u"HKLM\\SYSTEM\\CURRENTCONTROLSET\\SERVICES\\EVENTLOG",
+                              u"HKLM\\SYSTEM\\CURRENTCONTROLSET\\SERVICES\\EVENTLOG\\APPLICATION", u"HKCU", u"HKCU\\SOFTWARE"})
+    keys[key];
+}
+
+std::u16string RegKeyName(HKEY root, const std::string& path) {
+  std::u16string name = root == HKEY_CURRENT_USER ? u"HKCU" : u"HKLM";
+  std::u16string rest = UpperCopy(Widen(path));
+  while (!rest.empty() && rest.back() == u'\\') rest.pop_back();
+  if (!rest.empty()) name += u"\\" + rest;
+  return name;
+}
+
+void CreateRegKey(HKEY root, const std::string& path) {
+  // Parents exist whenever a child does, as in the real registry.
+  std::u16string name = RegKeyName(root, path);
+  for (size_t pos = name.find(u'\\'); pos != std::u16string::npos; pos = name.find(u'\\', pos + 1))
+    M().registry.keys[name.substr(0, pos)];
+  M().registry.keys[name];
+}
+
+bool RegKeyExists(HKEY root, const std::string& path) {
+  return M().registry.keys.count(RegKeyName(root, path)) != 0;
+}
+
+void SetRegValue(HKEY root, const std::string& path, const std::u16string& name, DWORD type,
+                 const std::vector<uint8_t>& data) {
+  CreateRegKey(root, path);
+  RegKey& key = M().registry.keys[RegKeyName(root, path)];
+  RegValue& value = key.values[UpperCopy(name)];
+  ++key.changes;
+  value.name = name;
+  value.type = type;
+  value.data = data;
+}
+
+static std::vector<uint8_t> Utf16Bytes(const std::u16string& text) {
+  std::vector<uint8_t> bytes;
+  for (char16_t c : text) {
+    bytes.push_back(static_cast<uint8_t>(c & 0xFF));
+    bytes.push_back(static_cast<uint8_t>(c >> 8));
+  }
+  return bytes;
+}
+
+void SetRegString(HKEY root, const std::string& path, const std::u16string& name, const std::u16string& text) {
+  SetRegValue(root, path, name, REG_SZ, Utf16Bytes(text + u'\0'));
+}
+
+void SetRegMultiString(HKEY root, const std::string& path, const std::u16string& name,
+                       const std::vector<std::u16string>& strings) {
+  std::u16string all;
+  for (const auto& s : strings) all += s + u'\0';
+  all += u'\0';
+  SetRegValue(root, path, name, REG_MULTI_SZ, Utf16Bytes(all));
+}
+
+const RegValue* GetRegValue(HKEY root, const std::string& path, const std::u16string& name) {
+  auto key = M().registry.keys.find(RegKeyName(root, path));
+  if (key == M().registry.keys.end()) return nullptr;
+  auto value = key->second.values.find(UpperCopy(name));
+  return value == key->second.values.end() ? nullptr : &value->second;
+}
+
+void DeleteRegValue(HKEY root, const std::string& path, const std::u16string& name) {
+  auto key = M().registry.keys.find(RegKeyName(root, path));
+  if (key != M().registry.keys.end() && key->second.values.erase(UpperCopy(name))) ++key->second.changes;
+}
+
+}  // namespace winsim

@@ -19,7 +19,10 @@
 //   the inbox monitors are there before.
 // - An ARM64 spooler cannot load the x64 module that the product registers: 193
 //   (ERROR_BAD_EXE_FORMAT), as LoadLibrary reports for a module of another machine.
+// Not modelled: what a monitor does with its ports once registered (it prints nowhere), its
+// configuration UI, port monitors' own registry keys beyond their port lists.
 #include "spooler_internal.h"
+#include "name_keys.h"
 
 using namespace winsim;
 using namespace winsim::spool;
@@ -54,7 +57,9 @@ BOOL WINAPI EnumMonitorsW(LPWSTR, DWORD level, LPBYTE monitors, DWORD size, LPDW
 
 // Level 2 only. Checks in this order: the record (87), the environment (1805: the record must name
 // the server's own, "Windows x64"; a null one is not taken for the caller's), a monitor of that
-// name (3006), its DLL in the system folder (126). The ports come from the DLL: those configured
+// name (3006, whatever module that monitor was registered with: a monitor of the same name from
+// another program or an older module name is put with PutMonitor and its own DLL name), its DLL in
+// the system folder (126). The ports come from the DLL: those configured
 // with SetMonitorPorts, else one port named as the monitor.
 BOOL WINAPI AddMonitorW(LPWSTR, DWORD level, LPBYTE monitorInfo) {
   WINSIM_ENTER("AddMonitorW", FALSE);
@@ -108,3 +113,23 @@ BOOL WINAPI DeleteMonitorW(LPWSTR, LPWSTR environment, LPWSTR monitorName) {
   SyncSpoolerModules();
   return TRUE;
 }
+
+namespace winsim {
+
+// ---- test-side access (not Windows calls: nothing here counts or fails)
+MonitorEntry* FindMonitor(const std::u16string& name) {
+  for (MonitorEntry& m : M().spooler.monitors)
+    if (SameNoCase(m.name, name)) return &m;
+  return nullptr;
+}
+
+bool PortExists(const std::u16string& port) {
+  for (const auto& p : M().spooler.builtinPorts)
+    if (SameNoCase(p, port)) return true;
+  for (const MonitorEntry& m : M().spooler.monitors)
+    for (const auto& p : m.ports)
+      if (SameNoCase(p, port)) return true;
+  return false;
+}
+
+}  // namespace winsim

@@ -16,7 +16,10 @@
 // the rights this user has there; every call on such a handle acts on that machine's queue. A
 // connection is this machine's record of such a queue: AddPrinterConnectionW and
 // DeletePrinterConnectionW make and remove it here only, and while it exists it keeps the local
-// driver of its name in use.
+// driver of its name in use. A server off the network makes every call that needs it wait for the
+// RPC timeout and fail with 1722 (RPC_S_SERVER_UNAVAILABLE); a connection to it stays listed here.
+// Point and Print policy may refuse a server's driver: adding a connection then prompts the user
+// (who is refused, 1223), or, with PRINTER_CONNECTION_NO_UI, fails with 3019 without a prompt.
 //
 // Pending deletion: DeletePrinter on a printer that other processes hold open or whose job is
 // being printed only marks it; its name stays taken and no new handle is given on it until the
@@ -26,6 +29,7 @@
 // stands for what a printer's security grants), print jobs beyond their count and the printing
 // one. Queued jobs keep a deleted printer pending too, until a purge empties its queue.
 #include "spooler_internal.h"
+#include "name_keys.h"
 
 using namespace winsim;
 using namespace winsim::spool;
@@ -144,16 +148,47 @@ void RemovePrinter(PrinterEntry* entry, const std::u16string& server) {
   SpoolerState& spooler = M().spooler;
   for (auto& item : spooler.handles)
     if (SameName(item.second.printer, entry->name) && SameName(item.second.server, server)) item.second.stale = true;
-  std::vector<PrinterEntry>* list = &spooler.printers;
+  PrinterList* list = &spooler.printers;
   if (!server.empty())
     for (PrintServer& machine : spooler.servers)
       if (SameName(machine.name, server)) list = &machine.printers;
   if (server.empty() && SameName(spooler.defaultPrinter, entry->name)) spooler.defaultPrinter.clear();
-  for (auto it = list->begin(); it != list->end(); ++it)
-    if (&*it == entry) {
-      list->erase(it);
-      break;
-    }
+  list->Erase(entry);
+}
+
+// The print server of a "\\server\queue" name, or null.
+PrintServer* ServerNamed(const std::u16string& server) {
+  for (PrintServer& machine : M().spooler.servers)
+    if (SameName(machine.name, server)) return &machine;
+  return nullptr;
+}
+
+// A server that does not answer: the caller waits for the RPC timeout, then gets 1722.
+BOOL ServerTimedOut() {
+  Advance(M().spooler.serverTimeoutMs);
+  return Fail(RPC_S_SERVER_UNAVAILABLE);
+}
+
+// The connection "\\server\queue" on this machine. The queue must exist on a server that answers,
+// and the driver it names must be installed here (this model does not download drivers: the
+// user may not install them from a server); Point and Print policy may refuse the server's driver.
+// A connection that exists already is kept.
+BOOL AddConnection(LPCWSTR name, bool withUi) {
+  std::u16string server, queueName;
+  if (!name || !SplitConnectionName(name, &server, &queueName)) return Fail(ERROR_INVALID_PRINTER_NAME);
+  const PrintServer* machine = ServerNamed(server);
+  if (machine && !machine->reachable) return ServerTimedOut();
+  const PrinterEntry* queue = FindServerQueue(name);
+  if (!queue) return Fail(ERROR_INVALID_PRINTER_NAME);
+  if (const PrinterEntry* existing = FindPrinter(name)) return existing->connection ? TRUE : Fail(ERROR_PRINTER_ALREADY_EXISTS);
+  if (machine && machine->pointAndPrintRefused) {
+    if (!withUi) return Fail(ERROR_PRINTER_DRIVER_DOWNLOAD_NEEDED);
+    M().spooler.pointAndPrintPrompts++;
+    return Fail(ERROR_CANCELLED);
+  }
+  if (!FindDriver(queue->driverName, kLocalEnvironment)) return Fail(ERROR_UNKNOWN_PRINTER_DRIVER);
+  PutConnection(name);
+  return TRUE;
 }
 
 // The handle's printer, or null with ERROR_INVALID_HANDLE.
@@ -199,6 +234,8 @@ BOOL WINAPI OpenPrinterW(LPWSTR printerName, LPHANDLE printer, LPPRINTER_DEFAULT
   if (printerName && SplitConnectionName(printerName, &server, &queue)) {
     // A queue of another machine, whether or not this one has a connection to it: the server
     // decides what this user may do with it.
+    const PrintServer* machine = ServerNamed(server);
+    if (machine && !machine->reachable) return ServerTimedOut();
     PrinterEntry* remote = FindServerQueue(printerName);
     if (!remote) return Fail(ERROR_INVALID_PRINTER_NAME);
     if (defaults && defaults->pDatatype && !DatatypeKnown(defaults->pDatatype)) return Fail(ERROR_INVALID_DATATYPE);
@@ -314,7 +351,7 @@ BOOL WINAPI SetPrinterW(HANDLE printer, DWORD level, LPBYTE info, DWORD command)
     for (auto& item : M().spooler.handles)
       if (SameName(item.second.printer, oldName)) item.second.printer = newName;
     if (SameName(M().spooler.defaultPrinter, oldName)) M().spooler.defaultPrinter = newName;
-    entry->name = newName;
+    M().spooler.printers.Rename(*entry, newName);
   }
   entry->shareName = OptionalText(record.pShareName);
   entry->portName = record.pPortName;
@@ -406,18 +443,25 @@ BOOL WINAPI DeletePrinter(HANDLE printer) {
   return TRUE;
 }
 
-// The connection "\\server\queue" on this machine. The queue must exist on a reachable server,
-// and the driver it names must be installed here (this model does not download drivers: the
-// user may not install them from a server). A connection that exists already is kept.
+// Makes the connection as AddConnection describes; it may show Point and Print's prompt.
 BOOL WINAPI AddPrinterConnectionW(LPWSTR name) {
   WINSIM_ENTER("AddPrinterConnectionW", FALSE);
   if (!SpoolerAvailable()) return FALSE;
-  const PrinterEntry* queue = name ? FindServerQueue(name) : nullptr;
-  if (!queue) return Fail(ERROR_INVALID_PRINTER_NAME);
-  if (const PrinterEntry* existing = FindPrinter(name)) return existing->connection ? TRUE : Fail(ERROR_PRINTER_ALREADY_EXISTS);
-  if (!FindDriver(queue->driverName, kLocalEnvironment)) return Fail(ERROR_UNKNOWN_PRINTER_DRIVER);
-  PutConnection(name);
-  return TRUE;
+  return AddConnection(name, true);
+}
+
+// Level 1 only, with a PRINTER_CONNECTION_INFO_1 (87 without one); its flags other than
+// PRINTER_CONNECTION_MISMATCH and PRINTER_CONNECTION_NO_UI are refused (1004). The window owns a
+// prompt when one is shown.
+BOOL AddPrinterConnection2W(HWND, LPCWSTR name, DWORD level, PVOID connectionInfo) {
+  WINSIM_ENTER("AddPrinterConnection2W", FALSE);
+  if (!SpoolerAvailable()) return FALSE;
+  if (level != 1) return Fail(ERROR_INVALID_LEVEL);
+  if (!connectionInfo) return Fail(ERROR_INVALID_PARAMETER);
+  const PRINTER_CONNECTION_INFO_1* info = static_cast<const PRINTER_CONNECTION_INFO_1*>(connectionInfo);
+  if (info->dwFlags & ~static_cast<DWORD>(PRINTER_CONNECTION_MISMATCH | PRINTER_CONNECTION_NO_UI))
+    return Fail(ERROR_INVALID_FLAGS);
+  return AddConnection(name, !(info->dwFlags & PRINTER_CONNECTION_NO_UI));
 }
 
 // Removes the connection from this machine only; the server's queue stays as it is.
@@ -522,6 +566,113 @@ PrinterEntry& PutConnection(const std::u16string& connectionName) {
   }
   M().spooler.printers.push_back(connection);
   return M().spooler.printers.back();
+}
+
+// ---- test-side access (not Windows calls: nothing here counts or fails)
+// Looked up on every handle operation: through the list's index.
+PrinterEntry* FindPrinter(const std::u16string& name) { return M().spooler.printers.Find(name); }
+
+// ---- the printer list
+PrinterList& PrinterList::operator=(const PrinterList& other) {
+  if (this != &other) {
+    items_ = other.items_;
+    Reindex();
+  }
+  return *this;
+}
+
+PrinterEntry& PrinterList::push_back(const PrinterEntry& entry) {
+  items_.push_back(entry);
+  const Items::iterator last = std::prev(items_.end());
+  if (!byName_.emplace(UpperCopy(last->name), last).second) ++duplicates_;  // the first of a name is found
+  return *last;
+}
+
+// Drops the position from the index before it is erased; false when the index must be built
+// again: another of its name may take its place, or its name was changed in place.
+bool PrinterList::Unindex(Items::const_iterator position) {
+  auto it = byName_.find(UpperCopy(position->name));
+  if (it == byName_.end() || Items::const_iterator(it->second) != position) return false;
+  byName_.erase(it);
+  return duplicates_ == 0;
+}
+
+PrinterList::iterator PrinterList::erase(const_iterator position) {
+  const bool indexed = Unindex(position.base());
+  const iterator next(items_.erase(position.base()));
+  if (!indexed) Reindex();
+  return next;
+}
+
+PrinterList::iterator PrinterList::erase(const_iterator first, const_iterator last) {
+  while (first != last) first = erase(first);
+  return iterator(items_.erase(last.base(), last.base()));
+}
+
+void PrinterList::clear() {
+  items_.clear();
+  byName_.clear();
+  duplicates_ = 0;
+}
+
+PrinterEntry* PrinterList::Find(const std::u16string& name) {
+  auto it = byName_.find(UpperCopy(name));
+  if (it == byName_.end()) return nullptr;
+  if (SameNoCase(it->second->name, name)) return &*it->second;
+  Reindex();  // a name was changed in place
+  it = byName_.find(UpperCopy(name));
+  return it == byName_.end() ? nullptr : &*it->second;
+}
+
+void PrinterList::Erase(const PrinterEntry* entry) {
+  auto it = byName_.find(UpperCopy(entry->name));
+  if (it != byName_.end() && &*it->second == entry) {
+    erase(const_iterator(Items::const_iterator(it->second)));
+    return;
+  }
+  for (auto at = items_.begin(); at != items_.end(); ++at)
+    if (&*at == entry) {
+      erase(const_iterator(Items::const_iterator(at)));
+      return;
+    }
+}
+
+void PrinterList::Rename(PrinterEntry& entry, const std::u16string& name) {
+  auto it = byName_.find(UpperCopy(entry.name));
+  if (it == byName_.end() || &*it->second != &entry || duplicates_ > 0) {
+    entry.name = name;
+    Reindex();
+    return;
+  }
+  const Items::iterator at = it->second;
+  byName_.erase(it);
+  entry.name = name;
+  if (!byName_.emplace(UpperCopy(name), at).second) ++duplicates_;
+}
+
+void PrinterList::Reindex() {
+  byName_.clear();
+  duplicates_ = 0;
+  for (auto at = items_.begin(); at != items_.end(); ++at)
+    if (!byName_.emplace(UpperCopy(at->name), at).second) ++duplicates_;
+}
+
+PrinterEntry& PutPrinter(const std::u16string& name, const std::u16string& driver, const std::u16string& port) {
+  PrinterEntry printer;
+  printer.name = name;
+  printer.driverName = driver;
+  printer.portName = port;
+  M().spooler.printers.push_back(printer);
+  return M().spooler.printers.back();
+}
+
+void SetPrinterDataString(PrinterEntry& printer, const std::string& key, const std::string& value,
+                          const std::string& text, DWORD type) {
+  PrinterDataValue data;
+  data.type = type;
+  data.data.assign(text.begin(), text.end());
+  data.data.push_back(0);
+  printer.data[key][value] = data;
 }
 
 }  // namespace winsim

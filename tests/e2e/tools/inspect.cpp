@@ -3,6 +3,8 @@
 //   inspect [monitors|ports|drivers|printers|default|run|pending|tray|all]
 //   inspect files <folder> [pattern]     names, sizes and build numbers
 #include "common.h"
+#include <aclapi.h>
+#include <sddl.h>
 #include <algorithm>
 
 namespace {
@@ -212,8 +214,26 @@ void Files(const std::wstring& folder, const std::wstring& pattern) {
 
 }  // namespace
 
+// The DACL of a file or folder in SDDL: "acl D:P(A;OICI;FA;;;SY)...", or "acl error N".
+void Acl(const wchar_t* path) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    DWORD status = GetNamedSecurityInfoW(path, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr,
+                                         nullptr, &descriptor);
+    LPWSTR text = nullptr;
+    if (status == ERROR_SUCCESS && !ConvertSecurityDescriptorToStringSecurityDescriptorW(
+                                       descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr))
+        status = GetLastError();
+    Line(status == ERROR_SUCCESS ? "acl " + Utf8(text) : "acl error " + std::to_string(status));
+    if (text) LocalFree(text);
+    if (descriptor) LocalFree(descriptor);
+}
+
 int wmain(int argc, wchar_t** argv) {
     std::wstring what = argc > 1 ? argv[1] : L"all";
+    if (what == L"acl" && argc == 3) {
+        Acl(argv[2]);
+        return 0;
+    }
     if (what == L"files") {
         if (argc < 3) return 2;
         Files(argv[2], argc > 3 ? argv[3] : L"*");

@@ -18,6 +18,8 @@
 //   load <dll>                             loads a module, stays alive
 //   print <printer> <text>                 sends a RAW job
 //   trayexit                               posts the exit message to the companion
+//   connection2 <name> <level>             AddPrinterConnection2W without UI, found at run time
+//                                          ("error missing" when winspool.drv lacks it)
 #include "common.h"
 #include <map>
 #include <vector>
@@ -201,6 +203,21 @@ int CmdTrayExit() {
     return Report(PostMessageW(window, WM_USER + 2, 0, 0));
 }
 
+// Looked up at run time, so that this tool still loads where winspool.drv lacks the export.
+int CmdConnection2(const wchar_t* name, const wchar_t* level) {
+    using AddConnection2 = BOOL(WINAPI*)(HWND, LPCWSTR, DWORD, PVOID);
+    HMODULE winspool = LoadLibraryW(L"winspool.drv");
+    auto add = winspool ? reinterpret_cast<AddConnection2>(
+                              reinterpret_cast<void*>(GetProcAddress(winspool, "AddPrinterConnection2W")))
+                        : nullptr;
+    if (add == nullptr) {
+        Line("error missing");
+        return 1;
+    }
+    PRINTER_CONNECTION_INFO_1 info = {PRINTER_CONNECTION_NO_UI, nullptr};
+    return Report(add(nullptr, name, static_cast<DWORD>(wcstoul(level, nullptr, 0)), &info));
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -235,6 +252,7 @@ int wmain(int argc, wchar_t** argv) {
     if (command == L"load" && argc == 3) return CmdLoad(argv[2]);
     if (command == L"print" && argc == 4) return CmdPrint(argv[2], argv[3]);
     if (command == L"trayexit" && argc == 2) return CmdTrayExit();
+    if (command == L"connection2" && argc == 4) return CmdConnection2(argv[2], argv[3]);
     Line("usage: setup addmonitor|adddriver|addprinter|setdefault|pending|hold|load|print|trayexit ...");
     return 2;
 }

@@ -5,7 +5,9 @@
 //                              install 1, onChkDrv 103, def.set 4, un 2)
 //   C:\e2e\standin\calls.txt   one line per call: the verb, then "window <title>"
 //                              when a third argument names a window, "window none"
-//                              when it names none, nothing without one
+//                              when it names none, "log" when it is /LOG=<file>
+//                              (the stand-in then writes a two-line log there, as
+//                              install.exe does: UTF-16LE with a byte-order mark)
 #include "common.h"
 
 namespace {
@@ -39,7 +41,15 @@ int ChosenCode(const std::wstring& verb) {
 int wmain(int argc, wchar_t** argv) {
     std::wstring verb = argc > 1 ? argv[1] : L"";
     std::string line = Utf8(verb.c_str());
-    if (argc > 2) {
+    if (argc > 2 && _wcsnicmp(argv[2], L"/LOG=", 5) == 0) {
+        line += " log";
+        FILE* log = _wfopen(argv[2] + 5, L"wb");
+        if (log != nullptr) {
+            const std::wstring text = L"\xFEFFstand-in install.exe\r\nverb " + verb + L"\r\n";
+            fwrite(text.data(), sizeof(wchar_t), text.size(), log);
+            fclose(log);
+        }
+    } else if (argc > 2) {
         HWND window = reinterpret_cast<HWND>(static_cast<INT_PTR>(_wtol(argv[2])));
         WCHAR title[128] = {};
         if (IsWindow(window)) {

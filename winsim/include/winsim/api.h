@@ -56,6 +56,7 @@ DWORD WINAPI GetCurrentProcessId();
 BOOL WINAPI ProcessIdToSessionId(DWORD processId, DWORD* sessionId);
 HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES security, BOOL initialOwner, LPCSTR name);
 DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds);
+BOOL WINAPI ReleaseMutex(HANDLE mutex);
 BOOL WINAPI CreateProcessW(LPCWSTR application, LPWSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
                            LPSECURITY_ATTRIBUTES threadAttributes, BOOL inherit, DWORD flags, LPVOID environment,
                            LPCWSTR currentDirectory, LPSTARTUPINFOW startupInfo,
@@ -139,4 +140,6 @@ DWORD WINAPI SetPrinterDataExA(HANDLE printer, LPCSTR keyName, LPCSTR valueName,
 BOOL WINAPI GetDefaultPrinterW(LPWSTR buffer, LPDWORD size);
 BOOL WINAPI SetDefaultPrinterW(LPCWSTR printer);
 BOOL WINAPI AddPrinterConnectionW(LPWSTR name);
+// As the MinGW-w64 header declares it (without WINAPI, the same convention on x64).
+BOOL AddPrinterConnection2W(HWND window, LPCWSTR name, DWORD level, PVOID connectionInfo);
 BOOL WINAPI DeletePrinterConnectionW(LPWSTR name);

@@ -16,6 +16,12 @@ struct RegValue {
 
 struct RegKey {
   std::map<std::u16string, RegValue> values;  // key: upper-cased value name
+  // Where RegEnumValueW last was, so that the next index is a step, not a walk from the first
+  // value; good while `changes` (counted by every value set or deleted) stays as it was.
+  uint64_t changes = 0;
+  uint64_t enumChanges = ~uint64_t{0};
+  DWORD enumIndex = 0;
+  std::u16string enumName;
 };
 
 struct RegHandle {
@@ -28,6 +34,7 @@ struct RegistryState {
   std::map<uintptr_t, RegHandle> handles;
   RegistryState();  // the keys every Windows installation has
   uintptr_t nextHandle = 0x8000;
+  size_t quotaBytes = 0;  // the registry's size limit (RegistryBytes); 0: none
 };
 
 // Test-side helpers. Paths are relative to the root ("SOFTWARE\\Microsoft\\...").
@@ -41,6 +48,8 @@ void SetRegMultiString(HKEY root, const std::string& path, const std::u16string&
 const RegValue* GetRegValue(HKEY root, const std::string& path, const std::u16string& name);
 void DeleteRegValue(HKEY root, const std::string& path, const std::u16string& name);
 std::u16string RegKeyName(HKEY root, const std::string& path);
+// The registry's size as its quota counts it: key names, value names and data.
+size_t RegistryBytes();
 
 // The value and key that Windows reads at boot.
 extern const char* const kSessionManagerKey;       // "SYSTEM\\CurrentControlSet\\Control\\Session Manager"

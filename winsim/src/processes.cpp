@@ -1,5 +1,11 @@
-// kernel32: named mutexes shared with other processes, waits on the virtual clock, and starting
-// processes. Our process has one thread, so "owned by our thread" is "owned by kThisProcessId".
+// kernel32: named mutexes shared with other processes, waits on the virtual clock, starting
+// processes, our process's id and session, and the kernel object handles. Our process has one
+// thread, so "owned by our thread" is "owned by kThisProcessId".
+//
+// Where Wine 8 differs from Windows: nothing the product relies on (a mutex left by an exited
+// owner is seen abandoned, 0x80, as on Windows).
+// Not modelled: threads beyond our one, events, semaphores and other kernel objects, security and
+// object namespaces (Global\, Local\), other processes' memory, their exit codes.
 #include "winsim/machine.h"
 
 using winsim::M;
@@ -201,6 +207,24 @@ HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCSTR name
   return handle;
 }
 
+// Only the owning thread may release, once for each time it acquired the mutex; anyone else gets
+// ERROR_NOT_OWNER. The last release makes it free for the next waiter.
+BOOL WINAPI ReleaseMutex(HANDLE handle) {
+  WINSIM_ENTER("ReleaseMutex", FALSE);
+  auto found = M().desktop.handles.find(reinterpret_cast<uintptr_t>(handle));
+  if (found == M().desktop.handles.end() || found->second.kind != winsim::ObjectHandle::kMutex) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  auto mutex = M().desktop.mutexes.find(found->second.object);
+  if (mutex == M().desktop.mutexes.end() || mutex->second.owner != winsim::kThisProcessId) {
+    SetLastError(ERROR_NOT_OWNER);
+    return FALSE;
+  }
+  if (--mutex->second.recursion == 0) mutex->second.owner = 0;
+  return TRUE;
+}
+
 // The clock moves only as far as needed: from one scheduled event to the next while the object
 // is not signalled, and to the end of the time-out when nothing due before it signals it.
 // An INFINITE wait that nothing scheduled can end would hang the process: winsim counts it in
@@ -272,5 +296,27 @@ BOOL WINAPI CreateProcessW(LPCWSTR application, LPWSTR commandLine, LPSECURITY_A
   processInformation->dwThreadId = id + 1;
   const auto start = program->second;  // the program may register others
   start(id);
+  return TRUE;
+}
+
+DWORD WINAPI GetCurrentProcessId() { return winsim::kThisProcessId; }
+
+// Our process runs in M().sessionId; processes of others are not modelled beyond their id, and
+// an id no process has is refused as OpenProcess refuses it.
+BOOL WINAPI ProcessIdToSessionId(DWORD processId, DWORD* sessionId) {
+  WINSIM_ENTER("ProcessIdToSessionId", FALSE);
+  if (!sessionId) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  if (processId == winsim::kThisProcessId) {
+    *sessionId = M().sessionId;
+    return TRUE;
+  }
+  if (!winsim::FindProcess(processId)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  *sessionId = M().sessionId;
   return TRUE;
 }
