@@ -51,7 +51,7 @@ TEST_F(ScenarioTest, FirstInstallationOnACleanMachine) {
   EXPECT_TRUE(server->attributes & PRINTER_ATTRIBUTE_SHARED);
   EXPECT_EQ(u"mblServer", server->shareName.value_or(u"(null)"));
   EXPECT_EQ(u"", winsim::M().spooler.defaultPrinter);
-  EXPECT_EQ("C:\\Program Files\\Marbleleaf\\mbltray.exe", RunValue());
+  EXPECT_EQ("\"C:\\Program Files\\Marbleleaf\\mbltray.exe\"", RunValue());
   EXPECT_EQ(1, winsim::RunningProcesses(kTray));
   EXPECT_EQ(nullptr, winsim::GetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenamesValue));
 }
@@ -116,7 +116,7 @@ TEST_F(ScenarioTest, RepairReinstallKeepsAndRestartsTheCompanion) {
   EXPECT_EQ(1, Run(u"install"));
   EXPECT_TRUE(winsim::FileExists(kTray));
   EXPECT_EQ(1, winsim::RunningProcesses(kTray));
-  EXPECT_EQ("C:\\Program Files\\Marbleleaf\\mbltray.exe", RunValue());
+  EXPECT_EQ("\"C:\\Program Files\\Marbleleaf\\mbltray.exe\"", RunValue());
 
   // A Run value naming a companion elsewhere is still removed with its file.
   winsim::InstallTrayProgram(u"C:\\Old\\mbltray.exe");
@@ -287,7 +287,7 @@ TEST_F(ScenarioTest, TheTrayProgramTheSetupLaidDownOutlivesItsPendingDelete) {
   EXPECT_EQ(1, winsim::RunningProcesses(kTray));
   winsim::Reboot();
   EXPECT_TRUE(winsim::FileExists(kTray));
-  EXPECT_EQ("C:\\Program Files\\Marbleleaf\\mbltray.exe", RunValue());
+  EXPECT_EQ("\"C:\\Program Files\\Marbleleaf\\mbltray.exe\"", RunValue());
 }
 
 // A printer that an interrupted run left pending deletion is taken as deleted: no handle is asked
@@ -421,10 +421,11 @@ TEST_F(ScenarioTest, RunsCleanUpWhatWasLeftAndHandOverOnlyTheirOwn) {
 }
 
 // Deployed as SYSTEM in session 0 nobody sees a window: the exit code is explained in the
-// Application event log instead, by the same log the dialog would have shown.
+// Application event log instead, by the same log the dialog would have shown. The companion is
+// started for the user signed in at the console, which the log says.
 TEST_F(ScenarioTest, AnUnattendedRunWritesItsLogToTheEventLog) {
   eventsExpected = true;
-  winsim::M().sessionId = 0;
+  winsim::RunInstallerAs(winsim::kSystemSid, 0, true);
   winsim::M().desktop.shiftDown = false;
   winsim::RemoveFile(std::u16string(kApp) + u"mlxui64.dll");
   EXPECT_EQ(100, Run(u"install"));

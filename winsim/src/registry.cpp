@@ -66,7 +66,7 @@ LSTATUS WINAPI RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD options, REGSAM acc
   if (!result || (options & ~DWORD(REG_OPTION_OPEN_LINK))) return ERROR_INVALID_PARAMETER;
   *result = nullptr;
   std::u16string name;
-  if (root == HKEY_LOCAL_MACHINE || root == HKEY_CURRENT_USER) {
+  if (winsim::IsRegRoot(root)) {
     name = winsim::RegKeyName(root, subKey ? subKey : "");
   } else {
     const winsim::RegHandle* parent = FindKey(root);
@@ -76,7 +76,7 @@ LSTATUS WINAPI RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD options, REGSAM acc
     if (!rest.empty()) name += u"\\" + rest;
   }
   while (!name.empty() && name.back() == u'\\') name.pop_back();
-  if (name != u"HKLM" && name != u"HKCU" && !KeyRecord(name)) return ERROR_FILE_NOT_FOUND;
+  if (name != u"HKLM" && name != u"HKU" && !KeyRecord(name)) return ERROR_FILE_NOT_FOUND;
   const uintptr_t handle = M().registry.nextHandle;
   M().registry.nextHandle += 4;
   M().registry.handles[handle] = winsim::RegHandle{name, access};
@@ -147,15 +147,15 @@ LSTATUS WINAPI RegCloseKey(HKEY key) {
 }
 
 // Opens the key, creating it and every missing key above it, as RegCreateKeyExA does. A root of
-// its own (HKLM, HKCU) can't be created below: ERROR_ACCESS_DENIED, as Windows answers there.
+// its own (HKLM, HKEY_USERS, HKCU) can't be created below: ERROR_ACCESS_DENIED, as Windows answers there.
 LSTATUS WINAPI RegCreateKeyExA(HKEY root, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM access, LPSECURITY_ATTRIBUTES,
                                PHKEY result, LPDWORD disposition) {
   WINSIM_ENTER_STATUS("RegCreateKeyExA");
   if (!result) return ERROR_INVALID_PARAMETER;
   *result = nullptr;
   std::u16string name;
-  if (root == HKEY_LOCAL_MACHINE || root == HKEY_CURRENT_USER) {
-    name = root == HKEY_CURRENT_USER ? u"HKCU" : u"HKLM";
+  if (winsim::IsRegRoot(root)) {
+    name = winsim::RegKeyName(root, "");
   } else {
     const winsim::RegHandle* parent = FindKey(root);
     if (!parent) return ERROR_INVALID_HANDLE;
@@ -243,7 +243,7 @@ LSTATUS WINAPI RegDeleteValueW(HKEY key, LPCWSTR name) {
 LSTATUS WINAPI RegDeleteKeyA(HKEY root, LPCSTR subKey) {
   WINSIM_ENTER_STATUS("RegDeleteKeyA");
   if (!subKey || !*subKey) return ERROR_INVALID_PARAMETER;
-  if (root != HKEY_LOCAL_MACHINE && root != HKEY_CURRENT_USER) return ERROR_INVALID_HANDLE;
+  if (!winsim::IsRegRoot(root)) return ERROR_INVALID_HANDLE;
   const std::u16string name = winsim::RegKeyName(root, subKey);
   auto& keys = M().registry.keys;
   auto it = keys.find(name);
@@ -264,12 +264,18 @@ RegistryState::RegistryState() {
                               u"HKLM\\SYSTEM\\CURRENTCONTROLSET", u"HKLM\\SYSTEM\\CURRENTCONTROLSET\\CONTROL",
                               u"HKLM\\SYSTEM\\CURRENTCONTROLSET\\CONTROL\\SESSION MANAGER",
                               u"HKLM\\SYSTEM\\CURRENTCONTROLSET\\SERVICES", u"HKLM\\SYSTEM\\CURRENTCONTROLSET\\SERVICES\\EVENTLOG",
-                              u"HKLM\\SYSTEM\\CURRENTCONTROLSET\\SERVICES\\EVENTLOG\\APPLICATION", u"HKCU", u"HKCU\\SOFTWARE"})
+                              u"HKLM\\SYSTEM\\CURRENTCONTROLSET\\SERVICES\\EVENTLOG\\APPLICATION", u"HKU", u"HKU\\.DEFAULT",
+                              u"HKU\\.DEFAULT\\SOFTWARE"})
     keys[key];
 }
 
+bool IsRegRoot(HKEY root) { return root == HKEY_LOCAL_MACHINE || root == HKEY_CURRENT_USER || root == HKEY_USERS; }
+
+// HKCU is the hive of the account that runs the installer, under HKEY_USERS.
 std::u16string RegKeyName(HKEY root, const std::string& path) {
-  std::u16string name = root == HKEY_CURRENT_USER ? u"HKCU" : u"HKLM";
+  std::u16string name = root == HKEY_CURRENT_USER ? UserHive(M().sessions.callerSid)
+                        : root == HKEY_USERS      ? u"HKU"
+                                                  : u"HKLM";
   std::u16string rest = UpperCopy(Widen(path));
   while (!rest.empty() && rest.back() == u'\\') rest.pop_back();
   if (!rest.empty()) name += u"\\" + rest;

@@ -152,7 +152,12 @@ void RemovePrinter(PrinterEntry* entry, const std::u16string& server) {
   if (!server.empty())
     for (PrintServer& machine : spooler.servers)
       if (SameName(machine.name, server)) list = &machine.printers;
-  if (server.empty() && SameName(spooler.defaultPrinter, entry->name)) spooler.defaultPrinter.clear();
+  if (server.empty()) {
+    // Each account's default goes with the printer.
+    if (SameName(spooler.defaultPrinter, entry->name)) spooler.defaultPrinter.clear();
+    for (auto& item : spooler.userDefaults)
+      if (SameName(item.second, entry->name)) item.second.clear();
+  }
   list->Erase(entry);
 }
 
@@ -351,6 +356,8 @@ BOOL WINAPI SetPrinterW(HANDLE printer, DWORD level, LPBYTE info, DWORD command)
     for (auto& item : M().spooler.handles)
       if (SameName(item.second.printer, oldName)) item.second.printer = newName;
     if (SameName(M().spooler.defaultPrinter, oldName)) M().spooler.defaultPrinter = newName;
+    for (auto& item : M().spooler.userDefaults)
+      if (SameName(item.second, oldName)) item.second = newName;
     M().spooler.printers.Rename(*entry, newName);
   }
   entry->shareName = OptionalText(record.pShareName);
@@ -474,13 +481,15 @@ BOOL WINAPI DeletePrinterConnectionW(LPWSTR name) {
   return TRUE;
 }
 
-// The capacity and the result are counted in characters, terminator included.
+// The capacity and the result are counted in characters, terminator included. The default is
+// the calling account's own (it lives in the user's profile).
 BOOL WINAPI GetDefaultPrinterW(LPWSTR buffer, LPDWORD size) {
   WINSIM_ENTER("GetDefaultPrinterW", FALSE);
   if (!SpoolerAvailable()) return FALSE;
   if (!size) return Fail(ERROR_INVALID_PARAMETER);
-  const PrinterEntry* entry = FindPrinter(M().spooler.defaultPrinter);
-  if (M().spooler.defaultPrinter.empty() || !entry) return Fail(ERROR_FILE_NOT_FOUND);
+  const std::u16string& current = DefaultPrinterOf(M().sessions.callerSid);
+  const PrinterEntry* entry = FindPrinter(current);
+  if (current.empty() || !entry) return Fail(ERROR_FILE_NOT_FOUND);
   const DWORD length = static_cast<DWORD>(entry->name.size() + 1);
   if (!buffer || *size < length) {
     *size = length;
@@ -497,14 +506,14 @@ BOOL WINAPI SetDefaultPrinterW(LPCWSTR printer) {
   WINSIM_ENTER("SetDefaultPrinterW", FALSE);
   if (!SpoolerAvailable()) return FALSE;
   SpoolerState& spooler = M().spooler;
+  std::u16string& current = DefaultPrinterOf(M().sessions.callerSid);
   if (!printer || !*printer) {
-    if (!FindPrinter(spooler.defaultPrinter) && !spooler.printers.empty())
-      spooler.defaultPrinter = spooler.printers.front().name;
+    if (!FindPrinter(current) && !spooler.printers.empty()) current = spooler.printers.front().name;
     return TRUE;
   }
   const PrinterEntry* entry = FindPrinter(printer);
   if (!entry) return Fail(ERROR_INVALID_PRINTER_NAME);
-  spooler.defaultPrinter = entry->name;
+  current = entry->name;
   return TRUE;
 }
 

@@ -51,8 +51,6 @@ FARPROC AsFarProc(Function function) {
 }
 }  // namespace
 
-HANDLE WINAPI GetCurrentProcess() { return kCurrentProcess; }
-
 void WINAPI GetNativeSystemInfo(LPSYSTEM_INFO info) {
   std::memset(info, 0, sizeof(*info));
   // An x64 process emulated on ARM64 is told it runs on x64.

@@ -20,6 +20,7 @@ HWND AddWindow(const std::u16string& className, const std::u16string& title) {
   window.handle = handle;
   window.className = className;
   window.title = title;
+  window.session = M().sessionId;
   desktop.windows.push_back(std::move(window));
   return handle;
 }
@@ -165,13 +166,14 @@ bool IsAtom(LPCWSTR className) { return reinterpret_cast<uintptr_t>(className) <
 }  // namespace
 }  // namespace winsim
 
-// Top-level windows are searched from the top of the z-order: the newest window first.
+// Top-level windows are searched from the top of the z-order: the newest window first. Only the
+// windows of our own session's desktop are seen.
 HWND WINAPI FindWindowW(LPCWSTR className, LPCWSTR windowName) {
   WINSIM_ENTER("FindWindowW", nullptr);
   if (className && winsim::IsAtom(className)) return nullptr;
   auto& windows = M().desktop.windows;
   for (auto it = windows.rbegin(); it != windows.rend(); ++it) {
-    if (!it->alive) continue;
+    if (!it->alive || it->session != M().sessionId) continue;
     if (className && !winsim::SameText(className, it->className)) continue;
     if (windowName && !winsim::SameText(windowName, it->title)) continue;
     return it->handle;
@@ -182,7 +184,8 @@ HWND WINAPI FindWindowW(LPCWSTR className, LPCWSTR windowName) {
 // The message is queued for the window's program, which reads it once our thread yields.
 BOOL WINAPI PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   WINSIM_ENTER("PostMessageW", FALSE);
-  if (!winsim::FindWindowRecord(window)) {
+  const winsim::Window* target = winsim::FindWindowRecord(window);
+  if (!target || target->session != M().sessionId) {  // another session's windows can't be reached
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
     return FALSE;
   }

@@ -181,7 +181,8 @@ struct SpoolerState {
   DWORD serverTimeoutMs = 21000;       // how long a call waits for a server that does not answer
   std::vector<std::u16string> builtinPorts = {u"LPT1:", u"COM1:", u"FILE:", u"PORTPROMPT:"};
   std::vector<std::u16string> printProcessors = {u"WinPrint"};
-  std::u16string defaultPrinter;  // empty: none
+  std::u16string defaultPrinter;  // the machine's first administrator's default; empty: none
+  std::map<std::string, std::u16string> userDefaults;  // every other account's, by SID
   std::map<uintptr_t, PrinterHandle> handles;
   uintptr_t nextHandle = 0x6000;
   std::vector<PrinterHandle> opened;  // every handle OpenPrinterW gave, in order, for assertions
@@ -200,6 +201,8 @@ struct SpoolerState {
 };
 
 // Test-side helpers.
+// An account's default printer (each user has their own).
+std::u16string& DefaultPrinterOf(const std::string& sid);
 PrinterEntry* FindPrinter(const std::u16string& name);
 PrinterEntry& PutPrinter(const std::u16string& name, const std::u16string& driver, const std::u16string& port);
 MonitorEntry* FindMonitor(const std::u16string& name);
