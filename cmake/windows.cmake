@@ -26,7 +26,7 @@ target_include_directories(install_exe PRIVATE ${CMAKE_SOURCE_DIR}/src ${EVENT_M
 target_compile_definitions(install_exe PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601)
 target_compile_options(install_exe PRIVATE ${INSTALL_WARNINGS})
 target_link_options(install_exe PRIVATE -static -static-libgcc -static-libstdc++)
-target_link_libraries(install_exe PRIVATE winspool advapi32 version user32 shell32 kernel32)
+target_link_libraries(install_exe PRIVATE winspool advapi32 version user32 shell32 wtsapi32 rstrtmgr kernel32)
 set_target_properties(install_exe PROPERTIES OUTPUT_NAME install)
 marbleleaf_sign_target(install_exe)
 

@@ -6,15 +6,17 @@
 //   slow <ms>   closes its window at once but keeps the mutex <ms> longer
 //   never       ignores the request
 // Without the file it exits at once.
-#include <windows.h>
+// The names it shares with the installer, first: they bring <windows.h> with them.
+#include "tray/tray_protocol.h"
+
 #include <cstdlib>
 #include <cstring>
 
 namespace {
 
-const char kMutexName[] = "{A9CA955A-0A8A-4C32-AAC6-888FB5F83BDC}";
-const WCHAR kClassName[] = L"mbs::{05759F8E-103D-41B6-8A61-EFAA89516692}";
-const UINT kExitMessage = WM_USER + 2;
+const char kMutexName[] = TRAY_MUTEX_NAME;
+const WCHAR kClassName[] = TRAY_WINDOW_CLASS;
+const UINT kExitMessage = kTrayExitMessage;
 
 enum class Behaviour { Normal, Slow, Never };
 

@@ -60,7 +60,7 @@ InstallerState* InitInstallerState(InstallerState* state) {
 void FreeInstallerState(InstallerState* state) {
   FreeSwitchedPrinters(state);
   ReleasePrinterInventory(&state->printers);
-  FreeSavedPrinters(&state->savedPrinters);
+  FreeSavedPrinters(state);
   FreeDeferredDeletes(&state->deferredDeletes);
   Release(state->driverDir);
   Release(state->logText);

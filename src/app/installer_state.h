@@ -2,6 +2,7 @@
 #pragma once
 #include "platform/win32.h"
 #include "printers/printer_inventory.h"
+#include "printers/saved_printers.h"
 #include "support/counted_string.h"
 #include "system/deferred_deletes.h"
 
@@ -30,7 +31,8 @@ struct InstallerState {
   bool serverMode;
   RunKind kind;
   DeferredDelete* deferredDeletes;
-  SavedPrinter* savedPrinters;
+  SavedPrinter* savedPrinters;  // the newest first
+  NameIndex savedIndex;         // savedPrinters by name
   PrinterInventory printers;
   SwitchedPrinter* repointedPrinters;  // owned by monitor/port_switch; ends with a null record
 };

@@ -12,6 +12,8 @@
 #include <shellapi.h>
 #include <winspool.h>
 #include <winver.h>
+#include <wtsapi32.h>
+#include <restartmanager.h>
 #else
 #include "winsim/winsim.h"
 #endif

@@ -96,31 +96,16 @@ void SavePrinterSettingsKey(InstallerState* state, PRINTER_INFO_2W* entry) {
   ClosePrinter(printer);
 }
 
-SavedPrinter* PushSavedPrinter(InstallerState* state, LPCSTR settingsKey, PRINTER_INFO_2W* entry) {
-  SavedPrinter* node = static_cast<SavedPrinter*>(GlobalAlloc(GMEM_FIXED, sizeof(SavedPrinter)));
-  if (!node) return nullptr;
-  std::memset(node, 0, sizeof(*node));
-  if (settingsKey) {
-    const size_t bytes = std::strlen(settingsKey) + 1;
-    node->settingsKey = static_cast<LPSTR>(GlobalAlloc(GMEM_FIXED, bytes));
-    if (node->settingsKey) std::memcpy(node->settingsKey, settingsKey, bytes);
-  }
-  node->entry = entry;
-  node->next = state->savedPrinters;
-  state->savedPrinters = node;
-  return node;
-}
-
-SavedPrinter* FindSavedPrinter(const InstallerState* state, LPCWSTR name) {
-  for (SavedPrinter* node = state->savedPrinters; node; node = node->next)
-    if (EqualsExactly(node->entry->pPrinterName, name)) return node;
-  return nullptr;
-}
-
 PRINTER_INFO_2W* FindInventoryPrinter(const PrinterInventory* inventory, LPCWSTR name) {
   for (DWORD i = 0; inventory->entries && i < inventory->count; ++i)
     if (EqualsExactly(inventory->entries[i].pPrinterName, name)) return &inventory->entries[i];
   return nullptr;
+}
+
+void IndexInventory(const PrinterInventory* inventory, NameIndex* index) {
+  // From the last entry to the first, so that the first of a name is the one filed.
+  for (DWORD i = inventory->entries ? inventory->count : 0; i > 0; --i)
+    if (!PutName(index, inventory->entries[i - 1].pPrinterName, &inventory->entries[i - 1])) return;
 }
 
 // Either sign is decisive: Windows marks connections PRINTER_ATTRIBUTE_NETWORK, and only a
@@ -156,17 +141,4 @@ bool ClearDeletedMark(LPCSTR relativePath) {
   const LSTATUS deleted = RegDeleteValueA(key, "deleted");
   RegCloseKey(key);
   return deleted == ERROR_SUCCESS;
-}
-
-void FreeSavedPrinters(SavedPrinter** list) {
-  // Iterative, so that a long list cannot exhaust the stack; the entries are never read.
-  SavedPrinter* node = *list;
-  while (node) {
-    SavedPrinter* next = node->next;
-    if (node->settingsKey) GlobalFree(node->settingsKey);
-    if (node->ownEntry) std::free(node->entry);
-    GlobalFree(node);
-    node = next;
-  }
-  *list = nullptr;
 }

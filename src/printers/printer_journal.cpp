@@ -7,6 +7,7 @@
 #include "app/log.h"
 #include "app/product.h"
 #include "printers/printer_inventory.h"
+#include "printers/saved_printers.h"
 
 namespace {
 const char kJournalKey[] = PRODUCT_VENDOR_KEY "\\Saved Printers";
@@ -162,13 +163,14 @@ PRINTER_INFO_2W* BuildRecord(LPCWSTR name, const Entry& entry) {
 // Takes one entry over unless its name belongs to a printer this run must not recreate: one that
 // is not the product's, or of the other kind. A product printer that exists is one whose
 // recreation was interrupted: the entry, not what that printer now holds, says what it had.
-bool TakeOverEntry(InstallerState* state, LPCWSTR name, LPCWSTR units, size_t count) {
+bool TakeOverEntry(InstallerState* state, const NameIndex* inventory, LPCWSTR name, LPCWSTR units, size_t count) {
   const Entry entry = ParseEntry(units, count);
   const bool connection = IsOne(entry.connection);
   char key[kMaxKeyChars + 1] = {0};
   if (!connection && !NarrowSettingsKey(entry.subKey, key)) return false;
   if (FindSavedPrinter(state, name)) return false;
-  const PRINTER_INFO_2W* existing = FindInventoryPrinter(&state->printers, name);
+  const PRINTER_INFO_2W* existing = inventory->incomplete ? FindInventoryPrinter(&state->printers, name)
+                                                          : static_cast<PRINTER_INFO_2W*>(FindName(inventory, name));
   if (existing && (!IsProductDriverName(existing->pDriverName) || IsPrinterConnection(existing) != connection))
     return false;
   PRINTER_INFO_2W* record = BuildRecord(name, entry);
@@ -190,6 +192,9 @@ void TakeOverJournal(InstallerState* state) {
   HKEY key = OpenJournal();
   if (!key) return;
   LPBYTE data = static_cast<LPBYTE>(std::malloc(kDataBytes));
+  // Every entry is looked for among the printers: by index, not by a walk through them all.
+  NameIndex inventory = {nullptr, 0, 0, false};
+  IndexInventory(&state->printers, &inventory);
   int taken = 0;
   for (DWORD index = 0; data; ++index) {
     WCHAR name[kNameChars] = {0};
@@ -200,10 +205,11 @@ void TakeOverJournal(InstallerState* state) {
     if (status == ERROR_MORE_DATA) continue;  // not an entry of ours
     if (status != ERROR_SUCCESS) break;
     if (type == REG_MULTI_SZ && name[0] &&
-        TakeOverEntry(state, name, reinterpret_cast<LPCWSTR>(data), bytes / sizeof(WCHAR)))
+        TakeOverEntry(state, &inventory, name, reinterpret_cast<LPCWSTR>(data), bytes / sizeof(WCHAR)))
       ++taken;
   }
   std::free(data);
+  FreeNameIndex(&inventory);
   CloseJournal(key);
   if (taken) LogLine(state, TEXT("%d saved printers taken over from an earlier run"), taken);
 }

@@ -5,15 +5,13 @@
 #include "app/product.h"
 #include "printers/printer_inventory.h"
 #include "printers/printer_journal.h"
+#include "printers/saved_printers.h"
 
 namespace {
 // Takes the node just saved off the saved list: its printer stays, so there is nothing to bring
 // back.
 void ForgetSavedPrinter(InstallerState* state, SavedPrinter* node) {
-  if (state->savedPrinters != node) return;
-  state->savedPrinters = node->next;
-  node->next = nullptr;
-  FreeSavedPrinters(&node);
+  if (state->savedPrinters == node) DropNewestSavedPrinter(state);
 }
 
 // Whether the connection's print server answers, asked read-only: a handle for use only changes

@@ -8,6 +8,7 @@
 #include "monitor/monitor_inventory.h"
 #include "printers/printer_inventory.h"
 #include "printers/printer_journal.h"
+#include "printers/saved_printers.h"
 #include "system/spooler_service.h"
 
 namespace {

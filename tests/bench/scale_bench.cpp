@@ -3,13 +3,15 @@
 // runs it under callgrind and prints the table.
 //   scale_bench <printers> <reinstall|uninstall>
 // Prints one line: printers, operation, exit code, virtual time waited (ms), wall time (ms), heap
-// bytes at the run's high-water mark above its start, heap blocks allocated during the run.
+// bytes at the run's high-water mark above its start, heap blocks allocated during the run, the
+// product printers left and a digest of the machine the run left.
 #include <malloc.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "app/dispatcher.h"
@@ -95,6 +97,59 @@ void Prepare(int printers) {
     }
   }
 }
+
+// A digest of what the run leaves on the machine: the printers in enumeration order with their
+// records and data, the registry, the files and the default printer. Two builds that leave the
+// same machine print the same digest.
+struct Digest {
+  uint64_t value = 14695981039346656037ull;
+  void Add(const void* data, size_t bytes) {
+    for (size_t i = 0; i < bytes; ++i) {
+      value ^= static_cast<const uint8_t*>(data)[i];
+      value *= 1099511628211ull;
+    }
+    value ^= bytes;
+    value *= 1099511628211ull;
+  }
+  void Add(const std::u16string& text) { Add(text.data(), text.size() * sizeof(char16_t)); }
+  void Add(const std::string& text) { Add(text.data(), text.size()); }
+  void Add(const std::optional<std::u16string>& text) { text ? Add(*text) : Add(std::string("(null)")); }
+  void Add(DWORD value) { Add(&value, sizeof(value)); }
+};
+
+uint64_t MachineDigest() {
+  Digest digest;
+  for (const winsim::PrinterEntry& printer : winsim::M().spooler.printers) {
+    for (const std::u16string* text : {&printer.name, &printer.portName, &printer.driverName, &printer.printProcessor})
+      digest.Add(*text);
+    for (const auto* text : {&printer.shareName, &printer.comment, &printer.location, &printer.sepFile,
+                             &printer.parameters, &printer.datatype})
+      digest.Add(*text);
+    digest.Add(printer.attributes);
+    for (const auto& key : printer.data)
+      for (const auto& value : key.second) {
+        digest.Add(key.first);
+        digest.Add(value.first);
+        digest.Add(value.second.type);
+        digest.Add(value.second.data.data(), value.second.data.size());
+      }
+  }
+  digest.Add(winsim::M().spooler.defaultPrinter);
+  for (const auto& key : winsim::M().registry.keys) {
+    digest.Add(key.first);
+    for (const auto& value : key.second.values) {
+      digest.Add(value.second.name);
+      digest.Add(value.second.type);
+      digest.Add(value.second.data.data(), value.second.data.size());
+    }
+  }
+  for (const auto& file : winsim::M().files.entries) {
+    digest.Add(file.first);
+    digest.Add(file.second.attributes);
+    digest.Add(file.second.content.data(), file.second.content.size());
+  }
+  return digest.value;
+}
 }  // namespace
 
 // Outside any namespace and not inlined, so that callgrind can collect exactly this call.
@@ -127,8 +182,10 @@ int main(int argc, char** argv) {
   if (std::getenv("BENCH_LIST"))
     for (const winsim::PrinterEntry& printer : winsim::M().spooler.printers)
       std::printf("  %s\n", std::string(printer.name.begin(), printer.name.end()).c_str());
-  std::printf("%d %s exit=%d waited_ms=%llu wall_ms=%.1f heap_peak_bytes=%lld heap_allocations=%lld product_printers_after=%d\n",
+  std::printf("%d %s exit=%d waited_ms=%llu wall_ms=%.1f heap_peak_bytes=%lld heap_allocations=%lld product_printers_after=%d "
+              "machine=%016llx\n",
               printers, argv[2], code, static_cast<unsigned long long>(waited),
-              std::chrono::duration<double, std::milli>(end - start).count(), peak, allocations, product);
+              std::chrono::duration<double, std::milli>(end - start).count(), peak, allocations, product,
+              static_cast<unsigned long long>(MachineDigest()));
   return 0;
 }

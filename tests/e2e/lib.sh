@@ -398,7 +398,7 @@ e2e_expect_installed() {
     e2e_expect_line "$state" "  config $E2E_DRIVERS_WIN\\x64\\3\\mlxui64.dll"
     e2e_expect_line "$state" "  driver $E2E_DRIVERS_WIN\\w32x86\\3\\mlxdrv32.dll"
     e2e_expect_line "$state" "  config $E2E_DRIVERS_WIN\\w32x86\\3\\mlxui32.dll"
-    e2e_expect_line "$state" "run $E2E_PRODUCT_WIN\\mbltray.exe"
+    e2e_expect_line "$state" "run \"$E2E_PRODUCT_WIN\\mbltray.exe\""
     e2e_expect_line "$(e2e_inspect files "$E2E_SYSTEM32_WIN" 'mlx*')" \
         "file mlxmon64.dll size $(stat -c %s "$E2E_LAYOUT/$monitor_build/app/mlxmon64.dll") build $monitor_build"
     local x64 x86

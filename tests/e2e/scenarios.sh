@@ -255,6 +255,38 @@ scenario_removetray_6_stops_companion() {  # labels: installer
     e2e_expect_no_file "$E2E_PRODUCT_WIN\\mbltray.exe"
 }
 
+# The Run value is a command line: written quoted. One written without quotes by an
+# earlier version still names the companion: removetray and uninstall delete its file
+# and the value.
+scenario_unquoted_run_value_removed() {  # labels: installer
+    e2e_installer_prefix unquoted_run_value_removed
+    e2e_install_logged install
+    e2e_expect_rc 1 "install"
+    e2e_expect_line "$(e2e_inspect run)" "run \"$E2E_PRODUCT_WIN\\mbltray.exe\""
+    e2e_wait_tray "tray mutex yes window yes"
+    local tray kept=$E2E_SPAWNED/mbltray.exe.kept verb
+    tray="$(e2e_unix "$E2E_PRODUCT_WIN")/mbltray.exe"
+    cp "$tray" "$kept"
+    for verb in removetray uninstall; do
+        [ -f "$tray" ] || cp "$kept" "$tray"
+        e2e_run reg add 'HKLM\Software\Microsoft\Windows\CurrentVersion\Run' /v MarbleleafTray \
+            /t REG_SZ /d "$E2E_PRODUCT_WIN\\mbltray.exe" /f
+        e2e_expect_rc 0 "reg add of the unquoted value"
+        e2e_expect_line "$(e2e_inspect run)" "run $E2E_PRODUCT_WIN\\mbltray.exe"
+        if [ "$verb" = removetray ]; then
+            e2e_install removetray
+            e2e_expect_rc 6 "removetray over the unquoted value"
+        else
+            e2e_install_logged uninstall
+            e2e_expect_rc 2 "uninstall over the unquoted value"
+        fi
+        e2e_wait_tray "tray mutex no window no"
+        e2e_expect_line "$(e2e_inspect run)" "run (none)"
+        e2e_expect_no_file "$E2E_PRODUCT_WIN\\mbltray.exe"
+    done
+    e2e_expect_nothing_left
+}
+
 # onChkDrv: 3 without a product printer, 103 once build 2093 (>= 2073) is installed.
 scenario_chkdrv_3_then_103() {  # labels: installer
     e2e_installer_prefix chkdrv_3_then_103

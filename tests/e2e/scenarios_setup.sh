@@ -241,7 +241,7 @@ scenario_setup_missing_module() {  # labels: installer setup
     e2e_expect_no_file "$E2E_PRODUCT_WIN\\app\\mlxui64.dll"
     e2e_expect_entry failed
     e2e_expect_line "$(e2e_inspect monitors)" "monitor MarbleleafServer: | mlxmon64.dll"
-    e2e_expect_line "$(e2e_inspect run)" "run $E2E_PRODUCT_WIN\\mbltray.exe"
+    e2e_expect_line "$(e2e_inspect run)" "run \"$E2E_PRODUCT_WIN\\mbltray.exe\""
     e2e_run_setup missing_ui-setup.exe /S /UNINSTALL
     e2e_expect_setup_rc 0 "removal of the incomplete installation"
     e2e_expect_product_removed

@@ -333,7 +333,7 @@ TEST_F(BadInputTest, ModulePathNearMaxPathAndAtDriveRoot) {
   EXPECT_EQ(1, Run(u"install"));
   const winsim::RegValue* run = winsim::GetRegValue(HKEY_LOCAL_MACHINE, kRunKey, u"MarbleleafTray");
   ASSERT_NE(nullptr, run);
-  EXPECT_EQ(Narrow(folder.substr(0, folder.rfind(u'\\', folder.size() - 2) + 1)) + "mbltray.exe",
+  EXPECT_EQ("\"" + Narrow(folder.substr(0, folder.rfind(u'\\', folder.size() - 2) + 1)) + "mbltray.exe\"",
             Narrow(std::u16string(reinterpret_cast<const char16_t*>(run->data.data()), run->data.size() / 2 - 1)));
   EXPECT_NE(std::string::npos, Log().find("Marbleleaf")) << Log();
   EXPECT_NE(nullptr, winsim::FindDriver(kDriver, u"Windows x64"));
@@ -360,7 +360,7 @@ TEST_F(BadInputTest, ModulePathNearMaxPathAndAtDriveRoot) {
   run = winsim::GetRegValue(HKEY_LOCAL_MACHINE, kRunKey, u"MarbleleafTray");
   ASSERT_NE(nullptr, run);
   // The folder above a drive's root is none: the companion is named by its bare file name.
-  EXPECT_EQ("mbltray.exe", Narrow(std::u16string(reinterpret_cast<const char16_t*>(run->data.data()), run->data.size() / 2 - 1)));
+  EXPECT_EQ("\"mbltray.exe\"", Narrow(std::u16string(reinterpret_cast<const char16_t*>(run->data.data()), run->data.size() / 2 - 1)));
   winsim::M().desktop.dialog = winsim::DialogState();
   EXPECT_EQ(2, Run(u"uninstall"));
   EXPECT_TRUE(winsim::FileExists(u"C:\\mlxmon64.dll"));

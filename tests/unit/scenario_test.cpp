@@ -51,7 +51,7 @@ TEST_F(ScenarioTest, FirstInstallationOnACleanMachine) {
   EXPECT_TRUE(server->attributes & PRINTER_ATTRIBUTE_SHARED);
   EXPECT_EQ(u"mblServer", server->shareName.value_or(u"(null)"));
   EXPECT_EQ(u"", winsim::M().spooler.defaultPrinter);
-  EXPECT_EQ("C:\\Program Files\\Marbleleaf\\mbltray.exe", RunValue());
+  EXPECT_EQ("\"C:\\Program Files\\Marbleleaf\\mbltray.exe\"", RunValue());
   EXPECT_EQ(1, winsim::RunningProcesses(kTray));
   EXPECT_EQ(nullptr, winsim::GetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenamesValue));
 }
@@ -116,7 +116,7 @@ TEST_F(ScenarioTest, RepairReinstallKeepsAndRestartsTheCompanion) {
   EXPECT_EQ(1, Run(u"install"));
   EXPECT_TRUE(winsim::FileExists(kTray));
   EXPECT_EQ(1, winsim::RunningProcesses(kTray));
-  EXPECT_EQ("C:\\Program Files\\Marbleleaf\\mbltray.exe", RunValue());
+  EXPECT_EQ("\"C:\\Program Files\\Marbleleaf\\mbltray.exe\"", RunValue());
 
   // A Run value naming a companion elsewhere is still removed with its file.
   winsim::InstallTrayProgram(u"C:\\Old\\mbltray.exe");
@@ -287,7 +287,7 @@ TEST_F(ScenarioTest, TheTrayProgramTheSetupLaidDownOutlivesItsPendingDelete) {
   EXPECT_EQ(1, winsim::RunningProcesses(kTray));
   winsim::Reboot();
   EXPECT_TRUE(winsim::FileExists(kTray));
-  EXPECT_EQ("C:\\Program Files\\Marbleleaf\\mbltray.exe", RunValue());
+  EXPECT_EQ("\"C:\\Program Files\\Marbleleaf\\mbltray.exe\"", RunValue());
 }
 
 // A printer that an interrupted run left pending deletion is taken as deleted: no handle is asked
@@ -435,15 +435,22 @@ TEST_F(ScenarioTest, RunsCleanUpWhatWasLeftAndHandOverOnlyTheirOwn) {
 }
 
 // Deployed as SYSTEM in session 0 nobody sees a window: the exit code is explained in the
-// Application event log instead, by the same log the dialog would have shown.
+// Application event log instead, by the same log the dialog would have shown. The companion is
+// started for the user signed in at the console, which the log says.
 TEST_F(ScenarioTest, AnUnattendedRunWritesItsLogToTheEventLog) {
   eventsExpected = true;
-  winsim::M().sessionId = 0;
+  winsim::RunInstallerAs(winsim::kSystemSid, 0, true);
   winsim::M().desktop.shiftDown = false;
   winsim::RemoveFile(std::u16string(kApp) + u"mlxui64.dll");
   EXPECT_EQ(100, Run(u"install"));
   EXPECT_EQ(0, winsim::M().desktop.dialog.shown);
-  ExpectGoldenLog("install_without_ui_file", OnlyEvent(EVENTLOG_ERROR_TYPE, 100));
+  std::string event = OnlyEvent(EVENTLOG_ERROR_TYPE, 100);
+  const std::string started = "    Tray companion started in session 1 for its signed-in user\r\n";
+  ASSERT_GE(event.size(), started.size());
+  EXPECT_EQ(started, event.substr(event.size() - started.size()));
+  ExpectGoldenLog("install_without_ui_file", event.substr(0, event.size() - started.size()));
+  EXPECT_EQ(1, winsim::RunningProcessesIn(kTray, 1));
+  EXPECT_EQ(winsim::kFirstAdminSid, winsim::FindProcess(winsim::FindMutexIn("{A9CA955A-0A8A-4C32-AAC6-888FB5F83BDC}", 1)->owner)->user);
   const winsim::RegValue* messages = winsim::GetRegValue(
       HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Marbleleaf Install",
       u"EventMessageFile");

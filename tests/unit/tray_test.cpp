@@ -72,11 +72,12 @@ TEST_F(TrayTest, StopTrayWaitsForEachKindOfCompanionAndRemovesItsFileAndValue) {
       // The first wait times out with the window gone; one more wait sees the release.
       {"holds the mutex 7 s after closing its window", A::kClosesWindowKeepsMutex, 7000, 7300, 1, 2, true},
       // Two waits of 5 s, then StopTray goes on while the companion still holds the mutex.
-      {"holds the mutex 20 s after closing its window", A::kClosesWindowKeepsMutex, 20000, 10000, 1, 2, false},
+      // ... and then the Restart Manager's wait of 5 s, after which it ends the companion.
+      {"holds the mutex 20 s after closing its window", A::kClosesWindowKeepsMutex, 20000, 15000, 1, 2, true},
       // The abandoned mutex is ours after the first wait; the second returns at once.
       {"exits holding the mutex", A::kExitsHoldingMutex, 0, 300, 1, 2, true},
       // 20 passes of 5 s and one last wait.
-      {"never answers", A::kNeverAnswers, 0, 105000, 20, 21, false},
+      {"never answers", A::kNeverAnswers, 0, 110000, 20, 21, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -86,7 +87,7 @@ TEST_F(TrayTest, StopTrayWaitsForEachKindOfCompanionAndRemovesItsFileAndValue) {
     StopTray();
     EXPECT_EQ(c.elapsed, M().clock.now);
     EXPECT_EQ(c.posts, Calls("PostMessageW"));
-    EXPECT_EQ(c.posts, winsim::PostedTo(M().desktop.windows.front().handle, 1026));
+    EXPECT_EQ(c.posts, winsim::PostedTo(M().desktop.windows.back().handle, 1026));
     EXPECT_EQ(c.waits, Calls("WaitForSingleObject"));
     EXPECT_EQ(0, Calls("Sleep"));
     EXPECT_EQ(c.companionEnds, !winsim::FindProcess(companion)->running);
@@ -104,7 +105,8 @@ TEST_F(TrayTest, StopTrayGivesUpOnACompanionWhoseWindowNeverAppears) {
   EXPECT_EQ(20, Calls("FindWindowW"));
   EXPECT_EQ(20, Calls("Sleep"));
   EXPECT_EQ(0, Calls("WaitForSingleObject"));
-  EXPECT_EQ(5000u, M().clock.now);
+  EXPECT_EQ(10000u, M().clock.now);  // and the Restart Manager's wait, after which it ends it
+  EXPECT_FALSE(winsim::FindProcess(companion)->running);
   EXPECT_FALSE(winsim::FileExists(kTray));
   EXPECT_FALSE(HasRunValue());
 }
@@ -194,18 +196,18 @@ TEST_F(TrayTest, StopTrayTerminatesARunValueStoredWithoutTerminator) {
   EXPECT_FALSE(winsim::FileExists(u"C:\\Tools\\mbltray.exe"));
   EXPECT_EQ(1, Calls("DeleteFileW"));
 
-  // A value that fills all 520 bytes of the buffer.
+  // A quoted value that fills all 524 bytes of the buffer.
   const std::u16string folder = u"C:\\" + std::u16string(245, u'd');
   const std::u16string full = folder + u"\\mbltray.exe";
   ASSERT_EQ(260u, full.size());
   winsim::PutFile(full, "MZ");
-  setUnterminated(full);
+  setUnterminated(u"\"" + full + u"\"");
   StopTray();
   EXPECT_FALSE(winsim::FileExists(full));
   EXPECT_FALSE(HasRunValue());
   // One character more does not fit: the read fails and StopTray pauses instead.
   winsim::PutFile(full + u"x", "MZ");
-  setUnterminated(full + u"x");
+  setUnterminated(u"\"" + full + u"x\"");
   StopTray();
   EXPECT_EQ(1000u, M().clock.now);
   EXPECT_EQ(2, Calls("DeleteFileW"));
@@ -253,10 +255,16 @@ TEST_F(TrayTest, StopTrayCarriesOnWhenACallFails) {
       {"PostMessageW", ERROR_INVALID_WINDOW_HANDLE, 1, A::kExits, 0, 5300, true, true, 0, 0},
       // A failed wait goes straight to the next pass.
       {"WaitForSingleObject", ERROR_INVALID_HANDLE, 1, A::kExits, 0, 300, true, true, 0, 0},
-      // The wait after the window has gone fails: StopTray goes on at once.
-      {"WaitForSingleObject", ERROR_INVALID_HANDLE, 2, A::kClosesWindowKeepsMutex, 7000, 5000, true, true, 0, 0},
-      // The last wait after 20 passes fails.
-      {"WaitForSingleObject", ERROR_INVALID_HANDLE, 21, A::kNeverAnswers, 0, 100000, true, true, 0, 0},
+      // The wait after the window has gone fails: StopTray goes on at once, and the Restart
+      // Manager sees the companion leave 2.3 s into its wait.
+      {"WaitForSingleObject", ERROR_INVALID_HANDLE, 2, A::kClosesWindowKeepsMutex, 7000, 7300, true, true, 0, 0},
+      // The last wait after 20 passes fails; the Restart Manager ends it after its own wait.
+      {"WaitForSingleObject", ERROR_INVALID_HANDLE, 21, A::kNeverAnswers, 0, 105000, true, true, 0, 0},
+      // Without the Restart Manager a companion that never answers keeps running.
+      {"RmStartSession", ERROR_ACCESS_DENIED, 1, A::kNeverAnswers, 0, 105000, true, true, 0, 0},
+      {"RmRegisterResources", ERROR_ACCESS_DENIED, 1, A::kNeverAnswers, 0, 105000, true, true, 0, 0},
+      {"RmShutdown", ERROR_ACCESS_DENIED, 1, A::kNeverAnswers, 0, 105000, true, true, 0, 0},
+      {"RmEndSession", ERROR_INVALID_HANDLE, 1, A::kNeverAnswers, 0, 110000, true, true, 0, 0},
       {"DeleteFileW", ERROR_ACCESS_DENIED, 1, A::kExits, 0, 400, true, true, 0, 0},
       {"RegQueryValueExW", ERROR_ACCESS_DENIED, 1, A::kExits, 0, 1300, false, true, 0, 0},
       {"CloseHandle", ERROR_INVALID_HANDLE, 1, A::kExits, 0, 300, true, true, 1, 0},
@@ -289,6 +297,7 @@ class RegisterTrayTest : public TrayTest {
     Release(state_.logText);
     TrayTest::TearDown();
   }
+  std::string LogText() const { return state_.logText ? Narrow(Text(state_.logText)) : std::string(); }
   void Register(const std::u16string& installerDir) {
     Assign(state_.installerDir, installerDir.c_str());
     RegisterAndStartTray(&state_);
@@ -305,8 +314,9 @@ TEST_F(RegisterTrayTest, RegistersAndStartsTheCompanionBesideTheInstallerFolder)
   winsim::InstallTrayProgram(kTray);
   Register(u"C:\\Program Files\\Marbleleaf\\Setup\\");
   size_t bytes = 0;
-  EXPECT_EQ("C:\\Program Files\\Marbleleaf\\mbltray.exe", RunValue(&bytes));
-  EXPECT_EQ(80u, bytes);  // 39 characters and the terminator
+  // A command line: quoted, so that Windows never tries "C:\Program.exe".
+  EXPECT_EQ("\"C:\\Program Files\\Marbleleaf\\mbltray.exe\"", RunValue(&bytes));
+  EXPECT_EQ(84u, bytes);  // 41 characters and the terminator
   EXPECT_EQ(REG_SZ, winsim::GetRegValue(HKEY_LOCAL_MACHINE, kRunKey, u"MarbleleafTray")->type);
   const winsim::Process* process = Started();
   ASSERT_NE(nullptr, process);
@@ -315,9 +325,15 @@ TEST_F(RegisterTrayTest, RegistersAndStartsTheCompanionBesideTheInstallerFolder)
   EXPECT_EQ(static_cast<DWORD>(STARTF_USESHOWWINDOW), process->startup.dwFlags);
   EXPECT_EQ(SW_SHOW, process->startup.wShowWindow);
   EXPECT_EQ(static_cast<DWORD>(NORMAL_PRIORITY_CLASS), process->creationFlags);
-  EXPECT_FALSE(process->inheritHandles || process->hadApplicationName || process->hadEnvironment ||
-               process->hadCurrentDirectory);
+  EXPECT_FALSE(process->inheritHandles || process->hadApplicationName || process->hadEnvironment);
+  // The signed-in user's own unelevated token (the shell's), in its own folder, not the setup's.
+  EXPECT_EQ("CreateProcessWithTokenW", process->startedWith);
+  EXPECT_EQ(winsim::kFirstAdminSid, process->user);
+  EXPECT_FALSE(process->elevated);
+  EXPECT_EQ(1u, process->session);
+  EXPECT_EQ("C:\\Program Files\\Marbleleaf", Narrow(process->currentDirectory));
   EXPECT_TRUE(process->running);  // not waited for; its handles are closed at once
+  EXPECT_EQ("", LogText());  // the ordinary case logs what it always did: nothing
   EXPECT_NE(nullptr, FindWindowW(u"mbs::{05759F8E-103D-41B6-8A61-EFAA89516692}", nullptr));
 }
 
@@ -325,7 +341,7 @@ TEST_F(RegisterTrayTest, AnInstallerFolderAtADriveRootGivesTheBareFileName) {
   M().modulePath = u"C:\\install.exe";
   winsim::InstallTrayProgram(u"C:\\mbltray.exe");
   Register(u"C:\\");
-  EXPECT_EQ("mbltray.exe", RunValue());
+  EXPECT_EQ("\"mbltray.exe\"", RunValue());
   ASSERT_NE(nullptr, Started());
   EXPECT_EQ("\"mbltray.exe\"", Narrow(Started()->commandLine));
   // Windows finds the bare name beside the installer.
@@ -334,11 +350,11 @@ TEST_F(RegisterTrayTest, AnInstallerFolderAtADriveRootGivesTheBareFileName) {
 
 TEST_F(RegisterTrayTest, WritesTheValueWithoutAProgramAndStartsWithoutTheValue) {
   Register(u"C:\\Tools\\Setup");  // no trailing separator: the same parent
-  EXPECT_EQ("C:\\Tools\\mbltray.exe", RunValue());
-  EXPECT_EQ(1, Calls("CreateProcessW"));
+  EXPECT_EQ("\"C:\\Tools\\mbltray.exe\"", RunValue());
+  EXPECT_EQ(1, Calls("CreateProcessWithTokenW"));
   EXPECT_EQ(nullptr, Started());
   // Not counted: the Run value starts it at the next log-on.
-  EXPECT_EQ("Can't start the tray program C:\\Tools\\mbltray.exe (2)\r\n", Narrow(Text(state_.logText)));
+  EXPECT_EQ("Can't start the tray program C:\\Tools\\mbltray.exe (2)\r\n", LogText());
   EXPECT_EQ(0, state_.errorCount);
 
   winsim::InstallTrayProgram(u"C:\\Tools\\mbltray.exe");
@@ -367,9 +383,9 @@ TEST_F(RegisterTrayTest, APathTooLongForTheCommandLineIsRegisteredButNotStartedC
 
   Register(tooLong + u"\\Setup\\");
   size_t bytes = 0;
-  EXPECT_EQ(Narrow(tooLong + u"\\mbltray.exe"), RunValue(&bytes));
-  EXPECT_EQ(522u, bytes);
-  EXPECT_EQ(1, Calls("CreateProcessW"));
+  EXPECT_EQ("\"" + Narrow(tooLong + u"\\mbltray.exe") + "\"", RunValue(&bytes));
+  EXPECT_EQ(526u, bytes);
+  EXPECT_EQ(1, Calls("CreateProcessWithTokenW"));
   EXPECT_EQ(nullptr, Started());
 }
 
@@ -385,9 +401,18 @@ TEST_F(RegisterTrayTest, CarriesOnWhenACallFails) {
   const Case cases[] = {
       {"RegSetValueExW", 1, false, true, 0, 0},
       {"RegCloseKey", 1, true, true, 0, 1},
-      {"CreateProcessW", 1, true, false, 0, 0},
-      {"CloseHandle", 1, true, true, 1, 0},  // the process handle
-      {"CloseHandle", 2, true, true, 1, 0},  // the thread handle
+      {"ProcessIdToSessionId", 1, true, false, 0, 0},
+      {"GetShellWindow", 1, true, false, 0, 0},
+      {"GetWindowThreadProcessId", 1, true, false, 0, 0},
+      {"OpenProcess", 1, true, false, 0, 0},
+      {"OpenProcessToken", 1, true, false, 0, 0},
+      {"DuplicateTokenEx", 1, true, false, 0, 0},
+      {"CreateProcessWithTokenW", 1, true, false, 0, 0},
+      {"CloseHandle", 1, true, true, 1, 0},  // the shell's token
+      {"CloseHandle", 2, true, true, 1, 0},  // the shell's process
+      {"CloseHandle", 3, true, true, 1, 0},  // the companion's process handle
+      {"CloseHandle", 4, true, true, 1, 0},  // its thread handle
+      {"CloseHandle", 5, true, true, 1, 0},  // the user's token
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.function) + " from call " + std::to_string(c.fromCall));
@@ -395,9 +420,12 @@ TEST_F(RegisterTrayTest, CarriesOnWhenACallFails) {
     winsim::CreateRegKey(HKEY_LOCAL_MACHINE, kRunKey);
     winsim::InstallTrayProgram(kTray);
     winsim::FailCall(c.function, ERROR_ACCESS_DENIED, 1, c.fromCall);
+    Release(state_.logText);
     Register(u"C:\\Program Files\\Marbleleaf\\Setup\\");
     EXPECT_EQ(c.valueWritten, HasRunValue());
     EXPECT_EQ(c.started ? 1 : 0, winsim::RunningProcesses(kTray));
+    // A companion not started is said, with the call that failed.
+    EXPECT_EQ(!c.started, !LogText().empty()) << LogText();
     EXPECT_EQ(c.objectHandlesLeft, M().desktop.handles.size());
     EXPECT_EQ(c.registryHandlesLeft, M().registry.handles.size());
   }
@@ -423,5 +451,5 @@ TEST_F(RegisterTrayTest, ReinstallReplacesTheRunningCompanion) {
   StopTray();
   Register(u"C:\\Program Files\\Marbleleaf\\Setup\\");
   EXPECT_EQ(0, winsim::RunningProcesses(kTray));
-  EXPECT_EQ("C:\\Program Files\\Marbleleaf\\mbltray.exe", RunValue());
+  EXPECT_EQ("\"C:\\Program Files\\Marbleleaf\\mbltray.exe\"", RunValue());
 }

@@ -95,7 +95,7 @@ TEST_F(WinsimDesktopTest, CompanionAnswersTheExitMessageAsScripted) {
     EXPECT_TRUE(PostMessageW(window, 1026, 0, 0));  // a second request changes nothing
     EXPECT_EQ(c.waitResult, WaitForSingleObject(mutex, 5000));
     EXPECT_EQ(c.waitEndsAt, M().clock.now);
-    const winsim::Window& record = M().desktop.windows.front();
+    const winsim::Window& record = M().desktop.windows.back();
     EXPECT_EQ(c.windowGoneAt != 0, !record.alive);
     if (c.windowGoneAt) {
       EXPECT_EQ(c.windowGoneAt, record.closedAt);

@@ -730,3 +730,43 @@ TEST_F(DriverTest, GetPrinterDriverReadsThePrintersDriverForAnEnvironment) {
 }
 
 }  // namespace
+
+// The printer list's index follows every way a printer comes and goes: found by any letter case,
+// gone once erased, renamed through SetPrinterW, the first of a duplicated name found first, and
+// positions kept in enumeration order.
+TEST_F(SpoolerTest, PrintersAreFoundByNameWhateverCameAndWentBefore) {
+  PrinterList& printers = M().spooler.printers;
+  PutPrinter(u"Alpha", kDriver, kPort);
+  PrinterEntry& beta = PutPrinter(u"Beta", kDriver, kPort);
+  PutPrinter(u"Gamma", kDriver, kPort);
+  EXPECT_EQ(&beta, FindPrinter(u"bETA"));  // still the same entry after later additions
+  printers.erase(printers.begin());
+  EXPECT_EQ(nullptr, FindPrinter(u"Alpha"));
+  EXPECT_EQ(u"Beta", printers[0].name);
+
+  HANDLE handle = Open(u"Beta", PRINTER_ALL_ACCESS);
+  DWORD needed = 0;
+  GetPrinterW(handle, 2, nullptr, 0, &needed);
+  std::vector<BYTE> block(needed);
+  ASSERT_TRUE(GetPrinterW(handle, 2, block.data(), needed, &needed));
+  auto* info = reinterpret_cast<PRINTER_INFO_2W*>(block.data());
+  std::u16string renamed = u"Delta";
+  info->pPrinterName = &renamed[0];
+  ASSERT_TRUE(SetPrinterW(handle, 2, block.data(), 0));
+  ClosePrinter(handle);
+  EXPECT_EQ(nullptr, FindPrinter(u"Beta"));
+  EXPECT_EQ(&beta, FindPrinter(u"DELTA"));
+
+  // Duplicates only a test can make: the first is found until it goes, then the next.
+  PrinterEntry& second = PutPrinter(u"gamma", kDriver, kPort);
+  EXPECT_EQ(&printers[1], FindPrinter(u"Gamma"));
+  printers.erase(printers.begin() + 1);
+  EXPECT_EQ(&second, FindPrinter(u"GAMMA"));
+
+  PrinterList copy = printers;
+  printers.clear();
+  EXPECT_EQ(nullptr, FindPrinter(u"Delta"));
+  ASSERT_EQ(2u, copy.size());
+  EXPECT_EQ(&copy[0], copy.Find(u"delta"));
+  EXPECT_EQ(&copy[1], copy.Find(u"gamma"));
+}

@@ -346,3 +346,39 @@ TEST_F(WinsimSystemTest, RegistryWritesBeyondTheQuotaFailWith613) {
   EXPECT_EQ(0, RegCloseKey(key));
   EXPECT_EQ(4u, winsim::GetRegValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Maker", u"v")->data.size());
 }
+
+// RegEnumValueW steps on from the last index it gave; any value set or deleted in between makes
+// it count from the first again, so each index still names the index-th value in sorted order.
+TEST_F(WinsimSystemTest, EnumeratingValuesWhileTheyChangeGivesTheIndexthValue) {
+  HKEY key = nullptr;
+  ASSERT_EQ(0, RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Maker\\Many", 0, nullptr, 0,
+                               KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key, nullptr));
+  const BYTE data[2] = {0, 0};
+  for (const char16_t* name : {u"b", u"d", u"f", u"h"}) ASSERT_EQ(0, RegSetValueExW(key, name, 0, REG_SZ, data, 2));
+  auto at = [key](DWORD index) {
+    WCHAR name[8];
+    DWORD chars = 8;
+    const LSTATUS status = RegEnumValueW(key, index, name, &chars, nullptr, nullptr, nullptr, nullptr);
+    return status == ERROR_SUCCESS ? Narrow(name) : std::to_string(status);
+  };
+  struct Step {
+    const char16_t* set;     // set before the read, or null
+    const char16_t* remove;  // deleted before the read, or null
+    DWORD index;
+    const char* expected;
+  } steps[] = {
+      {nullptr, nullptr, 0, "b"}, {nullptr, nullptr, 1, "d"}, {u"a", nullptr, 2, "d"},  // "a" sorts first
+      {nullptr, nullptr, 3, "f"}, {nullptr, u"b", 4, "259"},                               // ERROR_NO_MORE_ITEMS
+      {nullptr, nullptr, 1, "d"}, {nullptr, u"d", 2, "h"}, {nullptr, nullptr, 0, "a"},  {nullptr, nullptr, 1, "f"},
+  };
+  for (const Step& step : steps) {
+    if (step.set) {
+      ASSERT_EQ(0, RegSetValueExW(key, step.set, 0, REG_SZ, data, 2));
+    }
+    if (step.remove) {
+      ASSERT_EQ(0, RegDeleteValueW(key, step.remove));
+    }
+    EXPECT_EQ(step.expected, at(step.index)) << step.index;
+  }
+  RegCloseKey(key);
+}

@@ -1,29 +1,12 @@
-// advapi32 event logging into the Application log, and the session of our process.
+// advapi32 event logging into the Application log.
+//
+// Where Wine 8 differs from Windows: Wine accepts the calls and writes the events to its debug
+// channel only; there is no Application log to read back.
+// Not modelled: remote logs, backup and clearing, reading events back through the API, the
+// message file's descriptions (the model keeps the ids and the strings).
 #include "winsim/machine.h"
 
 using winsim::M;
-
-DWORD WINAPI GetCurrentProcessId() { return winsim::kThisProcessId; }
-
-// Our process runs in M().sessionId; processes of others are not modelled beyond their id, and
-// an id no process has is refused as OpenProcess refuses it.
-BOOL WINAPI ProcessIdToSessionId(DWORD processId, DWORD* sessionId) {
-  WINSIM_ENTER("ProcessIdToSessionId", FALSE);
-  if (!sessionId) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  if (processId == winsim::kThisProcessId) {
-    *sessionId = M().sessionId;
-    return TRUE;
-  }
-  if (!winsim::FindProcess(processId)) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  *sessionId = M().sessionId;
-  return TRUE;
-}
 
 // Any source name is accepted, registered or not: events of an unregistered source still go to
 // the Application log (Event Viewer then can't find their description).

@@ -4,10 +4,17 @@
 // Locks: a file another process holds open (FileEntry::lockedUntil in the future) can't be opened,
 // written or deleted (32). A module the running spooler has loaded (loadedBySpooler) can be read
 // but not opened for writing (32) nor deleted (5) until the spooler service stops.
+//
+// Where Wine 8 differs from Windows: nothing the product relies on (a loaded DLL refuses deletion
+// with 5, a file held open without sharing with 32, as on Windows).
+// Not modelled: security descriptors, file times, short names, links and reparse points, folder
+// enumeration, FILE_SHARE_DELETE (opening for deletion), overlapped I/O, more than one volume.
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "winsim/machine.h"
+#include "name_keys.h"
 
 using winsim::FileEntry;
 using winsim::M;
@@ -333,3 +340,81 @@ BOOL WINAPI MoveFileExW(LPCWSTR existing, LPCWSTR replacement, DWORD flags) {
   M().files.entries[winsim::PathKey(replacement)] = moved;
   return TRUE;
 }
+
+namespace winsim {
+
+// ---- test-side access (not Windows calls: nothing here counts or fails)
+// Windows normalises a path before it looks it up: "/" is a backslash, and a run of separators
+// inside the path is one ("C:\\Dest/\\x.dll" names "C:\\Dest\\x.dll"); a UNC path keeps its leading pair.
+std::u16string PathKey(const std::u16string& path) {
+  std::u16string key;
+  key.reserve(path.size());
+  for (char16_t c : path) {
+    c = UpperChar(c);
+    if (c == u'/') c = u'\\';
+    if (c == u'\\' && key.size() >= 2 && key.back() == u'\\') continue;
+    key.push_back(c);
+  }
+  while (key.size() > 3 && key.back() == u'\\') key.pop_back();
+  return key;
+}
+
+FileSystemState::FileSystemState() {
+  // The host tests run once more on the form of earlier builds (ctest's "documented_form." tests).
+  const char* form = std::getenv("WINSIM_PENDING_FORM");
+  pendingFormOfEarlierBuilds = form && std::strcmp(form, "documented") == 0;
+  for (const char16_t* folder :
+       {u"C:\\Windows", u"C:\\Windows\\system32", u"C:\\Windows\\system32\\spool",
+        u"C:\\Windows\\system32\\spool\\DRIVERS", u"C:\\Windows\\system32\\spool\\DRIVERS\\x64",
+        u"C:\\Windows\\system32\\spool\\DRIVERS\\W32X86", u"C:\\Program Files"}) {
+    FileEntry& entry = entries[PathKey(folder)];
+    entry.path = folder;
+    entry.isDirectory = true;
+    entry.attributes = FILE_ATTRIBUTE_DIRECTORY;
+  }
+}
+
+FileEntry* FindFile(const std::u16string& path) {
+  auto it = M().files.entries.find(PathKey(path));
+  return it == M().files.entries.end() ? nullptr : &it->second;
+}
+
+static void PutParents(const std::u16string& path) {
+  const size_t slash = path.find_last_of(u"\\/");
+  if (slash == std::u16string::npos || slash < 3) return;
+  const std::u16string parent = path.substr(0, slash);
+  if (!FindFile(parent)) PutFolder(parent);
+}
+
+FileEntry& PutFile(const std::u16string& path, const std::string& content, std::optional<VersionResource> version) {
+  PutParents(path);
+  FileEntry& entry = M().files.entries[PathKey(path)];
+  entry = FileEntry{};
+  entry.path = path;
+  entry.content.assign(content.begin(), content.end());
+  entry.version = version;
+  return entry;
+}
+
+FileEntry& PutFolder(const std::u16string& path) {
+  PutParents(path);
+  FileEntry& entry = M().files.entries[PathKey(path)];
+  entry = FileEntry{};
+  entry.path = path;
+  entry.isDirectory = true;
+  entry.attributes = FILE_ATTRIBUTE_DIRECTORY;
+  return entry;
+}
+
+bool FileExists(const std::u16string& path) {
+  const FileEntry* entry = FindFile(path);
+  return entry && !entry->isDirectory;
+}
+
+void RemoveFile(const std::u16string& path) { M().files.entries.erase(PathKey(path)); }
+
+void LockFile(const std::u16string& path, uint64_t until) {
+  if (FileEntry* entry = FindFile(path)) entry->lockedUntil = until;
+}
+
+}  // namespace winsim

@@ -1,5 +1,10 @@
 // kernel32: thread last-error, system message texts, the global and local heaps, string helpers,
 // the module and system folders, code-page conversion and time.
+//
+// Where Wine 8 differs from Windows: successful calls often leave a stale last error; the product
+// reads it only after a failure.
+// Not modelled: locales other than English and German message texts, code pages other than UTF-8
+// and the ANSI one given by the machine, heaps beyond counting their blocks.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>

@@ -1,4 +1,7 @@
 // The current simulated machine, fault injection and the virtual clock.
+//
+// Where Wine differs: nothing here is a Windows call.
+// Not modelled: more than one thread; real time (the clock is virtual).
 #include "winsim/machine.h"
 
 #include <dlfcn.h>
@@ -18,11 +21,17 @@ std::unique_ptr<Machine>& Current() {
 
 Machine& M() {
   auto& machine = Current();
-  if (!machine) machine = std::make_unique<Machine>();
+  if (!machine) {
+    machine = std::make_unique<Machine>();
+    SignIn(kFirstAdminSid, 1);  // the default: one administrator at the console runs the installer
+  }
   return *machine;
 }
 
-void Reset() { Current() = std::make_unique<Machine>(); }
+void Reset() {
+  Current() = std::make_unique<Machine>();
+  SignIn(kFirstAdminSid, 1);
+}
 
 std::vector<std::string> OpenHandles() {
   auto narrow = [](const std::u16string& text) {
@@ -34,6 +43,9 @@ std::vector<std::string> OpenHandles() {
   std::vector<std::string> open;
   if (m.globalBlocks) open.push_back(std::to_string(m.globalBlocks) + " global block(s) not freed");
   if (m.localBlocks) open.push_back(std::to_string(m.localBlocks) + " local block(s) not freed");
+  if (m.sessions.sessionLists) open.push_back(std::to_string(m.sessions.sessionLists) + " session list(s) not freed");
+  for (const auto& item : m.sessions.restartSessions)
+    open.push_back("Restart Manager session " + std::to_string(item.first));
   for (const auto& item : m.files.handles) open.push_back("file handle on " + narrow(item.second.key));
   for (const auto& item : m.registry.handles) open.push_back("registry key " + narrow(item.second.key));
   for (const auto& item : m.services.handles)
@@ -41,7 +53,7 @@ std::vector<std::string> OpenHandles() {
   for (const auto& item : m.spooler.handles) open.push_back("printer handle on " + narrow(item.second.printer));
   for (const auto& item : m.eventLog.handles) open.push_back("event source handle of " + narrow(item.second));
   for (const auto& item : m.desktop.handles) {
-    static const char* const kKinds[] = {"mutex", "process", "thread"};
+    static const char* const kKinds[] = {"mutex", "process", "thread", "token"};
     open.push_back(std::string(kKinds[item.second.kind]) + " handle on object " + std::to_string(item.second.object));
   }
   return open;

@@ -6,11 +6,16 @@
 // value's name and data, a new key's name; RegistryBytes counts them) fails with 613
 // (ERROR_REGISTRY_QUOTA_LIMIT) and changes nothing, as Windows does when the registry has reached
 // its size limit.
+//
+// Where Wine 8 differs from Windows: nothing the product relies on.
+// Not modelled: security on keys, registry redirection and reflection of 32-bit views, volatile
+// keys, notifications, hives other than HKLM and HKCU, and value names longer than Windows allows.
 #include <algorithm>
 #include <cstring>
 #include <iterator>
 
 #include "winsim/machine.h"
+#include "name_keys.h"
 
 using winsim::M;
 
@@ -61,7 +66,7 @@ LSTATUS WINAPI RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD options, REGSAM acc
   if (!result || (options & ~DWORD(REG_OPTION_OPEN_LINK))) return ERROR_INVALID_PARAMETER;
   *result = nullptr;
   std::u16string name;
-  if (root == HKEY_LOCAL_MACHINE || root == HKEY_CURRENT_USER) {
+  if (winsim::IsRegRoot(root)) {
     name = winsim::RegKeyName(root, subKey ? subKey : "");
   } else {
     const winsim::RegHandle* parent = FindKey(root);
@@ -71,7 +76,7 @@ LSTATUS WINAPI RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD options, REGSAM acc
     if (!rest.empty()) name += u"\\" + rest;
   }
   while (!name.empty() && name.back() == u'\\') name.pop_back();
-  if (name != u"HKLM" && name != u"HKCU" && !KeyRecord(name)) return ERROR_FILE_NOT_FOUND;
+  if (name != u"HKLM" && name != u"HKU" && !KeyRecord(name)) return ERROR_FILE_NOT_FOUND;
   const uintptr_t handle = M().registry.nextHandle;
   M().registry.nextHandle += 4;
   M().registry.handles[handle] = winsim::RegHandle{name, access};
@@ -116,6 +121,7 @@ LSTATUS WINAPI RegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type
   const size_t before = existing == record->values.end() ? 0 : ValueBytes(existing->second);
   if (!WithinQuota(valueName.size() * sizeof(char16_t) + size, before)) return ERROR_REGISTRY_QUOTA_LIMIT;
   winsim::RegValue& value = record->values[Upper(valueName)];
+  ++record->changes;
   value.name = valueName;
   value.type = type;
   value.data.assign(data, data + size);
@@ -129,6 +135,7 @@ LSTATUS WINAPI RegDeleteValueA(HKEY key, LPCSTR name) {
   if (!(open->access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
   winsim::RegKey* record = KeyRecord(open->key);
   if (!record || record->values.erase(Upper(WidenAnsi(name))) == 0) return ERROR_FILE_NOT_FOUND;
+  ++record->changes;
   return ERROR_SUCCESS;
 }
 
@@ -140,15 +147,15 @@ LSTATUS WINAPI RegCloseKey(HKEY key) {
 }
 
 // Opens the key, creating it and every missing key above it, as RegCreateKeyExA does. A root of
-// its own (HKLM, HKCU) can't be created below: ERROR_ACCESS_DENIED, as Windows answers there.
+// its own (HKLM, HKEY_USERS, HKCU) can't be created below: ERROR_ACCESS_DENIED, as Windows answers there.
 LSTATUS WINAPI RegCreateKeyExA(HKEY root, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM access, LPSECURITY_ATTRIBUTES,
                                PHKEY result, LPDWORD disposition) {
   WINSIM_ENTER_STATUS("RegCreateKeyExA");
   if (!result) return ERROR_INVALID_PARAMETER;
   *result = nullptr;
   std::u16string name;
-  if (root == HKEY_LOCAL_MACHINE || root == HKEY_CURRENT_USER) {
-    name = root == HKEY_CURRENT_USER ? u"HKCU" : u"HKLM";
+  if (winsim::IsRegRoot(root)) {
+    name = winsim::RegKeyName(root, "");
   } else {
     const winsim::RegHandle* parent = FindKey(root);
     if (!parent) return ERROR_INVALID_HANDLE;
@@ -197,8 +204,15 @@ LSTATUS WINAPI RegEnumValueW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameCha
   if (!name || !nameChars) return ERROR_INVALID_PARAMETER;
   winsim::RegKey* record = KeyRecord(open->key);
   if (!record || index >= record->values.size()) return ERROR_NO_MORE_ITEMS;
-  auto it = record->values.begin();
-  std::advance(it, index);
+  auto it = record->values.end();
+  if (record->enumChanges == record->changes && index == record->enumIndex + 1) {
+    it = record->values.find(record->enumName);
+    if (it != record->values.end()) ++it;
+  }
+  if (it == record->values.end()) it = std::next(record->values.begin(), index);
+  record->enumChanges = record->changes;
+  record->enumIndex = index;
+  record->enumName = it->first;
   const winsim::RegValue& value = it->second;
   if (*nameChars < value.name.size() + 1) return ERROR_MORE_DATA;
   const DWORD bytes = static_cast<DWORD>(value.data.size());
@@ -221,6 +235,7 @@ LSTATUS WINAPI RegDeleteValueW(HKEY key, LPCWSTR name) {
   if (!(open->access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
   winsim::RegKey* record = KeyRecord(open->key);
   if (!record || record->values.erase(Upper(name ? name : u"")) == 0) return ERROR_FILE_NOT_FOUND;
+  ++record->changes;
   return ERROR_SUCCESS;
 }
 
@@ -228,7 +243,7 @@ LSTATUS WINAPI RegDeleteValueW(HKEY key, LPCWSTR name) {
 LSTATUS WINAPI RegDeleteKeyA(HKEY root, LPCSTR subKey) {
   WINSIM_ENTER_STATUS("RegDeleteKeyA");
   if (!subKey || !*subKey) return ERROR_INVALID_PARAMETER;
-  if (root != HKEY_LOCAL_MACHINE && root != HKEY_CURRENT_USER) return ERROR_INVALID_HANDLE;
+  if (!winsim::IsRegRoot(root)) return ERROR_INVALID_HANDLE;
   const std::u16string name = winsim::RegKeyName(root, subKey);
   auto& keys = M().registry.keys;
   auto it = keys.find(name);
@@ -238,3 +253,89 @@ LSTATUS WINAPI RegDeleteKeyA(HKEY root, LPCSTR subKey) {
   keys.erase(it);
   return ERROR_SUCCESS;
 }
+
+namespace winsim {
+
+// ---- test-side access (not Windows calls: nothing here counts or fails)
+RegistryState::RegistryState() {
+  for (const char16_t* key : {u"HKLM", u"HKLM\\SOFTWARE", u"HKLM\\SOFTWARE\\MICROSOFT", u"HKLM\\SOFTWARE\\MICROSOFT\\WINDOWS",
+                              u"HKLM\\SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION",
+                              u"HKLM\\SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\RUN", u"HKLM\\SYSTEM",
+                              u"HKLM\\SYSTEM\\CURRENTCONTROLSET", u"HKLM\\SYSTEM\\CURRENTCONTROLSET\\CONTROL",
+                              u"HKLM\\SYSTEM\\CURRENTCONTROLSET\\CONTROL\\SESSION MANAGER",
+                              u"HKLM\\SYSTEM\\CURRENTCONTROLSET\\SERVICES", u"HKLM\\SYSTEM\\CURRENTCONTROLSET\\SERVICES\\EVENTLOG",
+                              u"HKLM\\SYSTEM\\CURRENTCONTROLSET\\SERVICES\\EVENTLOG\\APPLICATION", u"HKU", u"HKU\\.DEFAULT",
+                              u"HKU\\.DEFAULT\\SOFTWARE"})
+    keys[key];
+}
+
+bool IsRegRoot(HKEY root) { return root == HKEY_LOCAL_MACHINE || root == HKEY_CURRENT_USER || root == HKEY_USERS; }
+
+// HKCU is the hive of the account that runs the installer, under HKEY_USERS.
+std::u16string RegKeyName(HKEY root, const std::string& path) {
+  std::u16string name = root == HKEY_CURRENT_USER ? UserHive(M().sessions.callerSid)
+                        : root == HKEY_USERS      ? u"HKU"
+                                                  : u"HKLM";
+  std::u16string rest = UpperCopy(Widen(path));
+  while (!rest.empty() && rest.back() == u'\\') rest.pop_back();
+  if (!rest.empty()) name += u"\\" + rest;
+  return name;
+}
+
+void CreateRegKey(HKEY root, const std::string& path) {
+  // Parents exist whenever a child does, as in the real registry.
+  std::u16string name = RegKeyName(root, path);
+  for (size_t pos = name.find(u'\\'); pos != std::u16string::npos; pos = name.find(u'\\', pos + 1))
+    M().registry.keys[name.substr(0, pos)];
+  M().registry.keys[name];
+}
+
+bool RegKeyExists(HKEY root, const std::string& path) {
+  return M().registry.keys.count(RegKeyName(root, path)) != 0;
+}
+
+void SetRegValue(HKEY root, const std::string& path, const std::u16string& name, DWORD type,
+                 const std::vector<uint8_t>& data) {
+  CreateRegKey(root, path);
+  RegKey& key = M().registry.keys[RegKeyName(root, path)];
+  RegValue& value = key.values[UpperCopy(name)];
+  ++key.changes;
+  value.name = name;
+  value.type = type;
+  value.data = data;
+}
+
+static std::vector<uint8_t> Utf16Bytes(const std::u16string& text) {
+  std::vector<uint8_t> bytes;
+  for (char16_t c : text) {
+    bytes.push_back(static_cast<uint8_t>(c & 0xFF));
+    bytes.push_back(static_cast<uint8_t>(c >> 8));
+  }
+  return bytes;
+}
+
+void SetRegString(HKEY root, const std::string& path, const std::u16string& name, const std::u16string& text) {
+  SetRegValue(root, path, name, REG_SZ, Utf16Bytes(text + u'\0'));
+}
+
+void SetRegMultiString(HKEY root, const std::string& path, const std::u16string& name,
+                       const std::vector<std::u16string>& strings) {
+  std::u16string all;
+  for (const auto& s : strings) all += s + u'\0';
+  all += u'\0';
+  SetRegValue(root, path, name, REG_MULTI_SZ, Utf16Bytes(all));
+}
+
+const RegValue* GetRegValue(HKEY root, const std::string& path, const std::u16string& name) {
+  auto key = M().registry.keys.find(RegKeyName(root, path));
+  if (key == M().registry.keys.end()) return nullptr;
+  auto value = key->second.values.find(UpperCopy(name));
+  return value == key->second.values.end() ? nullptr : &value->second;
+}
+
+void DeleteRegValue(HKEY root, const std::string& path, const std::u16string& name) {
+  auto key = M().registry.keys.find(RegKeyName(root, path));
+  if (key != M().registry.keys.end() && key->second.values.erase(UpperCopy(name))) ++key->second.changes;
+}
+
+}  // namespace winsim

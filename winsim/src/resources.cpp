@@ -1,5 +1,8 @@
 // kernel32 resources of our own executable: found by type and numeric id, loaded and locked as
 // Windows does (the data stays mapped with the module; nothing is freed).
+//
+// Where Wine 8 differs from Windows: nothing the product relies on.
+// Not modelled: named resources and types, languages, other modules' resources.
 #include "winsim/machine.h"
 
 using winsim::M;

@@ -1,9 +1,15 @@
 // advapi32 Service Control Manager: the "spooler" service and the services that depend on it,
 // with their states, the access each call needs, and start and stop transitions that take
 // virtual time.
+//
+// Where Wine 8 differs from Windows: Wine's "spooler" service starts in 50 to 100 ms and stops in
+// 1 to 2 ms, but Wine's spooler calls work whether it runs or not (see spooler_*.cpp).
+// Not modelled: installing and deleting services, their configuration and security, service
+// processes (a service is its state and the services it depends on), remote machines.
 #include <cstring>
 
 #include "winsim/machine.h"
+#include "name_keys.h"
 
 using winsim::M;
 using winsim::Service;
@@ -196,3 +202,62 @@ BOOL WINAPI CloseServiceHandle(SC_HANDLE handle) {
   }
   return TRUE;
 }
+
+namespace winsim {
+
+// ---- test-side access (not Windows calls: nothing here counts or fails)
+ServicesState::ServicesState() {
+  Service spooler;
+  spooler.name = u"Spooler";
+  services[u"SPOOLER"] = spooler;
+}
+
+Service& Spooler() { return M().services.services[u"SPOOLER"]; }
+
+void UpdateService(Service& service) {
+  const uint64_t now = M().clock.now;
+  if (service.state == SERVICE_START_PENDING && !service.neverStarts && now >= service.transitionAt)
+    service.state = SERVICE_RUNNING;
+  if (service.state == SERVICE_STOP_PENDING && !service.neverStops && now >= service.transitionAt)
+    service.state = SERVICE_STOPPED;
+  // The spooler loads its monitors and drivers when it starts and releases them when it stops;
+  // the calls that change monitors or drivers bring the modules in line themselves.
+  if (M().spooler.modulesSyncedFor != service.state && &service == &Spooler()) SyncSpoolerModules();
+}
+
+Service& PutService(const std::u16string& name, const std::vector<std::u16string>& dependsOn) {
+  Service& service = M().services.services[UpperCopy(name)];
+  service = Service{};
+  service.name = name;
+  service.dependsOn = dependsOn;
+  return service;
+}
+
+namespace {
+void CollectDependents(const std::u16string& key, std::vector<Service*>& out) {
+  for (auto& item : M().services.services) {
+    Service& candidate = item.second;
+    bool depends = false;
+    for (const std::u16string& needed : candidate.dependsOn) depends = depends || SameNoCase(needed, key);
+    if (!depends) continue;
+    CollectDependents(item.first, out);  // those that need the dependent start after it
+    bool listed = false;
+    for (Service* s : out) listed = listed || s == &candidate;
+    if (!listed) out.push_back(&candidate);
+  }
+}
+}  // namespace
+
+std::vector<Service*> DependentServices(const std::u16string& name) {
+  std::vector<Service*> out;
+  CollectDependents(UpperCopy(name), out);
+  return out;
+}
+
+bool SpoolerRunning() {
+  Service& spooler = Spooler();
+  UpdateService(spooler);
+  return spooler.state == SERVICE_RUNNING;
+}
+
+}  // namespace winsim

@@ -1,4 +1,7 @@
 // shell32 and the command line: GetCommandLineW and CommandLineToArgvW with the Windows rules.
+//
+// Where Wine 8 differs from Windows: nothing the product relies on.
+// Not modelled: the rest of shell32.
 #include <cstdlib>
 #include <cstring>
 #include <vector>

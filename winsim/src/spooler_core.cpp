@@ -1,7 +1,13 @@
 // The spooler model's common ground: the service check, environments, handles, the block packer's
 // argument rules, which files the running spooler holds loaded, and the test-side helpers that
 // register monitors and drivers the way the spooler calls would.
+//
+// Where Wine 8 differs from Windows: Wine answers every spooler call whether the spooler service
+// runs or not; Windows fails them with 1722 (RPC_S_SERVER_UNAVAILABLE) while it is stopped.
+// Not modelled: print processors, forms, remote spooler administration beyond the print servers'
+// queues, and more environments than "Windows x64" and "Windows NT x86".
 #include "spooler_internal.h"
+#include "name_keys.h"
 
 namespace winsim {
 namespace spool {
@@ -15,7 +21,7 @@ std::u16string Upper(const std::u16string& text) {
   return out;
 }
 
-bool SameName(const std::u16string& a, const std::u16string& b) { return Upper(a) == Upper(b); }
+bool SameName(const std::u16string& a, const std::u16string& b) { return SameNoCase(a, b); }
 
 std::u16string Text(LPCWSTR text) { return text ? std::u16string(text) : std::u16string(); }
 
@@ -127,6 +133,7 @@ void SyncSpoolerModules() {
   for (const std::u16string& key : wanted)
     if (FileEntry* file = FindFile(key)) file->loadedBySpooler = true;
   spooler.loadedModules = wanted;
+  spooler.modulesSyncedFor = Spooler().state;
 }
 
 // ---- test-side helpers
@@ -168,6 +175,20 @@ DriverEntry& PutDriver(const std::u16string& name, const std::u16string& environ
   M().spooler.drivers.push_back(driver);
   SyncSpoolerModules();
   return M().spooler.drivers.back();
+}
+
+// ---- test-side access (not Windows calls: nothing here counts or fails)
+SpoolerState::SpoolerState() {
+  environments.push_back({u"Windows x64", u"C:\\Windows\\system32\\spool\\DRIVERS\\x64"});
+  environments.push_back({u"Windows NT x86", u"C:\\Windows\\system32\\spool\\DRIVERS\\W32X86"});
+  monitors.push_back({u"Local Port", u"Windows x64", u"localspl.dll", {u"LPT1:", u"COM1:", u"FILE:", u"PORTPROMPT:"}});
+  monitors.push_back({u"Standard TCP/IP Port", u"Windows x64", u"tcpmon.dll", {}});
+}
+
+EnvironmentEntry* FindEnvironment(const std::u16string& name) {
+  for (EnvironmentEntry& e : M().spooler.environments)
+    if (SameNoCase(e.name, name)) return &e;
+  return nullptr;
 }
 
 }  // namespace winsim

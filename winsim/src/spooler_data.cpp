@@ -6,6 +6,7 @@
 //
 // Where Wine 8 differs from Windows: Wine answers whether the spooler service runs or not;
 // Windows returns 1722 (RPC_S_SERVER_UNAVAILABLE) while it is stopped.
+// Not modelled: the printer's registry keys beyond these values, change notifications.
 #include "spooler_internal.h"
 
 using namespace winsim;

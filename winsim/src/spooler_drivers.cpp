@@ -18,7 +18,10 @@
 // 8 with 124); a file is newer than the store's when its version resource is; with
 // DPD_DELETE_ALL_FILES a store file that another process holds open makes the deletion fail with
 // 3001 and nothing is removed (Windows deletes the driver only if all its files can go).
+// Not modelled: driver packages and the driver store, core drivers, version 4 drivers, dependent
+// files shared between drivers beyond their use count.
 #include "spooler_internal.h"
+#include "name_keys.h"
 
 using namespace winsim;
 using namespace winsim::spool;
@@ -284,3 +287,14 @@ BOOL WINAPI GetPrinterDriverW(HANDLE printer, LPWSTR environment, DWORD level, L
   if (!BufferArgumentsValid(info, size, needed, false, nullptr)) return FALSE;
   return PackDrivers({driver}, level, info, size, needed, nullptr);
 }
+
+namespace winsim {
+
+// ---- test-side access (not Windows calls: nothing here counts or fails)
+DriverEntry* FindDriver(const std::u16string& name, const std::u16string& environment) {
+  for (DriverEntry& d : M().spooler.drivers)
+    if (SameNoCase(d.name, name) && SameNoCase(d.environment, environment)) return &d;
+  return nullptr;
+}
+
+}  // namespace winsim

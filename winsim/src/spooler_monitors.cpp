@@ -12,7 +12,10 @@
 //   into the calling process; Windows takes it from the system folder only, and the spooler
 //   service holds it (FileEntry::loadedBySpooler) until the monitor is deleted or the service
 //   stops.
+// Not modelled: what a monitor does with its ports once registered (it prints nowhere), its
+// configuration UI, port monitors' own registry keys beyond their port lists.
 #include "spooler_internal.h"
+#include "name_keys.h"
 
 using namespace winsim;
 using namespace winsim::spool;
@@ -101,3 +104,23 @@ BOOL WINAPI DeleteMonitorW(LPWSTR, LPWSTR environment, LPWSTR monitorName) {
   SyncSpoolerModules();
   return TRUE;
 }
+
+namespace winsim {
+
+// ---- test-side access (not Windows calls: nothing here counts or fails)
+MonitorEntry* FindMonitor(const std::u16string& name) {
+  for (MonitorEntry& m : M().spooler.monitors)
+    if (SameNoCase(m.name, name)) return &m;
+  return nullptr;
+}
+
+bool PortExists(const std::u16string& port) {
+  for (const auto& p : M().spooler.builtinPorts)
+    if (SameNoCase(p, port)) return true;
+  for (const MonitorEntry& m : M().spooler.monitors)
+    for (const auto& p : m.ports)
+      if (SameNoCase(p, port)) return true;
+  return false;
+}
+
+}  // namespace winsim

@@ -29,6 +29,7 @@
 // stands for what a printer's security grants), print jobs beyond their count and the printing
 // one. Queued jobs keep a deleted printer pending too, until a purge empties its queue.
 #include "spooler_internal.h"
+#include "name_keys.h"
 
 using namespace winsim;
 using namespace winsim::spool;
@@ -147,16 +148,17 @@ void RemovePrinter(PrinterEntry* entry, const std::u16string& server) {
   SpoolerState& spooler = M().spooler;
   for (auto& item : spooler.handles)
     if (SameName(item.second.printer, entry->name) && SameName(item.second.server, server)) item.second.stale = true;
-  std::vector<PrinterEntry>* list = &spooler.printers;
+  PrinterList* list = &spooler.printers;
   if (!server.empty())
     for (PrintServer& machine : spooler.servers)
       if (SameName(machine.name, server)) list = &machine.printers;
-  if (server.empty() && SameName(spooler.defaultPrinter, entry->name)) spooler.defaultPrinter.clear();
-  for (auto it = list->begin(); it != list->end(); ++it)
-    if (&*it == entry) {
-      list->erase(it);
-      break;
-    }
+  if (server.empty()) {
+    // Each account's default goes with the printer.
+    if (SameName(spooler.defaultPrinter, entry->name)) spooler.defaultPrinter.clear();
+    for (auto& item : spooler.userDefaults)
+      if (SameName(item.second, entry->name)) item.second.clear();
+  }
+  list->Erase(entry);
 }
 
 // The print server of a "\\server\queue" name, or null.
@@ -354,7 +356,9 @@ BOOL WINAPI SetPrinterW(HANDLE printer, DWORD level, LPBYTE info, DWORD command)
     for (auto& item : M().spooler.handles)
       if (SameName(item.second.printer, oldName)) item.second.printer = newName;
     if (SameName(M().spooler.defaultPrinter, oldName)) M().spooler.defaultPrinter = newName;
-    entry->name = newName;
+    for (auto& item : M().spooler.userDefaults)
+      if (SameName(item.second, oldName)) item.second = newName;
+    M().spooler.printers.Rename(*entry, newName);
   }
   entry->shareName = OptionalText(record.pShareName);
   entry->portName = record.pPortName;
@@ -477,13 +481,15 @@ BOOL WINAPI DeletePrinterConnectionW(LPWSTR name) {
   return TRUE;
 }
 
-// The capacity and the result are counted in characters, terminator included.
+// The capacity and the result are counted in characters, terminator included. The default is
+// the calling account's own (it lives in the user's profile).
 BOOL WINAPI GetDefaultPrinterW(LPWSTR buffer, LPDWORD size) {
   WINSIM_ENTER("GetDefaultPrinterW", FALSE);
   if (!SpoolerAvailable()) return FALSE;
   if (!size) return Fail(ERROR_INVALID_PARAMETER);
-  const PrinterEntry* entry = FindPrinter(M().spooler.defaultPrinter);
-  if (M().spooler.defaultPrinter.empty() || !entry) return Fail(ERROR_FILE_NOT_FOUND);
+  const std::u16string& current = DefaultPrinterOf(M().sessions.callerSid);
+  const PrinterEntry* entry = FindPrinter(current);
+  if (current.empty() || !entry) return Fail(ERROR_FILE_NOT_FOUND);
   const DWORD length = static_cast<DWORD>(entry->name.size() + 1);
   if (!buffer || *size < length) {
     *size = length;
@@ -500,14 +506,14 @@ BOOL WINAPI SetDefaultPrinterW(LPCWSTR printer) {
   WINSIM_ENTER("SetDefaultPrinterW", FALSE);
   if (!SpoolerAvailable()) return FALSE;
   SpoolerState& spooler = M().spooler;
+  std::u16string& current = DefaultPrinterOf(M().sessions.callerSid);
   if (!printer || !*printer) {
-    if (!FindPrinter(spooler.defaultPrinter) && !spooler.printers.empty())
-      spooler.defaultPrinter = spooler.printers.front().name;
+    if (!FindPrinter(current) && !spooler.printers.empty()) current = spooler.printers.front().name;
     return TRUE;
   }
   const PrinterEntry* entry = FindPrinter(printer);
   if (!entry) return Fail(ERROR_INVALID_PRINTER_NAME);
-  spooler.defaultPrinter = entry->name;
+  current = entry->name;
   return TRUE;
 }
 
@@ -569,6 +575,113 @@ PrinterEntry& PutConnection(const std::u16string& connectionName) {
   }
   M().spooler.printers.push_back(connection);
   return M().spooler.printers.back();
+}
+
+// ---- test-side access (not Windows calls: nothing here counts or fails)
+// Looked up on every handle operation: through the list's index.
+PrinterEntry* FindPrinter(const std::u16string& name) { return M().spooler.printers.Find(name); }
+
+// ---- the printer list
+PrinterList& PrinterList::operator=(const PrinterList& other) {
+  if (this != &other) {
+    items_ = other.items_;
+    Reindex();
+  }
+  return *this;
+}
+
+PrinterEntry& PrinterList::push_back(const PrinterEntry& entry) {
+  items_.push_back(entry);
+  const Items::iterator last = std::prev(items_.end());
+  if (!byName_.emplace(UpperCopy(last->name), last).second) ++duplicates_;  // the first of a name is found
+  return *last;
+}
+
+// Drops the position from the index before it is erased; false when the index must be built
+// again: another of its name may take its place, or its name was changed in place.
+bool PrinterList::Unindex(Items::const_iterator position) {
+  auto it = byName_.find(UpperCopy(position->name));
+  if (it == byName_.end() || Items::const_iterator(it->second) != position) return false;
+  byName_.erase(it);
+  return duplicates_ == 0;
+}
+
+PrinterList::iterator PrinterList::erase(const_iterator position) {
+  const bool indexed = Unindex(position.base());
+  const iterator next(items_.erase(position.base()));
+  if (!indexed) Reindex();
+  return next;
+}
+
+PrinterList::iterator PrinterList::erase(const_iterator first, const_iterator last) {
+  while (first != last) first = erase(first);
+  return iterator(items_.erase(last.base(), last.base()));
+}
+
+void PrinterList::clear() {
+  items_.clear();
+  byName_.clear();
+  duplicates_ = 0;
+}
+
+PrinterEntry* PrinterList::Find(const std::u16string& name) {
+  auto it = byName_.find(UpperCopy(name));
+  if (it == byName_.end()) return nullptr;
+  if (SameNoCase(it->second->name, name)) return &*it->second;
+  Reindex();  // a name was changed in place
+  it = byName_.find(UpperCopy(name));
+  return it == byName_.end() ? nullptr : &*it->second;
+}
+
+void PrinterList::Erase(const PrinterEntry* entry) {
+  auto it = byName_.find(UpperCopy(entry->name));
+  if (it != byName_.end() && &*it->second == entry) {
+    erase(const_iterator(Items::const_iterator(it->second)));
+    return;
+  }
+  for (auto at = items_.begin(); at != items_.end(); ++at)
+    if (&*at == entry) {
+      erase(const_iterator(Items::const_iterator(at)));
+      return;
+    }
+}
+
+void PrinterList::Rename(PrinterEntry& entry, const std::u16string& name) {
+  auto it = byName_.find(UpperCopy(entry.name));
+  if (it == byName_.end() || &*it->second != &entry || duplicates_ > 0) {
+    entry.name = name;
+    Reindex();
+    return;
+  }
+  const Items::iterator at = it->second;
+  byName_.erase(it);
+  entry.name = name;
+  if (!byName_.emplace(UpperCopy(name), at).second) ++duplicates_;
+}
+
+void PrinterList::Reindex() {
+  byName_.clear();
+  duplicates_ = 0;
+  for (auto at = items_.begin(); at != items_.end(); ++at)
+    if (!byName_.emplace(UpperCopy(at->name), at).second) ++duplicates_;
+}
+
+PrinterEntry& PutPrinter(const std::u16string& name, const std::u16string& driver, const std::u16string& port) {
+  PrinterEntry printer;
+  printer.name = name;
+  printer.driverName = driver;
+  printer.portName = port;
+  M().spooler.printers.push_back(printer);
+  return M().spooler.printers.back();
+}
+
+void SetPrinterDataString(PrinterEntry& printer, const std::string& key, const std::string& value,
+                          const std::string& text, DWORD type) {
+  PrinterDataValue data;
+  data.type = type;
+  data.data.assign(text.begin(), text.end());
+  data.data.push_back(0);
+  printer.data[key][value] = data;
 }
 
 }  // namespace winsim

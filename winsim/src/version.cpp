@@ -1,6 +1,10 @@
 // version.dll: a file's version resource. winsim keeps only the product version; the block that
 // GetFileVersionInfoW fills holds a small header and the VS_FIXEDFILEINFO that VerQueryValueW("\")
 // points into, with the length the resource declares (a malformed resource may declare less).
+//
+// Where Wine 8 differs from Windows: nothing the product relies on (1812 for a file without a
+// version resource, as on Windows).
+// Not modelled: string tables, translations, the file version (only the product version).
 #include <cstring>
 
 #include "winsim/machine.h"

@@ -53,6 +53,33 @@ BOOL WINAPI CreateProcessW(LPCWSTR application, LPWSTR commandLine, LPSECURITY_A
                            LPCWSTR currentDirectory, LPSTARTUPINFOW startupInfo,
                            LPPROCESS_INFORMATION processInformation);
 
+// kernel32, advapi32, wtsapi32, user32: tokens, sessions and the shell of a session
+HANDLE WINAPI GetCurrentProcess();
+HANDLE WINAPI OpenProcess(DWORD access, BOOL inherit, DWORD processId);
+BOOL WINAPI TerminateProcess(HANDLE process, UINT exitCode);
+BOOL WINAPI OpenProcessToken(HANDLE process, DWORD access, PHANDLE token);
+BOOL WINAPI DuplicateTokenEx(HANDLE existing, DWORD access, LPSECURITY_ATTRIBUTES attributes,
+                             SECURITY_IMPERSONATION_LEVEL level, TOKEN_TYPE type, PHANDLE result);
+DWORD WINAPI WTSGetActiveConsoleSessionId();
+BOOL WINAPI WTSQueryUserToken(ULONG sessionId, PHANDLE token);
+BOOL WINAPI CreateProcessWithTokenW(HANDLE token, DWORD logonFlags, LPCWSTR application, LPWSTR commandLine,
+                                    DWORD flags, LPVOID environment, LPCWSTR currentDirectory,
+                                    LPSTARTUPINFOW startupInfo, LPPROCESS_INFORMATION processInformation);
+BOOL WINAPI CreateProcessAsUserW(HANDLE token, LPCWSTR application, LPWSTR commandLine,
+                                 LPSECURITY_ATTRIBUTES processAttributes, LPSECURITY_ATTRIBUTES threadAttributes,
+                                 BOOL inherit, DWORD flags, LPVOID environment, LPCWSTR currentDirectory,
+                                 LPSTARTUPINFOW startupInfo, LPPROCESS_INFORMATION processInformation);
+BOOL WINAPI WTSEnumerateSessionsW(HANDLE server, DWORD reserved, DWORD version, PWTS_SESSION_INFOW* sessions,
+                                  DWORD* count);
+void WINAPI WTSFreeMemory(LPVOID memory);
+DWORD WINAPI RmStartSession(DWORD* session, DWORD flags, WCHAR sessionKey[]);
+DWORD WINAPI RmRegisterResources(DWORD session, UINT files, LPCWSTR fileNames[], UINT applications,
+                                 RM_UNIQUE_PROCESS* processes, UINT services, LPCWSTR serviceNames[]);
+DWORD WINAPI RmShutdown(DWORD session, ULONG flags, RM_WRITE_STATUS_CALLBACK status);
+DWORD WINAPI RmEndSession(DWORD session);
+HWND WINAPI GetShellWindow();
+DWORD WINAPI GetWindowThreadProcessId(HWND window, LPDWORD processId);
+
 // advapi32: registry
 LSTATUS WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result);
 LSTATUS WINAPI RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD size);

@@ -15,6 +15,7 @@
 #include "winsim/state_files.h"
 #include "winsim/state_registry.h"
 #include "winsim/state_services.h"
+#include "winsim/state_sessions.h"
 #include "winsim/state_spooler.h"
 
 namespace winsim {
@@ -73,6 +74,7 @@ struct Machine {
   SpoolerState spooler;
   DesktopState desktop;
   EventLogState eventLog;
+  SessionsState sessions;
 };
 
 Machine& M();

@@ -28,6 +28,7 @@ struct Window {
   std::u16string title;
   bool alive = true;
   DWORD process = 0;        // owning process; 0: a window of a process that is not modelled
+  DWORD session = 1;        // the session whose desktop shows it
   uint64_t closedAt = 0;    // virtual time it was destroyed
   // How the owning program answers a message posted to it. It runs when the message is delivered
   // (as soon as our thread yields: a Sleep or a wait); reactions that take time schedule themselves.
@@ -57,6 +58,11 @@ struct Process {
   std::u16string imagePath;      // the executable that runs
   std::u16string commandLine;    // as CreateProcessW received it (empty for processes not started by us)
   bool startedByUs = false;
+  DWORD session = 1;             // the session it runs in
+  std::string user;              // the SID of its token's account
+  bool elevated = false;         // its token carries the administrators' full rights
+  std::string startedWith;       // the call that started it: "CreateProcessW", "CreateProcessWithTokenW"...
+  std::u16string currentDirectory;  // as the start call gave it (empty: none given)
   DWORD creationFlags = 0;
   BOOL inheritHandles = FALSE;
   bool hadApplicationName = false;
@@ -71,8 +77,8 @@ struct Process {
 
 // A handle of ours to a kernel object that is not a file.
 struct ObjectHandle {
-  enum Kind { kMutex, kProcess, kThread } kind = kMutex;
-  int object = 0;                // mutex id, or process id for process and thread handles
+  enum Kind { kMutex, kProcess, kThread, kToken } kind = kMutex;
+  int object = 0;                // mutex id, process id for process and thread handles, token id
 };
 
 // The module handle of the program itself (its image base), as its entry point receives it.
@@ -121,7 +127,9 @@ void DestroyWindowOf(HWND window);      // the owning program closes it
 bool CloseDesktopObject(HANDLE handle);
 
 // Processes and mutexes of other programs (test side: no Windows call is counted).
-DWORD StartOtherProcess(const std::u16string& imagePath);  // a process someone else started
+// A process someone else started: by default in our session, as our account, unelevated.
+DWORD StartOtherProcess(const std::u16string& imagePath);
+DWORD StartOtherProcessIn(const std::u16string& imagePath, DWORD session, const std::string& user);
 Process* FindProcess(DWORD id);
 int RunningProcesses(const std::u16string& imagePath);
 // The process ends: its windows go, a mutex it owns is abandoned, its handles close.
@@ -129,9 +137,17 @@ void EndProcess(DWORD id);
 // The process opens or creates the named mutex; owned: it takes ownership when the mutex is free.
 void OpenMutexFor(DWORD process, const std::string& name, bool owned);
 void ReleaseMutexFor(DWORD process, const std::string& name);
-const Mutex* FindMutex(const std::string& name);
+const Mutex* FindMutex(const std::string& name);  // as our session sees the name
+const Mutex* FindMutexIn(const std::string& name, DWORD session);
 // Makes path startable by CreateProcessW (the file must exist too); start runs in the new process.
 void RegisterProgram(const std::u16string& path, std::function<void(DWORD processId)> start);
+
+struct TokenRecord;
+// Starts a registered program with the token's account, elevation and session (the process-start
+// calls share it); records how it was started.
+BOOL LaunchProcess(const char* how, const TokenRecord& token, LPCWSTR application, LPWSTR commandLine, BOOL inherit,
+                   DWORD flags, LPVOID environment, LPCWSTR currentDirectory, LPSTARTUPINFOW startupInfo,
+                   LPPROCESS_INFORMATION processInformation);
 
 // The tray companion as a scripted actor. While it runs it owns kTrayMutexName and a window of
 // kTrayWindowClass; kTrayExitMessage makes it answer as scripted.
@@ -150,6 +166,11 @@ extern const char16_t* const kDefaultTrayPath;  // u"C:\\Program Files\\Marblele
 // Starts a companion now (as Windows would at log-on); returns its process id. Like the real
 // program, a second companion ends at once when the mutex exists already.
 DWORD StartTrayCompanion(const TrayScript& script = TrayScript(), const std::u16string& path = kDefaultTrayPath);
+// The same at the log-on of the session's signed-in user, with their token, in their session.
+DWORD StartTrayCompanionIn(DWORD session, const TrayScript& script = TrayScript(),
+                           const std::u16string& path = kDefaultTrayPath);
+// Running companions (processes of the path) of one session.
+int RunningProcessesIn(const std::u16string& imagePath, DWORD session);
 // Puts the program file at path and registers it, so that CreateProcessW of it starts a companion.
 void InstallTrayProgram(const std::u16string& path = kDefaultTrayPath, const TrayScript& script = TrayScript());
 

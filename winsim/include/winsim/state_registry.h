@@ -16,6 +16,12 @@ struct RegValue {
 
 struct RegKey {
   std::map<std::u16string, RegValue> values;  // key: upper-cased value name
+  // Where RegEnumValueW last was, so that the next index is a step, not a walk from the first
+  // value; good while `changes` (counted by every value set or deleted) stays as it was.
+  uint64_t changes = 0;
+  uint64_t enumChanges = ~uint64_t{0};
+  DWORD enumIndex = 0;
+  std::u16string enumName;
 };
 
 struct RegHandle {
@@ -24,7 +30,8 @@ struct RegHandle {
 };
 
 struct RegistryState {
-  std::map<std::u16string, RegKey> keys;  // key: "HKLM\\PATH" or "HKCU\\PATH", upper-cased
+  // key: "HKLM\\PATH" or "HKU\\<SID>\\PATH" (HKCU is the caller's hive there), upper-cased
+  std::map<std::u16string, RegKey> keys;
   std::map<uintptr_t, RegHandle> handles;
   RegistryState();  // the keys every Windows installation has
   uintptr_t nextHandle = 0x8000;
@@ -44,6 +51,7 @@ void DeleteRegValue(HKEY root, const std::string& path, const std::u16string& na
 std::u16string RegKeyName(HKEY root, const std::string& path);
 // The registry's size as its quota counts it: key names, value names and data.
 size_t RegistryBytes();
+bool IsRegRoot(HKEY root);  // HKLM, HKEY_USERS or HKCU
 
 // The value and key that Windows reads at boot.
 extern const char* const kSessionManagerKey;       // "SYSTEM\\CurrentControlSet\\Control\\Session Manager"

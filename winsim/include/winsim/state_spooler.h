@@ -2,10 +2,13 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <iterator>
+#include <list>
 #include <map>
 #include <optional>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 #include "winsim/state_files.h"
 #include "winsim/types.h"
@@ -64,11 +67,92 @@ struct PrinterEntry {
   bool pendingDeletion = false;
 };
 
+// The printers of one machine in enumeration order, found by name (without regard to case)
+// through an index instead of a walk, and erased without moving the others: each entry keeps its
+// place in memory, so a PrinterEntry& stays valid until that printer is erased. A rename goes
+// through Rename, so that the index follows; a name changed in place is not found under its new
+// name until the index is built again (which a lookup that meets the old one does).
+// Positions (operator[], begin() + n) are walked to: they serve tests, not the model.
+class PrinterList {
+  using Items = std::list<PrinterEntry>;
+
+ public:
+  template <class Base, class Value>
+  class Iterator {
+   public:
+    using iterator_category = std::bidirectional_iterator_tag;
+    using value_type = PrinterEntry;
+    using difference_type = std::ptrdiff_t;
+    using pointer = Value*;
+    using reference = Value&;
+    Iterator() = default;
+    explicit Iterator(Base base) : base_(base) {}
+    template <class B, class V>
+    Iterator(const Iterator<B, V>& other) : base_(other.base()) {}
+    reference operator*() const { return *base_; }
+    pointer operator->() const { return &*base_; }
+    Iterator& operator++() {
+      ++base_;
+      return *this;
+    }
+    Iterator operator++(int) {
+      Iterator old = *this;
+      ++base_;
+      return old;
+    }
+    Iterator& operator--() {
+      --base_;
+      return *this;
+    }
+    Iterator operator+(difference_type n) const { return Iterator(std::next(base_, n)); }
+    bool operator==(const Iterator& other) const { return base_ == other.base_; }
+    bool operator!=(const Iterator& other) const { return base_ != other.base_; }
+    const Base& base() const { return base_; }
+
+   private:
+    Base base_{};
+  };
+  using iterator = Iterator<Items::iterator, PrinterEntry>;
+  using const_iterator = Iterator<Items::const_iterator, const PrinterEntry>;
+
+  PrinterList() = default;
+  PrinterList(const PrinterList& other) : items_(other.items_) { Reindex(); }
+  PrinterList& operator=(const PrinterList& other);
+
+  size_t size() const { return items_.size(); }
+  bool empty() const { return items_.empty(); }
+  PrinterEntry& operator[](size_t i) { return *std::next(items_.begin(), static_cast<std::ptrdiff_t>(i)); }
+  const PrinterEntry& operator[](size_t i) const { return *std::next(items_.begin(), static_cast<std::ptrdiff_t>(i)); }
+  PrinterEntry& front() { return items_.front(); }
+  PrinterEntry& back() { return items_.back(); }
+  iterator begin() { return iterator(items_.begin()); }
+  iterator end() { return iterator(items_.end()); }
+  const_iterator begin() const { return const_iterator(items_.begin()); }
+  const_iterator end() const { return const_iterator(items_.end()); }
+
+  PrinterEntry& push_back(const PrinterEntry& entry);
+  iterator erase(const_iterator position);
+  iterator erase(const_iterator first, const_iterator last);
+  void clear();
+  // The first printer of that name, or null.
+  PrinterEntry* Find(const std::u16string& name);
+  // Erases this entry, found through its name.
+  void Erase(const PrinterEntry* entry);
+  void Rename(PrinterEntry& entry, const std::u16string& name);
+
+ private:
+  bool Unindex(Items::const_iterator position);
+  void Reindex();
+  Items items_;
+  std::unordered_map<std::u16string, Items::iterator> byName_;  // upper-cased name -> the first of it
+  size_t duplicates_ = 0;  // entries whose name an earlier one has
+};
+
 // Another machine on the network that shares printers: its own queues and the rights this
 // machine's user has there. A connection "\\server\queue" on this machine names one of them.
 struct PrintServer {
   std::u16string name;                 // "\\HOST", with its two backslashes
-  std::vector<PrinterEntry> printers;  // found by share name or by name
+  PrinterList printers;                // found by share name or by name
   bool administrator = false;          // this user may administer and delete its queues
   // Off the network (a laptop away from the office, the server down): every call that needs it
   // waits for the RPC timeout and fails with 1722.
@@ -91,13 +175,14 @@ struct SpoolerState {
   std::vector<MonitorEntry> monitors;
   std::vector<EnvironmentEntry> environments;
   std::vector<DriverEntry> drivers;
-  std::vector<PrinterEntry> printers;  // in enumeration order, connections included
+  PrinterList printers;                // in enumeration order, connections included
   std::vector<PrintServer> servers;    // the other machines on the network
   int pointAndPrintPrompts = 0;        // Point and Print prompts shown to the user
   DWORD serverTimeoutMs = 21000;       // how long a call waits for a server that does not answer
   std::vector<std::u16string> builtinPorts = {u"LPT1:", u"COM1:", u"FILE:", u"PORTPROMPT:"};
   std::vector<std::u16string> printProcessors = {u"WinPrint"};
-  std::u16string defaultPrinter;  // empty: none
+  std::u16string defaultPrinter;  // the machine's first administrator's default; empty: none
+  std::map<std::string, std::u16string> userDefaults;  // every other account's, by SID
   std::map<uintptr_t, PrinterHandle> handles;
   uintptr_t nextHandle = 0x6000;
   std::vector<PrinterHandle> opened;  // every handle OpenPrinterW gave, in order, for assertions
@@ -111,10 +196,13 @@ struct SpoolerState {
   std::vector<std::u16string> datatypes = {u"RAW", u"RAW [FF appended]", u"RAW [FF auto]", u"NT EMF 1.003",
                                            u"NT EMF 1.006", u"NT EMF 1.007", u"NT EMF 1.008", u"TEXT"};
   std::set<std::u16string> loadedModules;  // path keys of the files the spooler model marked loaded
+  DWORD modulesSyncedFor = 0;              // the spooler state the loaded modules were last brought in line for
   SpoolerState();
 };
 
 // Test-side helpers.
+// An account's default printer (each user has their own).
+std::u16string& DefaultPrinterOf(const std::string& sid);
 PrinterEntry* FindPrinter(const std::u16string& name);
 PrinterEntry& PutPrinter(const std::u16string& name, const std::u16string& driver, const std::u16string& port);
 MonitorEntry* FindMonitor(const std::u16string& name);
@@ -148,7 +236,8 @@ DriverEntry& PutDriver(const std::u16string& name, const std::u16string& environ
 // of its monitors (in the system folder) and the store files of its drivers are loaded; when it
 // stops, all are released, and printer handles opened before die with the RPC connection.
 // Runs on every spooler state change (UpdateService) and after each spooler call that changes
-// monitors or drivers; tests that edit M().spooler by hand may call it themselves.
+// monitors or drivers; tests that edit M().spooler or the files of its modules by hand call it
+// themselves.
 void SyncSpoolerModules();
 
 }  // namespace winsim

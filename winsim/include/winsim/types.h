@@ -44,6 +44,7 @@ typedef void* PVOID;
 typedef const void* LPCVOID;
 typedef void* HANDLE;
 typedef HANDLE* LPHANDLE;
+typedef HANDLE* PHANDLE;
 typedef void* PSECURITY_DESCRIPTOR;
 typedef void* PSID;
 typedef LONG LSTATUS;
@@ -130,6 +131,11 @@ typedef HKEY* PHKEY;
 #define ERROR_REGISTRY_QUOTA_LIMIT 613L
 #define ERROR_CANCELLED 1223L
 #define ERROR_RESOURCE_LANG_NOT_FOUND 15100L
+#define ERROR_NO_TOKEN 1008L
+#define ERROR_FAIL_SHUTDOWN 351L
+#define ERROR_DIRECTORY 267L
+#define ERROR_PRIVILEGE_NOT_HELD 1314L
+#define ERROR_CTX_WINSTATION_NOT_FOUND 7022L
 #define E_FAIL ((HRESULT)0x80004005L)
 #define E_OUTOFMEMORY ((HRESULT)0x8007000EL)
 #define S_OK ((HRESULT)0L)
@@ -202,9 +208,33 @@ typedef STARTUPINFOW* LPSTARTUPINFOW;
 struct PROCESS_INFORMATION { HANDLE hProcess; HANDLE hThread; DWORD dwProcessId; DWORD dwThreadId; };
 typedef PROCESS_INFORMATION* LPPROCESS_INFORMATION;
 
+// Processes and tokens
+#define PROCESS_TERMINATE 0x0001
+#define PROCESS_QUERY_LIMITED_INFORMATION 0x1000
+#define SYNCHRONIZE 0x00100000L
+#define TOKEN_ASSIGN_PRIMARY 0x0001
+#define TOKEN_DUPLICATE 0x0002
+#define TOKEN_QUERY 0x0008
+#define TOKEN_ADJUST_DEFAULT 0x0080
+#define TOKEN_ADJUST_SESSIONID 0x0100
+enum SECURITY_IMPERSONATION_LEVEL { SecurityAnonymous, SecurityIdentification, SecurityImpersonation, SecurityDelegation };
+enum TOKEN_TYPE { TokenPrimary = 1, TokenImpersonation };
+
+// Remote Desktop Services sessions and the Restart Manager
+#define WTS_CURRENT_SERVER_HANDLE ((HANDLE)NULL)
+enum WTS_CONNECTSTATE_CLASS { WTSActive, WTSConnected, WTSConnectQuery, WTSShadow, WTSDisconnected, WTSIdle,
+                              WTSListen, WTSReset, WTSDown, WTSInit };
+struct WTS_SESSION_INFOW { DWORD SessionId; LPWSTR pWinStationName; WTS_CONNECTSTATE_CLASS State; };
+typedef WTS_SESSION_INFOW* PWTS_SESSION_INFOW;
+#define CCH_RM_SESSION_KEY 32
+enum RM_SHUTDOWN_TYPE { RmForceShutdown = 0x1, RmShutdownOnlyRegistered = 0x10 };
+typedef void (*RM_WRITE_STATUS_CALLBACK)(UINT percentComplete);
+struct RM_UNIQUE_PROCESS;
+
 // Registry
 #define HKEY_CURRENT_USER ((HKEY)(ULONG_PTR)((LONG)0x80000001))
 #define HKEY_LOCAL_MACHINE ((HKEY)(ULONG_PTR)((LONG)0x80000002))
+#define HKEY_USERS ((HKEY)(ULONG_PTR)((LONG)0x80000003))
 #define KEY_QUERY_VALUE 0x0001
 #define KEY_SET_VALUE 0x0002
 #define KEY_READ 0x20019
@@ -264,6 +294,9 @@ typedef UINT* PUINT;
 #define WM_COMMAND 0x0111
 #define WM_SYSCOMMAND 0x0112
 #define WM_CLOSE 0x0010
+#define WM_QUERYENDSESSION 0x0011
+#define WM_ENDSESSION 0x0016
+#define ENDSESSION_CLOSEAPP 0x00000001
 #define WM_USER 0x0400
 #define SC_CLOSE 0xF060
 #define IDOK 1

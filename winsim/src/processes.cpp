@@ -1,5 +1,12 @@
-// kernel32: named mutexes shared with other processes, waits on the virtual clock, and starting
-// processes. Our process has one thread, so "owned by our thread" is "owned by kThisProcessId".
+// kernel32: named mutexes shared with other processes (in the session's namespace or Global\),
+// waits on the virtual clock, starting processes with a token into a session, our process's id
+// and session, and the kernel object handles. Our process has one thread, so "owned by our
+// thread" is "owned by kThisProcessId".
+//
+// Where Wine 8 differs from Windows: a mutex left by an exited owner is seen abandoned (0x80), as
+// on Windows; Wine reports session 1 for every process.
+// Not modelled: threads beyond our one, events, semaphores and other kernel objects, security
+// descriptors on objects, other processes' memory, their exit codes.
 #include "winsim/machine.h"
 
 using winsim::M;
@@ -15,11 +22,17 @@ HANDLE NewObjectHandle(ObjectHandle::Kind kind, int object) {
   return reinterpret_cast<HANDLE>(value);
 }
 
+// name: the full name in the object namespace (KernelObjectName).
 int FindMutexId(const std::string& name) {
   if (name.empty()) return 0;
   for (const auto& item : M().desktop.mutexes)
     if (item.second.name == name) return item.first;
   return 0;
+}
+
+DWORD SessionOf(DWORD processId) {
+  const Process* process = FindProcess(processId);
+  return process ? process->session : M().sessionId;
 }
 
 // One handle to the mutex goes; the object goes with the last handle of any process.
@@ -47,6 +60,7 @@ bool WaitEnds(const ObjectHandle& object, DWORD* result) {
     mutex.abandoned = false;
     return true;
   }
+  if (object.kind == ObjectHandle::kToken) return true;
   const Process* process = FindProcess(static_cast<DWORD>(object.object));
   return !process || !process->running;
 }
@@ -96,12 +110,18 @@ bool CloseDesktopObject(HANDLE handle) {
 }
 
 DWORD StartOtherProcess(const std::u16string& imagePath) {
+  return StartOtherProcessIn(imagePath, M().sessionId, M().sessions.callerSid);
+}
+
+DWORD StartOtherProcessIn(const std::u16string& imagePath, DWORD session, const std::string& user) {
   DesktopState& desktop = M().desktop;
   Process process;
   process.id = desktop.nextProcessId;
   desktop.nextProcessId += 4;
   process.imagePath = imagePath;
   process.startedAt = M().clock.now;
+  process.session = session;
+  process.user = user;
   desktop.processes.push_back(process);
   return process.id;
 }
@@ -110,6 +130,13 @@ Process* FindProcess(DWORD id) {
   for (Process& process : M().desktop.processes)
     if (process.id == id) return &process;
   return nullptr;
+}
+
+int RunningProcessesIn(const std::u16string& imagePath, DWORD session) {
+  int count = 0;
+  for (const Process& process : M().desktop.processes)
+    if (process.running && process.session == session && PathKey(process.imagePath) == PathKey(imagePath)) ++count;
+  return count;
 }
 
 int RunningProcesses(const std::u16string& imagePath) {
@@ -144,10 +171,11 @@ void OpenMutexFor(DWORD processId, const std::string& name, bool owned) {
   Process* process = FindProcess(processId);
   if (!process || !process->running) return;
   DesktopState& desktop = M().desktop;
-  int id = FindMutexId(name);
+  const std::string fullName = KernelObjectName(name, process->session);
+  int id = FindMutexId(fullName);
   if (!id) {
     id = desktop.nextMutexId++;
-    desktop.mutexes[id].name = name;
+    desktop.mutexes[id].name = fullName;
   }
   Mutex& mutex = desktop.mutexes[id];
   ++mutex.handles;
@@ -160,7 +188,7 @@ void OpenMutexFor(DWORD processId, const std::string& name, bool owned) {
 }
 
 void ReleaseMutexFor(DWORD processId, const std::string& name) {
-  const int id = FindMutexId(name);
+  const int id = FindMutexId(KernelObjectName(name, SessionOf(processId)));
   if (!id) return;
   Mutex& mutex = M().desktop.mutexes[id];
   if (mutex.owner != processId) return;
@@ -168,8 +196,10 @@ void ReleaseMutexFor(DWORD processId, const std::string& name) {
   mutex.recursion = 0;
 }
 
-const Mutex* FindMutex(const std::string& name) {
-  const int id = FindMutexId(name);
+const Mutex* FindMutex(const std::string& name) { return FindMutexIn(name, M().sessionId); }
+
+const Mutex* FindMutexIn(const std::string& name, DWORD session) {
+  const int id = FindMutexId(KernelObjectName(name, session));
   return id ? &M().desktop.mutexes[id] : nullptr;
 }
 
@@ -184,12 +214,14 @@ void RegisterProgram(const std::u16string& path, std::function<void(DWORD proces
 HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCSTR name) {
   WINSIM_ENTER("CreateMutexA", nullptr);
   winsim::DesktopState& desktop = M().desktop;
-  int id = winsim::FindMutexId(name ? name : "");
+  // A name is looked up in our session's namespace, or the global one for "Global\" names.
+  const std::string fullName = name && *name ? winsim::KernelObjectName(name, M().sessionId) : std::string();
+  int id = winsim::FindMutexId(fullName);
   const bool existed = id != 0;
   if (!existed) {
     id = desktop.nextMutexId++;
     winsim::Mutex& mutex = desktop.mutexes[id];
-    mutex.name = name ? name : "";
+    mutex.name = fullName;
     if (initialOwner) {
       mutex.owner = winsim::kThisProcessId;
       mutex.recursion = 1;
@@ -257,25 +289,35 @@ DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
   return result;
 }
 
+namespace winsim {
 // Starts a program that the test registered and whose file exists; anything else fails with
-// ERROR_FILE_NOT_FOUND. The call's arguments are recorded on the new process.
-BOOL WINAPI CreateProcessW(LPCWSTR application, LPWSTR commandLine, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES,
-                           BOOL inherit, DWORD flags, LPVOID environment, LPCWSTR currentDirectory,
-                           LPSTARTUPINFOW startupInfo, LPPROCESS_INFORMATION processInformation) {
-  WINSIM_ENTER("CreateProcessW", FALSE);
+// ERROR_FILE_NOT_FOUND. The call's arguments are recorded on the new process, which runs with
+// the token's account and elevation in the token's session.
+BOOL LaunchProcess(const char* how, const TokenRecord& token, LPCWSTR application, LPWSTR commandLine, BOOL inherit,
+                   DWORD flags, LPVOID environment, LPCWSTR currentDirectory, LPSTARTUPINFOW startupInfo,
+                   LPPROCESS_INFORMATION processInformation) {
   if ((!application && !commandLine) || !startupInfo || !processInformation) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  const std::u16string image = application ? std::u16string(application) : winsim::ExecutableOf(commandLine);
-  winsim::DesktopState& desktop = M().desktop;
-  auto program = desktop.programs.find(winsim::PathKey(image));
-  if (!winsim::FileExists(image) || program == desktop.programs.end()) {
+  const std::u16string image = application ? std::u16string(application) : ExecutableOf(commandLine);
+  DesktopState& desktop = M().desktop;
+  auto program = desktop.programs.find(PathKey(image));
+  if (!FileExists(image) || program == desktop.programs.end()) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return FALSE;
   }
-  const DWORD id = winsim::StartOtherProcess(winsim::FindFile(image)->path);
-  winsim::Process& process = *winsim::FindProcess(id);
+  if (currentDirectory) {
+    const FileEntry* folder = FindFile(currentDirectory);
+    if (!folder || !folder->isDirectory) {
+      SetLastError(ERROR_DIRECTORY);
+      return FALSE;
+    }
+  }
+  const DWORD id = StartOtherProcessIn(FindFile(image)->path, token.session, token.sid);
+  Process& process = *FindProcess(id);
+  process.elevated = token.elevated;
+  process.startedWith = how;
   process.commandLine = commandLine ? commandLine : u"";
   process.startedByUs = true;
   process.creationFlags = flags;
@@ -283,12 +325,60 @@ BOOL WINAPI CreateProcessW(LPCWSTR application, LPWSTR commandLine, LPSECURITY_A
   process.hadApplicationName = application != nullptr;
   process.hadEnvironment = environment != nullptr;
   process.hadCurrentDirectory = currentDirectory != nullptr;
+  process.currentDirectory = currentDirectory ? currentDirectory : u"";
   process.startup = *startupInfo;
-  processInformation->hProcess = winsim::NewObjectHandle(winsim::ObjectHandle::kProcess, static_cast<int>(id));
-  processInformation->hThread = winsim::NewObjectHandle(winsim::ObjectHandle::kThread, static_cast<int>(id));
+  processInformation->hProcess = NewObjectHandle(ObjectHandle::kProcess, static_cast<int>(id));
+  processInformation->hThread = NewObjectHandle(ObjectHandle::kThread, static_cast<int>(id));
   processInformation->dwProcessId = id;
   processInformation->dwThreadId = id + 1;
   const auto start = program->second;  // the program may register others
   start(id);
+  return TRUE;
+}
+}  // namespace winsim
+
+// With our own token: our account, elevation and session.
+BOOL WINAPI CreateProcessW(LPCWSTR application, LPWSTR commandLine, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES,
+                           BOOL inherit, DWORD flags, LPVOID environment, LPCWSTR currentDirectory,
+                           LPSTARTUPINFOW startupInfo, LPPROCESS_INFORMATION processInformation) {
+  WINSIM_ENTER("CreateProcessW", FALSE);
+  const winsim::SessionsState& sessions = M().sessions;
+  const winsim::TokenRecord token{sessions.callerSid, sessions.callerElevated, M().sessionId, true};
+  return winsim::LaunchProcess("CreateProcessW", token, application, commandLine, inherit, flags, environment,
+                               currentDirectory, startupInfo, processInformation);
+}
+
+// Ends the process at once: its windows go, the mutexes it owns are abandoned.
+BOOL WINAPI TerminateProcess(HANDLE process, UINT) {
+  WINSIM_ENTER("TerminateProcess", FALSE);
+  auto it = M().desktop.handles.find(reinterpret_cast<uintptr_t>(process));
+  if (it == M().desktop.handles.end() || it->second.kind != winsim::ObjectHandle::kProcess) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  winsim::EndProcess(static_cast<DWORD>(it->second.object));
+  return TRUE;
+}
+
+DWORD WINAPI GetCurrentProcessId() { return winsim::kThisProcessId; }
+
+// Our process runs in M().sessionId, each other process in its own; an id no process has is
+// refused as OpenProcess refuses it.
+BOOL WINAPI ProcessIdToSessionId(DWORD processId, DWORD* sessionId) {
+  WINSIM_ENTER("ProcessIdToSessionId", FALSE);
+  if (!sessionId) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  if (processId == winsim::kThisProcessId) {
+    *sessionId = M().sessionId;
+    return TRUE;
+  }
+  const winsim::Process* process = winsim::FindProcess(processId);
+  if (!process) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  *sessionId = process->session;
   return TRUE;
 }

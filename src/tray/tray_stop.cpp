@@ -1,23 +1,19 @@
-// The tray companion: ask it to exit and remove it; register and start it. Nothing here logs:
+// Stopping the tray companion and removing it: its file and its Run value. Nothing here logs:
 // a failure shows only in its effect.
 #include "tray/tray.h"
 
-#include "app/installer_state.h"
-#include "app/log.h"
 #include "app/product.h"
 #include "platform/win32.h"
 #include "support/ascii_text.h"
 #include "support/counted_string.h"
+#include "tray/tray_protocol.h"
 
 namespace {
-// Shared with the companion program.
-const char kTrayMutex[] = "{A9CA955A-0A8A-4C32-AAC6-888FB5F83BDC}";
-const WCHAR kTrayWindowClass[] = TEXT("mbs::{05759F8E-103D-41B6-8A61-EFAA89516692}");
-const UINT kTrayExitMessage = WM_USER + 2;
-
-const char kRunKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
-const char kRunValueAnsi[] = "MarbleleafTray";
-const WCHAR kRunValue[] = TEXT("MarbleleafTray");
+const char kTrayMutex[] = TRAY_MUTEX_NAME;
+const WCHAR kTrayWindowClass[] = TRAY_WINDOW_CLASS;
+const char kRunKey[] = TRAY_RUN_KEY;
+const char kRunValueAnsi[] = TRAY_RUN_VALUE;
+const WCHAR kRunValue[] = TEXT(TRAY_RUN_VALUE);
 
 const int kSearchPasses = 20;
 const DWORD kMutexWaitMs = 5000;
@@ -26,10 +22,8 @@ const int kDeleteAttempts = 10;
 const DWORD kAccessDeniedPauseMs = 100;
 const DWORD kOtherErrorPauseMs = 10;
 const DWORD kNoRunValuePauseMs = 1000;
-// The Run value is read into MAX_PATH characters; a command line names its program within
-// MAX_PATH characters including the terminator.
-const DWORD kRunPathChars = 260;
-const uint64_t kLongestStartablePath = 259;
+// The Run value is read into MAX_PATH characters and the two quotes around the path.
+const DWORD kRunPathChars = 262;
 
 // Posts the exit request to the companion's window and waits for it to give up the mutex.
 // A wait that ends (released or abandoned) makes this thread the owner; the mutex is never
@@ -65,6 +59,19 @@ bool NamesTrayProgram(LPCWSTR path) {
   return EqualsAsciiNoCase(name, TEXT(PRODUCT_TRAY_FILE));
 }
 
+// Companions of other sessions (other users on the machine, a Remote Desktop host) are out of
+// reach of the mutex and the window: the Restart Manager asks every process that runs the file
+// to close, in any session, and ends those still there when its wait is over.
+void StopTrayInEverySession(LPCWSTR path) {
+  DWORD session = 0;
+  WCHAR key[CCH_RM_SESSION_KEY + 1] = {0};
+  if (RmStartSession(&session, 0, key) != ERROR_SUCCESS) return;
+  LPCWSTR files[] = {path};
+  if (RmRegisterResources(session, 1, files, 0, nullptr, 0, nullptr) == ERROR_SUCCESS)
+    RmShutdown(session, RmForceShutdown, nullptr);
+  RmEndSession(session);
+}
+
 void DeleteTrayProgram(LPCWSTR path) {
   for (int attempt = 0; attempt < kDeleteAttempts; ++attempt) {
     if (DeleteFileW(path)) return;
@@ -72,6 +79,15 @@ void DeleteTrayProgram(LPCWSTR path) {
     if (error == ERROR_FILE_NOT_FOUND) return;
     Sleep(error == ERROR_ACCESS_DENIED ? kAccessDeniedPauseMs : kOtherErrorPauseMs);
   }
+}
+
+// The value is a command line: the path in double quotes, or, as earlier versions wrote it, the
+// bare path. The path is moved to the front of the buffer without its quotes.
+void UnquoteRunPath(LPWSTR path) {
+  if (path[0] != '"') return;
+  int i = 0;
+  for (; path[i + 1] && path[i + 1] != '"'; ++i) path[i] = path[i + 1];
+  path[i] = 0;
 }
 
 // Deletes the program file that the Run value names, unless it is the file to keep.
@@ -87,30 +103,13 @@ void DeleteRegisteredTrayProgram(HKEY runKey, LPCWSTR keepFile) {
   }
   const DWORD chars = size / sizeof(WCHAR);
   path[chars < kRunPathChars ? chars : kRunPathChars] = 0;
+  UnquoteRunPath(path);
   if (keepFile && EqualsAsciiNoCase(path, keepFile)) return;
-  if (path[0] && NamesTrayProgram(path)) DeleteTrayProgram(path);
+  if (!path[0] || !NamesTrayProgram(path)) return;
+  StopTrayInEverySession(path);
+  DeleteTrayProgram(path);
 }
 
-// Starts the companion with its quoted path as the whole command line, without waiting for it.
-// A start that fails is logged, not counted: the Run value starts it at the next log-on.
-void StartTray(InstallerState* state, const CountedString& path) {
-  WCHAR commandLine[kLongestStartablePath + 3];  // quote, path, quote, terminator
-  commandLine[0] = '"';
-  lstrcpynW(commandLine + 1, Text(path), static_cast<int>(kLongestStartablePath + 1));
-  lstrcatW(commandLine, TEXT("\""));
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  startup.dwFlags = STARTF_USESHOWWINDOW;
-  startup.wShowWindow = SW_SHOW;
-  PROCESS_INFORMATION process = {};
-  if (CreateProcessW(nullptr, commandLine, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup,
-                     &process)) {
-    CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
-  } else {
-    LogLine(state, TEXT("Can't start the tray program %s (%d)"), Text(path), static_cast<int>(GetLastError()));
-  }
-}
 }  // namespace
 
 void StopTray(LPCWSTR keepFile) {
@@ -123,33 +122,4 @@ void StopTray(LPCWSTR keepFile) {
   if (mutex) DeleteRegisteredTrayProgram(runKey, keepFile);
   RegDeleteValueA(runKey, kRunValueAnsi);
   RegCloseKey(runKey);
-}
-
-CountedString TrayProgramPath(const InstallerState* state) { return TrayProgramPath(state->installerDir); }
-
-CountedString TrayProgramPath(const CountedString& installerDir) {
-  CountedString path = Copy(installerDir);
-  DropTrailingSeparator(path);
-  CountedString parent = ParentFolder(path);
-  Assign(path, parent);
-  Release(parent);
-  AddTrailingSeparator(path);
-  CountedString file = FromAnsi(PRODUCT_TRAY_FILE);
-  Append(path, file);
-  Release(file);
-  return path;
-}
-
-void RegisterAndStartTray(InstallerState* state) {
-  CountedString path = TrayProgramPath(state);
-
-  HKEY runKey = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_ALL_ACCESS, &runKey) == ERROR_SUCCESS) {
-    RegSetValueExW(runKey, kRunValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(Text(path)),
-                   static_cast<DWORD>((Length(path) + 1) * sizeof(WCHAR)));
-    RegCloseKey(runKey);
-  }
-  // A longer path cut to fit the command line would name another file, or none.
-  if (Length(path) <= kLongestStartablePath) StartTray(state, path);
-  Release(path);
 }
