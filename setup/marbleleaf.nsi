@@ -114,6 +114,13 @@ Function ${UN}LogOpen
       ${GetTime} "" "L" $R1 $R2 $R3 $R4 $R5 $R6 $R7
       StrCpy $logFile "$APPDATA\${PRODUCT}\Logs\setup-$R3$R2$R1-$R5$R6$R7.log"
       SetShellVarContext current
+      Push $logFile
+      Call ${UN}PrepareDefaultLogFolder
+      Pop $R1
+      ${If} $R1 != ""
+        DetailPrint "No setup log is written: $R1"
+        StrCpy $logFile ""
+      ${EndIf}
     ${EndIf}
   ${EndIf}
   ${If} $logFile == ""
@@ -218,6 +225,64 @@ Function ${UN}TakeSetupMutex
   ${EndIf}
   Push 0
 FunctionEnd
+; The default log folder lies where users may create folders before the setup runs: it is
+; made admin-only, and neither it nor its parent may lead elsewhere (a junction or a symbolic
+; link would send the elevated setup's log wherever a user chose). Takes the log file's path;
+; pushes "" when the folder may be used, else why not.
+Function ${UN}PrepareDefaultLogFolder
+  Exch $R0
+  Push $R1
+  Push $R2
+  ${GetParent} $R0 $R1  ; ...\Logs
+  ${GetParent} $R1 $R2  ; ...\Marbleleaf
+  StrCpy $R0 ""
+  Push $R2
+  Call ${UN}IsReparsePoint
+  Pop $R0
+  ${If} $R0 == 1
+    StrCpy $R0 "$R2 is a link to another folder."
+  ${Else}
+    CreateDirectory $R2
+    Push $R1
+    Call ${UN}MakeAdminOnlyFolder
+    Pop $R0
+    ${If} $R0 = 183  ; ERROR_ALREADY_EXISTS: used unless it leads elsewhere
+      Push $R1
+      Call ${UN}IsReparsePoint
+      Pop $R0
+      ${If} $R0 == 1
+        StrCpy $R0 "$R1 is a link to another folder."
+      ${Else}
+        StrCpy $R0 ""
+      ${EndIf}
+    ${ElseIf} $R0 <> 0
+      StrCpy $R0 "$R1 could not be made (error $R0)."
+    ${Else}
+      StrCpy $R0 ""
+    ${EndIf}
+  ${EndIf}
+  Pop $R2
+  Pop $R1
+  Exch $R0
+FunctionEnd
+
+; Pushes 1 when the path on the stack is a reparse point (junction, symbolic link, mount
+; point), else 0.
+Function ${UN}IsReparsePoint
+  Exch $R0
+  Push $R1
+  System::Call 'kernel32::GetFileAttributesW(w R0) i .R1'
+  StrCpy $R0 0
+  ${If} $R1 <> -1
+    IntOp $R1 $R1 & 0x400  ; FILE_ATTRIBUTE_REPARSE_POINT
+    ${If} $R1 <> 0
+      StrCpy $R0 1
+    ${EndIf}
+  ${EndIf}
+  Pop $R1
+  Exch $R0
+FunctionEnd
+
 ; Creates the folder on the stack with an admin-only DACL in one step, so that nobody can
 ; slip a file in before it is protected; a folder that exists already (someone else's) is not
 ; used. Pushes the Windows error code, 0 when the folder was made.

@@ -207,6 +207,23 @@ scenario_setup_default_printer() {  # labels: installer setup
     e2e_expect_setup_rc 0 "removal when nothing is installed"
 }
 
+# A link that a user put where the default log folder, or its parent, goes: the elevated
+# setup writes nothing through it, and runs all the same.
+scenario_setup_log_folder_link() {  # labels: setup
+    e2e_setup_prefix setup_log_folder_link
+    local logs elsewhere link
+    logs=$(e2e_unix "$E2E_SETUP_LOGS_WIN")
+    elsewhere=$(e2e_unix 'C:\elsewhere')
+    for link in "$logs" "$(dirname "$logs")"; do
+        rm -rf "$(dirname "$logs")" "$elsewhere"
+        mkdir -p "$(dirname "$link")" "$elsewhere"
+        ln -s "$elsewhere" "$link"
+        e2e_run_setup marbleleaf-setup.exe /S /UNINSTALL
+        e2e_expect_setup_rc 0 "removal when nothing is installed, ${link#"$WINEPREFIX"/} a link"
+        [ -z "$(ls -A "$elsewhere")" ] || e2e_fail "the setup wrote through ${link#"$WINEPREFIX"/}: $(ls -R "$elsewhere")"
+    done
+}
+
 # A layout without mlxui64.dll: the installer refuses before it installs or removes anything;
 # the silent setup passes it /LOG=, so no dialog waits for anyone and install.exe's log lands in
 # the setup's log. The setup ends with 1603 and leaves its files and the entry, so that it can

@@ -392,16 +392,31 @@ TEST_F(ScenarioTest, RunsCleanUpWhatWasLeftAndHandOverOnlyTheirOwn) {
         << Narrow(verb);
   }
 
-  // An old monitor's module, loaded by the spooler for another registration: it goes once the
-  // spooler is stopped; held for ever by another program, it is given up.
-  for (bool heldForEver : {false, true}) {
+  // The product's module of an old build, loaded by the spooler for another registration too: it
+  // goes once the spooler is stopped, and the install copies it afresh.
+  winsim::Reset();
+  SetUp();
+  winsim::PutMonitor(kPort, u"mlxmon64.dll", winsim::Build(2000));
+  winsim::PutMonitor(u"Marbleleaf Legacy", u"mlxmon64.dll");
+  EXPECT_EQ(1, Run(u"install"));
+  EXPECT_NE(std::string::npos, Log().find("    >Restart Spooler\r\n    DeleteFile-try\r\n    >AddMonitor\r\n"));
+  const winsim::FileEntry* fresh = winsim::FindFile(std::u16string(kSystem) + u"mlxmon64.dll");
+  ASSERT_NE(nullptr, fresh);
+  EXPECT_EQ("module mlxmon64.dll", std::string(fresh->content.begin(), fresh->content.end()));
+  EXPECT_EQ(nullptr, winsim::GetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenamesValue));
+
+  // An older module name under the product's monitor is not the product's module: the monitor is
+  // taken over, the file stays where it is, held or not, and nothing is left for the reboot.
+  for (bool held : {false, true}) {
     winsim::Reset();
     SetUp();
     winsim::PutMonitor(kPort, u"mlxold64.dll", winsim::Build(2000));
     winsim::PutMonitor(u"Marbleleaf Legacy", u"mlxold64.dll");
-    if (heldForEver) winsim::LockFile(std::u16string(kSystem) + u"mlxold64.dll");
+    if (held) winsim::LockFile(std::u16string(kSystem) + u"mlxold64.dll");
     EXPECT_EQ(1, Run(u"install"));
-    EXPECT_EQ(heldForEver, winsim::FileExists(std::u16string(kSystem) + u"mlxold64.dll"));
+    EXPECT_TRUE(winsim::FileExists(std::u16string(kSystem) + u"mlxold64.dll"));
+    EXPECT_NE(std::string::npos,
+              Log().find("The monitor's module is not the product's, left in place: C:\\Windows\\system32\\mlxold64.dll\r\n"));
     EXPECT_EQ(nullptr, winsim::GetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenamesValue));
   }
 
