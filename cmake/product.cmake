@@ -1,11 +1,15 @@
 # The product's version and publisher for everything the build stamps: install.exe's and the
 # payload's version resources, the setup program and its Add or Remove Programs entry. The build
-# number and the publisher are read from src/app/product.h, where install.exe has them; the first
-# three parts of the version are set here.
+# number and the publisher are read from src/app/product_build.cpp and src/app/product.h, where
+# install.exe has them; the first three parts of the version are set here.
 set(MARBLELEAF_VERSION_PREFIX "4.2.0" CACHE STRING "First three parts of the product version")
 
 file(STRINGS ${CMAKE_SOURCE_DIR}/src/app/product.h product_facts
-     REGEX "(kProductBuild = [0-9]+;|PRODUCT_MAKER TEXT|PRODUCT_MAKER_URL TEXT)")
+     REGEX "(PRODUCT_MAKER TEXT|PRODUCT_MAKER_URL TEXT)")
+file(STRINGS ${CMAKE_SOURCE_DIR}/src/app/product_build.cpp build_fact REGEX "kProductBuild = [0-9]+;")
+if(build_fact MATCHES "kProductBuild = ([0-9]+)")
+  set(MARBLELEAF_PRODUCT_BUILD ${CMAKE_MATCH_1})
+endif()
 foreach(line IN LISTS product_facts)
   if(line MATCHES "kProductBuild = ([0-9]+);")
     set(MARBLELEAF_PRODUCT_BUILD ${CMAKE_MATCH_1})
@@ -16,7 +20,7 @@ foreach(line IN LISTS product_facts)
   endif()
 endforeach()
 if(NOT MARBLELEAF_PRODUCT_BUILD OR NOT MARBLELEAF_PUBLISHER OR NOT MARBLELEAF_URL)
-  message(FATAL_ERROR "src/app/product.h: kProductBuild, PRODUCT_MAKER or PRODUCT_MAKER_URL not found")
+  message(FATAL_ERROR "src/app: kProductBuild, PRODUCT_MAKER or PRODUCT_MAKER_URL not found")
 endif()
 set(MARBLELEAF_PRODUCT_VERSION "${MARBLELEAF_VERSION_PREFIX}.${MARBLELEAF_PRODUCT_BUILD}")
 string(REPLACE "." "," version_commas "${MARBLELEAF_PRODUCT_VERSION}")

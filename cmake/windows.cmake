@@ -18,17 +18,37 @@ add_custom_command(OUTPUT ${EVENT_MESSAGES_DIR}/mlxevent.dll
                            ${EVENT_MESSAGES_DIR}/mlxevent.res.o
                    ${sign_event_dll}
                    DEPENDS ${EVENT_MESSAGES_DIR}/event_messages_0409.bin ${EVENT_MESSAGES_DIR}/event_messages.rc VERBATIM)
-set_source_files_properties(${CMAKE_SOURCE_DIR}/src/res/install.rc PROPERTIES
-                            OBJECT_DEPENDS "${EVENT_MESSAGES_DIR}/event_messages_0409.bin;${EVENT_MESSAGES_DIR}/mlxevent.dll")
-add_executable(install_exe WIN32 ${PRODUCT_SOURCES} ${CMAKE_SOURCE_DIR}/src/app/winmain.cpp
-               ${CMAKE_SOURCE_DIR}/src/res/install.rc)
-target_include_directories(install_exe PRIVATE ${CMAKE_SOURCE_DIR}/src ${EVENT_MESSAGES_DIR} ${MARBLELEAF_GENERATED_DIR})
-target_compile_definitions(install_exe PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601)
-target_compile_options(install_exe PRIVATE ${INSTALL_WARNINGS})
-target_link_options(install_exe PRIVATE -static -static-libgcc -static-libstdc++)
-target_link_libraries(install_exe PRIVATE winspool advapi32 version user32 shell32 wtsapi32 rstrtmgr kernel32)
-set_target_properties(install_exe PROPERTIES OUTPUT_NAME install)
-marbleleaf_sign_target(install_exe)
+add_custom_target(event_messages DEPENDS ${EVENT_MESSAGES_DIR}/event_messages_0409.bin ${EVENT_MESSAGES_DIR}/mlxevent.dll)
+# The product's objects, built once; an installer adds its build number and its resources.
+set(PRODUCT_BUILD_SOURCE ${CMAKE_SOURCE_DIR}/src/app/product_build.cpp)
+set(PRODUCT_OBJECT_SOURCES ${PRODUCT_SOURCES})
+list(REMOVE_ITEM PRODUCT_OBJECT_SOURCES ${PRODUCT_BUILD_SOURCE})
+add_library(install_objects OBJECT ${PRODUCT_OBJECT_SOURCES} ${CMAKE_SOURCE_DIR}/src/app/winmain.cpp)
+function(marbleleaf_product_target target)
+  target_include_directories(${target} PRIVATE ${CMAKE_SOURCE_DIR}/src ${EVENT_MESSAGES_DIR} ${MARBLELEAF_GENERATED_DIR})
+  target_compile_definitions(${target} PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601)
+  target_compile_options(${target} PRIVATE ${INSTALL_WARNINGS})
+endfunction()
+marbleleaf_product_target(install_objects)
+
+# An installer: the product's objects with the build number given (none: the source's own).
+function(marbleleaf_installer target build)
+  add_executable(${target} WIN32 $<TARGET_OBJECTS:install_objects> ${PRODUCT_BUILD_SOURCE}
+                 ${CMAKE_SOURCE_DIR}/src/res/install.rc)
+  marbleleaf_product_target(${target})
+  if(build)
+    target_compile_definitions(${target} PRIVATE MARBLELEAF_PRODUCT_BUILD=${build})
+  endif()
+  # The resources carry the event messages (set here: source properties belong to a directory).
+  set_source_files_properties(${CMAKE_SOURCE_DIR}/src/res/install.rc PROPERTIES
+                              OBJECT_DEPENDS "${EVENT_MESSAGES_DIR}/event_messages_0409.bin;${EVENT_MESSAGES_DIR}/mlxevent.dll")
+  add_dependencies(${target} event_messages)
+  target_link_options(${target} PRIVATE -static -static-libgcc -static-libstdc++)
+  target_link_libraries(${target} PRIVATE winspool advapi32 version user32 shell32 wtsapi32 rstrtmgr kernel32)
+  set_target_properties(${target} PROPERTIES OUTPUT_NAME install)
+  marbleleaf_sign_target(${target})
+endfunction()
+marbleleaf_installer(install_exe "")
 
 enable_testing()
 # What the registered end-to-end tests run: Debian's Wine (the corrected one is built from it),

@@ -114,6 +114,13 @@ Function ${UN}LogOpen
       ${GetTime} "" "L" $R1 $R2 $R3 $R4 $R5 $R6 $R7
       StrCpy $logFile "$APPDATA\${PRODUCT}\Logs\setup-$R3$R2$R1-$R5$R6$R7.log"
       SetShellVarContext current
+      Push $logFile
+      Call ${UN}PrepareDefaultLogFolder
+      Pop $R1
+      ${If} $R1 != ""
+        DetailPrint "No setup log is written: $R1"
+        StrCpy $logFile ""
+      ${EndIf}
     ${EndIf}
   ${EndIf}
   ${If} $logFile == ""
@@ -218,6 +225,64 @@ Function ${UN}TakeSetupMutex
   ${EndIf}
   Push 0
 FunctionEnd
+; The default log folder lies where users may create folders before the setup runs: it is
+; made admin-only, and neither it nor its parent may lead elsewhere (a junction or a symbolic
+; link would send the elevated setup's log wherever a user chose). Takes the log file's path;
+; pushes "" when the folder may be used, else why not.
+Function ${UN}PrepareDefaultLogFolder
+  Exch $R0
+  Push $R1
+  Push $R2
+  ${GetParent} $R0 $R1  ; ...\Logs
+  ${GetParent} $R1 $R2  ; ...\Marbleleaf
+  StrCpy $R0 ""
+  Push $R2
+  Call ${UN}IsReparsePoint
+  Pop $R0
+  ${If} $R0 == 1
+    StrCpy $R0 "$R2 is a link to another folder."
+  ${Else}
+    CreateDirectory $R2
+    Push $R1
+    Call ${UN}MakeAdminOnlyFolder
+    Pop $R0
+    ${If} $R0 = 183  ; ERROR_ALREADY_EXISTS: used unless it leads elsewhere
+      Push $R1
+      Call ${UN}IsReparsePoint
+      Pop $R0
+      ${If} $R0 == 1
+        StrCpy $R0 "$R1 is a link to another folder."
+      ${Else}
+        StrCpy $R0 ""
+      ${EndIf}
+    ${ElseIf} $R0 <> 0
+      StrCpy $R0 "$R1 could not be made (error $R0)."
+    ${Else}
+      StrCpy $R0 ""
+    ${EndIf}
+  ${EndIf}
+  Pop $R2
+  Pop $R1
+  Exch $R0
+FunctionEnd
+
+; Pushes 1 when the path on the stack is a reparse point (junction, symbolic link, mount
+; point), else 0.
+Function ${UN}IsReparsePoint
+  Exch $R0
+  Push $R1
+  System::Call 'kernel32::GetFileAttributesW(w R0) i .R1'
+  StrCpy $R0 0
+  ${If} $R1 <> -1
+    IntOp $R1 $R1 & 0x400  ; FILE_ATTRIBUTE_REPARSE_POINT
+    ${If} $R1 <> 0
+      StrCpy $R0 1
+    ${EndIf}
+  ${EndIf}
+  Pop $R1
+  Exch $R0
+FunctionEnd
+
 ; Creates the folder on the stack with an admin-only DACL in one step, so that nobody can
 ; slip a file in before it is protected; a folder that exists already (someone else's) is not
 ; used. Pushes the Windows error code, 0 when the folder was made.
@@ -358,6 +423,25 @@ FunctionEnd
   Pop $R1
   ${If} $R1 <> 0
     !insertmacro FAIL "Setup could not make a private folder for install.exe (error $R1)."
+    !insertmacro QUIT ${EXIT_FAILED}
+  ${EndIf}
+!macroend
+
+; An installation that cannot finish stops before anything is copied, as install.exe refuses
+; before it removes anything (the removal stays possible): Windows on ARM64, which runs this
+; x64 setup emulated while its spooler loads no x64 driver or monitor (IsNativeARM64 asks
+; IsWow64Process2), and Windows protected print mode turned on by policy, which allows no
+; third-party printer driver. Ends with 1603, silently when silent.
+!macro CHECK_INSTALLABLE
+  ${If} ${IsNativeARM64}
+    !insertmacro FAIL "${PRODUCT} cannot be installed: Windows runs on ARM64 here, and the ${PRODUCT} printer driver and port monitor are for x64 Windows only. Nothing was changed."
+    !insertmacro QUIT ${EXIT_FAILED}
+  ${EndIf}
+  ClearErrors
+  ReadRegDWORD $0 HKLM "Software\Policies\Microsoft\Windows NT\Printers\WPP" "WindowsProtectedPrintGroupPolicyState"
+  ${IfNot} ${Errors}
+  ${AndIf} $0 = 1
+    !insertmacro FAIL "${PRODUCT} cannot be installed: Windows protected print mode is on, set by policy, and allows no third-party printer driver. Nothing was changed. Ask your administrator about the policy $\"Configure Windows protected print$\"."
     !insertmacro QUIT ${EXIT_FAILED}
   ${EndIf}
 !macroend
@@ -542,6 +626,7 @@ Function .onInit
   ${EndIf}
 
   ; Before anything is laid down: may setup run now at all?
+  !insertmacro CHECK_INSTALLABLE
   File "/oname=$privateDir\install.exe" "${LAYOUT}/app/install.exe"
   !insertmacro RUN_INSTALLER "$privateDir\install.exe" "onInit" 0
   ${If} $0 == ""

@@ -5,6 +5,7 @@
 
 #include "app/installer_state.h"
 #include "app/log.h"
+#include "app/preflight.h"
 #include "app/product.h"
 #include "app/product_files.h"
 #include "app/run_lock.h"
@@ -170,6 +171,13 @@ static void Reinstall(InstallerState* state) {
   RetryDeferredDeletesTwice(state);
 }
 
+namespace {
+// An installation that cannot finish removes nothing: the old one stays whole.
+void ReinstallUnlessRefused(InstallerState* state) {
+  if (!InstallCannotFinish(state)) Reinstall(state);
+}
+}  // namespace
+
 bool RunReinstall(HWND parentWindow, DWORD* rebootDeletes, LPCWSTR logFile) {
-  return RunProcedure(Reinstall, parentWindow, rebootDeletes, logFile);
+  return RunProcedure(ReinstallUnlessRefused, parentWindow, rebootDeletes, logFile);
 }

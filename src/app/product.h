@@ -3,7 +3,9 @@
 #pragma once
 #include "platform/win32.h"
 
-const int kProductBuild = 2093;
+// The build this installer belongs to (app/product_build.cpp); the product files it installs are
+// of the same build.
+extern const int kProductBuild;
 const int kOldestCompatibleBuild = 2073;
 
 #define PRODUCT_MONITOR_NAME TEXT("MarbleleafServer:")

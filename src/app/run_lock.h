@@ -8,7 +8,7 @@ struct InstallerState;
 const char kRunMutexName[] = "Global\\Marbleleaf.Install";
 // Longer than a whole run that waits out the tray companion and a spooler restart.
 const DWORD kRunLockWaitMs = 5 * 60 * 1000;
-const DWORD kRunBusyError = 18;
+const DWORD kRunBusyError = 21;
 // A run of another account (a deployment tool's, as SYSTEM) made the mutex with a DACL that does
 // not let this one open it: it is asked for again at this pace until the wait's end.
 const DWORD kRunLockRetryMs = 1000;

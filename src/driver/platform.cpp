@@ -4,6 +4,13 @@
 #include "app/log.h"
 #include "app/product.h"
 #include "support/size_then_fill.h"
+#include "system/module_exports.h"
+
+namespace {
+struct Kernel32 {
+  BOOL(WINAPI* IsWow64Process2)(HANDLE process, USHORT* processMachine, USHORT* nativeMachine);
+};
+}  // namespace
 
 bool QueryDriverDir(LPCWSTR environment, CountedString& driverDir) {
   LPWSTR env = const_cast<LPWSTR>(environment);
@@ -32,4 +39,17 @@ void SelectPlatform(InstallerState* state, bool isX64) {
   if (!QueryDriverDir(state->environment, state->driverDir))
     LogError(state, 6, TEXT("Can`t retrieve printer driver directory."));
   state->helpFile = ProductModuleFile(platform, kHelpFile);
+}
+
+WORD QueryNativeMachine() {
+  HMODULE module = GetModuleHandleW(TEXT("kernel32.dll"));
+  if (!module) return IMAGE_FILE_MACHINE_UNKNOWN;
+  Kernel32 kernel32 = {};
+  // Windows before 10 version 1709 lacks the call, and runs x64 programs on x64 only.
+  if (!FindExport(module, "IsWow64Process2", &kernel32.IsWow64Process2)) return IMAGE_FILE_MACHINE_AMD64;
+  USHORT processMachine = 0;
+  USHORT nativeMachine = 0;
+  if (!kernel32.IsWow64Process2(GetCurrentProcess(), &processMachine, &nativeMachine))
+    return IMAGE_FILE_MACHINE_UNKNOWN;
+  return nativeMachine;
 }

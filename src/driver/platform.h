@@ -9,3 +9,7 @@ struct InstallerState;
 // can't tell it.
 bool QueryDriverDir(LPCWSTR environment, CountedString& driverDir);
 void SelectPlatform(InstallerState* state, bool isX64);
+
+// The machine Windows runs on (IMAGE_FILE_MACHINE_...): an x64 program emulated on ARM64 learns
+// it only from IsWow64Process2. IMAGE_FILE_MACHINE_UNKNOWN when Windows can't tell.
+WORD QueryNativeMachine();

@@ -5,7 +5,6 @@
 #include "app/product.h"
 #include "monitor/monitor_inventory.h"
 #include "monitor/port_switch.h"
-#include "support/ascii_text.h"
 #include "support/counted_string.h"
 #include "system/file_copy.h"
 #include "system/spooler_service.h"
@@ -14,18 +13,6 @@ namespace {
 const int kAddMonitorAttempts = 5;
 const DWORD kAddMonitorPauseMs = 50;
 
-// The module of a monitor record names the product's: its file name as AddMonitorW is given it,
-// or that file in the system folder, compared as Windows compares file names.
-bool IsProductModule(const InstallerState* state, LPCWSTR dll) {
-  if (!dll || !state->monitorFile) return false;
-  if (EqualsAsciiNoCase(dll, state->monitorFile)) return true;
-  CountedString path = Copy(state->systemDir);
-  Append(path, state->monitorFile);
-  const bool same = EqualsAsciiNoCase(dll, Text(path));
-  Release(path);
-  return same;
-}
-
 // After 3006: the monitor registered under the product's name is the product's only when its
 // module is; another program's, or an older module name, is logged and refused.
 bool ProductMonitorRegistered(InstallerState* state) {
@@ -33,7 +20,7 @@ bool ProductMonitorRegistered(InstallerState* state) {
   EnumerateMonitors(&monitors, state);
   const int index = FindProductMonitor(&monitors);
   LPCWSTR dll = index >= 0 ? reinterpret_cast<const MONITOR_INFO_2W*>(monitors.buffer)[index].pDLLName : nullptr;
-  const bool ours = IsProductModule(state, dll);
+  const bool ours = IsProductMonitorModule(state, dll);
   if (!ours)
     LogLine(state, TEXT("AddMonitor - the monitor is registered with another module: %s"),
             (dll && dll[0]) ? dll : TEXT("***EMPTY***"));

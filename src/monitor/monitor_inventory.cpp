@@ -3,6 +3,8 @@
 #include "app/installer_state.h"
 #include "app/log.h"
 #include "app/product.h"
+#include "support/ascii_text.h"
+#include "support/counted_string.h"
 #include "support/system_message.h"
 #include "support/size_then_fill.h"
 
@@ -68,4 +70,14 @@ void ListMonitors(InstallerState* state, const MonitorInventory* inventory) {
     LogLine(state, TEXT("%d. %s"), static_cast<int>(i + 1), name ? name : TEXT("***EMPTY***"));
   }
   LogLine(state, TEXT("---------------------------------------"));
+}
+
+bool IsProductMonitorModule(const InstallerState* state, LPCWSTR dll) {
+  if (!dll || !state->monitorFile) return false;
+  if (EqualsAsciiNoCase(dll, state->monitorFile)) return true;
+  CountedString path = Copy(state->systemDir);
+  Append(path, state->monitorFile);
+  const bool same = EqualsAsciiNoCase(dll, Text(path));
+  Release(path);
+  return same;
 }

@@ -13,3 +13,6 @@ struct MonitorInventory {
 void EnumerateMonitors(MonitorInventory* inventory, InstallerState* state);
 int FindProductMonitor(const MonitorInventory* inventory);
 void ListMonitors(InstallerState* state, const MonitorInventory* inventory);
+// The module of a monitor record names the product's: its file name as AddMonitorW is given it,
+// or that file in the system folder, compared as Windows compares file names.
+bool IsProductMonitorModule(const InstallerState* state, LPCWSTR dll);

@@ -3,7 +3,9 @@
 #include "app/installer_state.h"
 #include "app/log.h"
 #include "app/product.h"
+#include "monitor/monitor_inventory.h"
 #include "monitor/port_switch.h"
+#include "support/ascii_text.h"
 #include "system/file_copy.h"
 #include "system/deferred_deletes.h"
 #include "system/spooler_service.h"
@@ -46,6 +48,9 @@ void RemoveMonitor(InstallerState* state, const MonitorInventory* inventory) {
     LogLine(state, TEXT("No Marbleleaf port monitor was found."));
 
   CountedString path = Copy(state->systemDir);
+  // A monitor registered under the product's name with another module (another program's, or an
+  // older module name) loses its registration, but its file is not ours to delete.
+  bool foreignModule = false;
   if (!found) {
     LogLine(state, TEXT("Computing monitor filename"));
     Append(path, state->monitorFile);
@@ -54,7 +59,14 @@ void RemoveMonitor(InstallerState* state, const MonitorInventory* inventory) {
     // FindProductMonitor only matches level 1 or 2 records; level 1 carries no DLL name.
     LPCWSTR dll = inventory->level == 2 ? reinterpret_cast<const MONITOR_INFO_2W*>(inventory->buffer)[index].pDLLName
                                         : nullptr;
-    if (dll && dll[0]) Append(path, dll);
+    if (dll && dll[0]) {
+      foreignModule = !IsProductMonitorModule(state, dll);
+      // The product's module named by its full path is that path, not one inside the system folder.
+      if (!foreignModule && !EqualsAsciiNoCase(dll, state->monitorFile))
+        Assign(path, dll);
+      else
+        Append(path, dll);
+    }
   }
   LogLine(state, TEXT("Auto calculated monitor file name: %s"), Text(path));
 
@@ -99,7 +111,10 @@ void RemoveMonitor(InstallerState* state, const MonitorInventory* inventory) {
       return;
     }
   }
-  DeleteMonitorModule(state, Text(path));
+  if (foreignModule)
+    LogLine(state, TEXT("The monitor's module is not the product's, left in place: %s"), Text(path));
+  else
+    DeleteMonitorModule(state, Text(path));
   LogLine(state, TEXT("Monitor was removed :)"));
   Release(path);
 }

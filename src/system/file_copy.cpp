@@ -2,6 +2,7 @@
 
 #include "app/installer_state.h"
 #include "app/log.h"
+#include "app/product.h"
 #include "support/counted_string.h"
 
 namespace {
@@ -129,4 +130,22 @@ int GetFileBuildNumber(LPCWSTR path) {
   }
   if (block) GlobalFree(block);
   return build;
+}
+
+bool FindUnusableProductFile(const CountedString& folder, UnusableProductFile* found) {
+  for (const ProductModule& module : kProductModules) {
+    // An install registers the monitor for x64 only: the x86 monitor module is never copied.
+    if (module.role == kMonitorModule && module.platform != kPlatformX64) continue;
+    CountedString path = Copy(folder);
+    Append(path, module.fileName);
+    found->file = module.fileName;
+    found->missing = GetFileAttributesW(Text(path)) == INVALID_FILE_ATTRIBUTES;
+    found->error = found->missing ? GetLastError() : 0;
+    // Every module carries the build it belongs to; the help file has no version resource.
+    const bool versioned = module.role != kHelpFile;
+    found->build = !found->missing && versioned ? GetFileBuildNumber(Text(path)) : kProductBuild;
+    Release(path);
+    if (found->missing || found->build != kProductBuild) return true;
+  }
+  return false;
 }

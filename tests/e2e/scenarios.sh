@@ -351,14 +351,69 @@ scenario_defset_4_first_product_printer_default() {  # labels: installer
     e2e_expect_line "$(e2e_inspect default)" "default mblServer"
 }
 
-# A module missing from the installer's folder: the error, the log shown, 100.
+# The whole machine as a user or an administrator would compare it: the spooler's
+# objects, the default printer, the Run value, the companion, the product's files.
+e2e_machine_state() {
+    e2e_inspect
+    e2e_inspect tray
+    e2e_inspect files "$E2E_SYSTEM32_WIN" 'mlx*'
+    e2e_inspect files "$E2E_DRIVERS_WIN\\x64\\3" 'mlx*'
+}
+
+e2e_expect_machine_unchanged() {
+    local after
+    after=$(e2e_machine_state)
+    [ "$after" = "$1" ] || e2e_fail "the machine changed:"$'\n'"$(diff <(printf '%s\n' "$1") <(printf '%s\n' "$after"))"
+}
+
+# A module missing from the installer's folder, over an installation: the install
+# refuses before it removes anything (100, the log shown) and the machine stays as it was.
 scenario_missing_module_100() {  # labels: installer
     e2e_installer_prefix missing_module_100
+    e2e_install_logged install
+    e2e_expect_rc 1 "first install"
+    e2e_wait_tray "tray mutex yes window yes"
+    local before
+    before=$(e2e_machine_state)
     rm "$(e2e_unix "$E2E_APP_WIN")/mlxui64.dll"
     e2e_install_logged install
     e2e_expect_rc 100 "install without mlxui64.dll"
     [ "$E2E_TITLE" = "Marbleleaf build 2093- Install error log!" ] || e2e_fail "title '$E2E_TITLE'"
-    e2e_compare_tiers install_without_ui_file
+    e2e_compare_tiers install_refused_without_ui_file
+    e2e_expect_machine_unchanged "$before"
+}
+
+# Windows protected print mode set by policy over an installation with a keyed, shared,
+# default product printer: the install refuses (100) and changes nothing. With the
+# value removed the install goes ahead (1) and the printer comes back whole.
+scenario_protected_print_policy_100_then_1() {  # labels: installer
+    local policy='HKLM\Software\Policies\Microsoft\Windows NT\Printers\WPP'
+    e2e_installer_prefix protected_print_policy_100_then_1
+    e2e_install_logged install
+    e2e_expect_rc 1 "first install"
+    e2e_setup addprinter Office --subkey office-key --comment "2nd floor" --location "Room 12" --share OfficeShare
+    e2e_setup setdefault Office
+    e2e_wait_tray "tray mutex yes window yes"
+    local before
+    before=$(e2e_machine_state)
+    e2e_run reg add "$policy" /v WindowsProtectedPrintGroupPolicyState /t REG_DWORD /d 1 /f
+    e2e_install_logged install
+    e2e_expect_rc 100 "install with protected print set by policy"
+    e2e_expect_match "$E2E_LOG" '^Error\(18\): Windows protected print mode is on, set by policy: '
+    e2e_expect_no_match "$E2E_LOG" '>ReInstall'
+    e2e_expect_machine_unchanged "$before"
+
+    e2e_run reg delete "$policy" /v WindowsProtectedPrintGroupPolicyState /f
+    e2e_install_logged install
+    e2e_expect_rc 1 "install with the policy value removed"
+    e2e_expect_no_error
+    local office
+    office=$(e2e_printer_block "$(e2e_inspect printers)" Office)
+    e2e_expect_line "$office" "  comment 2nd floor"
+    e2e_expect_line "$office" "  location Room 12"
+    e2e_expect_line "$office" "  share OfficeShare"
+    e2e_expect_line "$office" "  subkey 1 office-key"
+    e2e_expect_line "$(e2e_inspect default)" "default Office"
 }
 
 # A product file held past the run goes to the reboot: 101, gone after it. The

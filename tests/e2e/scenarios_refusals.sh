@@ -57,9 +57,9 @@ scenario_install_users_printer_named_mblserver() {  # labels: installer
         e2e_fail "the user's mblServer changed:"$'\n'"$before"$'\n'"$(e2e_printer_block "$(e2e_inspect printers)" mblServer)"
 }
 
-# A reinstall over an incompatible monitor whose new module cannot be loaded (not a DLL): the
-# monitor is not registered, no printer can be made on its port (1796), and the journal keeps
-# them for the next run: 100.
+# A reinstall over an incompatible monitor whose new module is no port monitor (a DLL of the right
+# build without the monitor's entry point): the monitor is not registered, no printer can be made
+# on its port (1796), and the journal keeps them for the next run: 100.
 scenario_install_monitor_not_registered() {  # labels: installer
     e2e_installer_prefix install_monitor_not_registered 2072
     e2e_install_logged install
@@ -67,7 +67,8 @@ scenario_install_monitor_not_registered() {  # labels: installer
     e2e_setup setkey mblServer server-key
     e2e_setup addprinter Office --subkey office-key
     e2e_lay_out 2093
-    echo "not a module" >"$(e2e_unix "$E2E_APP_WIN")/mlxmon64.dll"
+    # A module of the right build that is no port monitor: the check before the run passes it.
+    cp "$(e2e_unix "$E2E_APP_WIN")/mlxdrv64.dll" "$(e2e_unix "$E2E_APP_WIN")/mlxmon64.dll"
     e2e_install_logged install
     e2e_expect_rc 100 "install whose monitor cannot be registered"
     e2e_compare_tiers install_monitor_not_registered

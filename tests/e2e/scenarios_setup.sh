@@ -207,10 +207,27 @@ scenario_setup_default_printer() {  # labels: installer setup
     e2e_expect_setup_rc 0 "removal when nothing is installed"
 }
 
-# A layout without mlxui64.dll: the installer counts the error; the silent setup passes it
-# /LOG=, so no dialog waits for anyone and install.exe's log lands in the setup's log. The
-# setup ends with 1603 and leaves the machine as the installer left it, entry included, so
-# that it can be removed, but detection does not see the product installed.
+# A link that a user put where the default log folder, or its parent, goes: the elevated
+# setup writes nothing through it, and runs all the same.
+scenario_setup_log_folder_link() {  # labels: setup
+    e2e_setup_prefix setup_log_folder_link
+    local logs elsewhere link
+    logs=$(e2e_unix "$E2E_SETUP_LOGS_WIN")
+    elsewhere=$(e2e_unix 'C:\elsewhere')
+    for link in "$logs" "$(dirname "$logs")"; do
+        rm -rf "$(dirname "$logs")" "$elsewhere"
+        mkdir -p "$(dirname "$link")" "$elsewhere"
+        ln -s "$elsewhere" "$link"
+        e2e_run_setup marbleleaf-setup.exe /S /UNINSTALL
+        e2e_expect_setup_rc 0 "removal when nothing is installed, ${link#"$WINEPREFIX"/} a link"
+        [ -z "$(ls -A "$elsewhere")" ] || e2e_fail "the setup wrote through ${link#"$WINEPREFIX"/}: $(ls -R "$elsewhere")"
+    done
+}
+
+# A layout without mlxui64.dll: the installer refuses before it installs or removes anything;
+# the silent setup passes it /LOG=, so no dialog waits for anyone and install.exe's log lands in
+# the setup's log. The setup ends with 1603 and leaves its files and the entry, so that it can
+# be removed, but detection does not see the product installed.
 scenario_setup_missing_module() {  # labels: installer setup
     e2e_setup_prefix setup_missing_module
     e2e_run_setup missing_ui-setup.exe /S
@@ -222,12 +239,37 @@ scenario_setup_missing_module() {  # labels: installer setup
     e2e_expect_setup_logged "Exit code 1603"
     e2e_expect_laid_out app/mlxui64.dll
     e2e_expect_no_file "$E2E_PRODUCT_WIN\\app\\mlxui64.dll"
+    e2e_expect_setup_logged "    | Error(20): Product file mlxui64.dll cannot be read in "
     e2e_expect_entry failed
-    e2e_expect_line "$(e2e_inspect monitors)" "monitor MarbleleafServer: | mlxmon64.dll"
-    e2e_expect_line "$(e2e_inspect run)" "run \"$E2E_PRODUCT_WIN\\mbltray.exe\""
+    e2e_expect_no_match "$(e2e_inspect monitors)" "^monitor MarbleleafServer:"
+    e2e_expect_line "$(e2e_inspect run)" "run (none)"
     e2e_run_setup missing_ui-setup.exe /S /UNINSTALL
     e2e_expect_setup_rc 0 "removal of the incomplete installation"
     e2e_expect_product_removed
+}
+
+# Windows protected print mode set by policy: the setup refuses before it copies
+# anything (1603 when silent), and the machine stays without the product.
+scenario_setup_protected_print_policy_1603() {  # labels: installer setup
+    e2e_setup_prefix setup_protected_print_policy_1603
+    e2e_run reg add 'HKLM\Software\Policies\Microsoft\Windows NT\Printers\WPP' \
+        /v WindowsProtectedPrintGroupPolicyState /t REG_DWORD /d 1 /f
+    e2e_run_setup marbleleaf-setup.exe /S
+    e2e_expect_setup_rc 1603 "silent setup under the protected print policy"
+    e2e_expect_product_removed
+    # The refusal comes before install.exe is asked anything.
+    e2e_standin_codes
+    e2e_run_setup standin-setup.exe /S
+    e2e_expect_setup_rc 1603 "the stand-in's setup under the protected print policy"
+    e2e_expect_calls
+    e2e_expect_no_file "$E2E_PRODUCT_WIN"
+    # With a person: the message, then the same end.
+    e2e_spawn setup "" "$E2E_TOOLS_WIN\\answer.exe" run "$E2E_TOOLS_WIN\\standin-setup.exe"
+    e2e_answer "Windows protected print mode is on, set by policy" 1
+    e2e_setup_rc 30
+    e2e_expect_setup_rc 1603 "the setup under the protected print policy, with a person"
+    e2e_expect_calls
+    e2e_expect_no_file "$E2E_PRODUCT_WIN"
 }
 
 # ---- the setup's reactions, with the stand-in installer ------------------------

@@ -9,6 +9,7 @@
 #include "monitor/port_switch.h"
 #include "spooler_step_fixture.h"
 #include "support/size_then_fill.h"
+#include "system/deferred_deletes.h"
 
 using winsim::FileExists;
 using winsim::M;
@@ -469,6 +470,7 @@ TEST_F(MonitorStepTest, AFailedFolderCheckStillDeletesTheModule) {
   PutMonitorRecord(u"MarbleleafServer:", u"mlxmonA.dll");
   winsim::PutFile(std::u16string(kSystemDir) + u"mlxmonA.dll", "module");
   Start();
+  state.monitorFile = u"mlxmonA.dll";  // only the product's module is deleted
   inventory_ = TakeInventory();
   RemoveMonitor(&state, &inventory_);
   EXPECT_FALSE(FileExists(std::u16string(kSystemDir) + u"mlxmonA.dll"));
@@ -555,6 +557,60 @@ TEST_F(MonitorStepTest, AModulePathThatNamesAFolderIsNeitherDeletedNorDeferred) 
       EXPECT_TRUE(winsim::FindFile(kSystemDir)->isDirectory);
       ASSERT_NE(winsim::FindFile(u"C:\\Windows\\system32\\spool"), nullptr);
       EXPECT_TRUE(winsim::FindFile(u"C:\\Windows\\system32\\spool")->isDirectory);
+    }
+  }
+}
+
+// A monitor registered under the product's name with another module loses its registration, but
+// that module's file stays: neither deleted nor left for deletion at the restart. The product's
+// module, however its name is written, still goes.
+TEST_F(MonitorStepTest, OnlyTheProductsModuleIsDeletedWithTheMonitor) {
+  struct Case {
+    const char16_t* dll;
+    const char16_t* file;  // where the module lies in the system folder
+    std::string logged;    // the path the removal works with
+    bool ours;
+  };
+  const std::string sys = Narrow(kSystemDir);
+  for (const Case& c : {Case{u"othermon.dll", u"othermon.dll", sys + "othermon.dll", false},
+                        Case{u"mlxmon.dll", u"mlxmon.dll", sys + "mlxmon.dll", false},
+                        Case{u"MLXMON64.DLL", u"mlxmon64.dll", sys + "MLXMON64.DLL", true},
+                        Case{u"C:\\WINDOWS\\system32\\mlxmon64.dll", u"mlxmon64.dll",
+                             "C:\\WINDOWS\\system32\\mlxmon64.dll", true}}) {
+    for (bool deleteFails : {false, true}) {
+      SCOPED_TRACE(Narrow(c.dll) + (deleteFails ? " delete fails" : ""));
+      TearDown();
+      SetUp();
+      PutMonitorRecord(u"MarbleleafServer:", c.dll);
+      winsim::PutFile(Module(c.file), "module", winsim::Build(2093));
+      Start();
+      inventory_ = TakeInventory();
+      if (deleteFails) FailNext("DeleteFileW", ERROR_ACCESS_DENIED);
+      Mark();
+      RemoveMonitor(&state, &inventory_);
+      Lines tail = {"  Port monitor is found. Index=3", "  Trying to get monitor filename from MONITOR_INFO_2",
+                    "  Auto calculated monitor file name: " + c.logged, "  There is no check for monitor version"};
+      if (!c.ours) tail.push_back("  The monitor's module is not the product's, left in place: " + c.logged);
+      tail.push_back("  Monitor was removed :)");
+      EXPECT_EQ(NewLines(), Concat({{">DeleteMonitor"}, DefaultList(), tail}));
+      EXPECT_EQ(winsim::FindMonitor(u"MarbleleafServer:"), nullptr);
+      if (c.ours && !deleteFails) {
+        EXPECT_FALSE(FileExists(Module(c.file)));
+        EXPECT_EQ(state.deferredDeletes, nullptr);
+      } else if (c.ours) {
+        ASSERT_NE(state.deferredDeletes, nullptr);
+        EXPECT_EQ(Narrow(state.deferredDeletes->path), c.logged);
+      } else {
+        EXPECT_TRUE(FileExists(Module(c.file)));
+        EXPECT_EQ(winsim::CallCount("DeleteFileW"), 0);
+        EXPECT_EQ(state.deferredDeletes, nullptr);
+        EXPECT_EQ(ScheduleDeletesAtReboot(&state), 0);
+        EXPECT_EQ(winsim::CallCount("MoveFileExW"), 0);
+        EXPECT_FALSE(
+            winsim::GetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenamesValue));
+      }
+      EXPECT_EQ(state.errorCount, 0);
+      EXPECT_EQ(state.depth, 0);
     }
   }
 }

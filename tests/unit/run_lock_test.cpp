@@ -8,7 +8,7 @@
 namespace {
 const std::u16string kLogFile = u"C:\\ProgramData\\Marbleleaf\\Logs\\install.log";
 const std::string kBusyLog =
-    "Marbleleaf 2093\r\nError(18): Another installation is running: nothing was changed\r\n";
+    "Marbleleaf 2093\r\nError(21): Another installation is running: nothing was changed\r\n";
 
 // The file's text without its byte-order mark; "(none)" when there is no file or no mark.
 std::string LogFileText() {

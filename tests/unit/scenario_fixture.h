@@ -47,6 +47,18 @@ class ScenarioTest : public MachineTest {
     winsim::PutFile(std::u16string(kApp) + u"mlxhelp.chm", "help");
   }
 
+  // The installed product as an installer of another build would have left it: the modules it put
+  // into the system folder and the driver store carry that build. (The installer refuses product
+  // files of another build than its own, so an older installation is not made by running it.)
+  static void MarkInstalledBuild(WORD build) {
+    for (auto& entry : winsim::M().files.entries) {
+      winsim::FileEntry& file = entry.second;
+      const bool installed = entry.first.rfind(u"C:\\WINDOWS\\SYSTEM32\\", 0) == 0;
+      const size_t name = file.path.find_last_of(u'\\') + 1;
+      if (installed && file.version && file.path.compare(name, 3, u"mlx") == 0) file.version->build = build;
+    }
+  }
+
   static int Run(const std::u16string& verb) {
     winsim::M().commandLine = u"\"" + winsim::M().modulePath + u"\" " + verb;
     return RunInstaller(winsim::kProgramModule);

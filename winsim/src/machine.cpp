@@ -57,6 +57,10 @@ std::vector<std::string> OpenHandles() {
     static const char* const kKinds[] = {"mutex", "process", "thread", "token"};
     open.push_back(std::string(kKinds[item.second.kind]) + " handle on object " + std::to_string(item.second.object));
   }
+  if (m.system.combaseReferences) open.push_back("combase.dll loaded");
+  if (m.system.runtimeInits) open.push_back("RoInitialize not balanced");
+  if (m.system.strings) open.push_back(std::to_string(m.system.strings) + " HSTRING(s) not deleted");
+  if (m.system.factoryReferences) open.push_back("activation factory not released");
   return open;
 }
 

@@ -6,6 +6,10 @@
 // - Wine answers whether the spooler service runs or not; Windows fails with 1722 while it is
 //   stopped.
 // - AddPrinterDriverExW: Wine reports success when a named file is missing; Windows fails with 2.
+//
+// An assumption, since Microsoft documents no error for it: Windows protected print mode refuses
+// every third-party driver with 3014 (ERROR_PRINTER_DRIVER_BLOCKED, "does not work on the
+// operating system"). Every driver added through the call is taken as a third-party one.
 //   Wine copies only files that lie in the driver folder's root unless APD_COPY_FROM_DIRECTORY is
 //   given; Windows copies from the paths the record gives.
 // - DeletePrinterDriverExW: Wine fails with 87 when given DPD_DELETE_ALL_FILES, and with 0 removes
@@ -188,6 +192,7 @@ BOOL WINAPI AddPrinterDriverExW(LPWSTR, DWORD level, LPBYTE driverInfo, DWORD co
   names.insert(names.end(), dependents.begin(), dependents.end());
   for (const std::u16string& name : names)
     if (!FileExists(SourcePath(*env, name))) return Fail(ERROR_FILE_NOT_FOUND);
+  if (ProtectedPrintOn()) return Fail(ERROR_PRINTER_DRIVER_BLOCKED);
 
   const std::u16string store = env->driverDir + u"\\3\\";
   for (const std::u16string& name : names) CopyIntoStore(SourcePath(*env, name), store + FileNameOf(name), copyFlags);

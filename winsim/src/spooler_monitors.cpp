@@ -12,6 +12,13 @@
 //   into the calling process; Windows takes it from the system folder only, and the spooler
 //   service holds it (FileEntry::loadedBySpooler) until the monitor is deleted or the service
 //   stops.
+//
+// Assumptions, since Microsoft documents no error for them:
+// - Windows protected print mode loads no third-party monitor: AddMonitorW fails with 5
+//   (ERROR_ACCESS_DENIED). Every monitor added through the call is taken as a third-party one;
+//   the inbox monitors are there before.
+// - An ARM64 spooler cannot load the x64 module that the product registers: 193
+//   (ERROR_BAD_EXE_FORMAT), as LoadLibrary reports for a module of another machine.
 // Not modelled: what a monitor does with its ports once registered (it prints nowhere), its
 // configuration UI, port monitors' own registry keys beyond their port lists.
 #include "spooler_internal.h"
@@ -67,6 +74,8 @@ BOOL WINAPI AddMonitorW(LPWSTR, DWORD level, LPBYTE monitorInfo) {
   if (!environment) return FALSE;
   if (FindMonitor(info.pName)) return Fail(ERROR_PRINT_MONITOR_ALREADY_INSTALLED);
   if (!FileExists(M().systemDir + u"\\" + info.pDLLName)) return Fail(ERROR_MOD_NOT_FOUND);
+  if (ProtectedPrintOn()) return Fail(ERROR_ACCESS_DENIED);
+  if (M().system.nativeMachine != IMAGE_FILE_MACHINE_AMD64) return Fail(ERROR_BAD_EXE_FORMAT);
 
   MonitorEntry monitor;
   monitor.name = info.pName;

@@ -40,6 +40,9 @@ dpkg-source --no-check -x "$out"/dl/wine_*.dsc "$out/src" >/dev/null
 for patch in "$here"/*.patch; do
   patch -d "$out/src" -p1 --forward --quiet <"$patch" || { log "$(basename "$patch") does not apply"; exit 1; }
 done
+# Exports that Windows has and Wine 8 lacks, whose code the patches add: a line each in the
+# module's export definitions (Wine's own file beside its sources).
+echo "@ stdcall AddPrinterConnection2W(ptr wstr long ptr)" >>"$(ls "$out"/src/dlls/winspool.drv/*.[s]pec)"
 
 src=$out/src
 headers=/usr/include/wine/wine

@@ -27,6 +27,15 @@ LPWSTR WINAPI lstrcatW(LPWSTR dest, LPCWSTR src);
 int WINAPI lstrcmpW(LPCWSTR a, LPCWSTR b);
 int WINAPI lstrcmpiW(LPCWSTR a, LPCWSTR b);
 
+// kernel32: the machine and modules. Calls that older Windows lack (IsWow64Process2, combase's)
+// are not declared: the product finds them with GetProcAddress.
+HANDLE WINAPI GetCurrentProcess();
+void WINAPI GetNativeSystemInfo(LPSYSTEM_INFO info);
+HMODULE WINAPI GetModuleHandleW(LPCWSTR name);
+HMODULE WINAPI LoadLibraryW(LPCWSTR name);
+BOOL WINAPI FreeLibrary(HMODULE module);
+FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name);
+
 // kernel32: time
 void WINAPI Sleep(DWORD milliseconds);
 DWORD WINAPI GetTickCount();
@@ -54,7 +63,6 @@ BOOL WINAPI CreateProcessW(LPCWSTR application, LPWSTR commandLine, LPSECURITY_A
                            LPPROCESS_INFORMATION processInformation);
 
 // kernel32, advapi32, wtsapi32, user32: tokens, sessions and the shell of a session
-HANDLE WINAPI GetCurrentProcess();
 HANDLE WINAPI OpenProcess(DWORD access, BOOL inherit, DWORD processId);
 BOOL WINAPI TerminateProcess(HANDLE process, UINT exitCode);
 BOOL WINAPI OpenProcessToken(HANDLE process, DWORD access, PHANDLE token);

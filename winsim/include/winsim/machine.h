@@ -17,6 +17,7 @@
 #include "winsim/state_services.h"
 #include "winsim/state_sessions.h"
 #include "winsim/state_spooler.h"
+#include "winsim/state_system.h"
 
 namespace winsim {
 
@@ -75,6 +76,7 @@ struct Machine {
   DesktopState desktop;
   EventLogState eventLog;
   SessionsState sessions;
+  SystemState system;
 };
 
 Machine& M();

@@ -62,6 +62,32 @@ typedef HINSTANCE HMODULE;
 typedef HANDLE HLOCAL;
 typedef HANDLE HGLOBAL;
 typedef HKEY* PHKEY;
+typedef unsigned short USHORT;
+typedef uint32_t UINT32;
+typedef INT_PTR(WINAPI* FARPROC)();
+
+struct GUID {
+  uint32_t Data1;
+  uint16_t Data2;
+  uint16_t Data3;
+  uint8_t Data4[8];
+};
+
+// Processors and machines
+#define IMAGE_FILE_MACHINE_UNKNOWN 0
+#define IMAGE_FILE_MACHINE_I386 0x014c
+#define IMAGE_FILE_MACHINE_ARMNT 0x01c4
+#define IMAGE_FILE_MACHINE_AMD64 0x8664
+#define IMAGE_FILE_MACHINE_ARM64 0xAA64
+#define PROCESSOR_ARCHITECTURE_INTEL 0
+#define PROCESSOR_ARCHITECTURE_AMD64 9
+#define PROCESSOR_ARCHITECTURE_ARM64 12
+struct SYSTEM_INFO {
+  WORD wProcessorArchitecture; WORD wReserved; DWORD dwPageSize; LPVOID lpMinimumApplicationAddress;
+  LPVOID lpMaximumApplicationAddress; DWORD_PTR dwActiveProcessorMask; DWORD dwNumberOfProcessors;
+  DWORD dwProcessorType; DWORD dwAllocationGranularity; WORD wProcessorLevel; WORD wProcessorRevision;
+};
+typedef SYSTEM_INFO* LPSYSTEM_INFO;
 
 #ifndef TRUE
 #define TRUE 1
@@ -127,6 +153,7 @@ typedef HKEY* PHKEY;
 #define ERROR_PRINTER_DRIVER_IN_USE 3001L
 #define ERROR_PRINT_MONITOR_ALREADY_INSTALLED 3006L
 #define ERROR_PRINT_MONITOR_IN_USE 3008L
+#define ERROR_PRINTER_DRIVER_BLOCKED 3014L
 #define ERROR_PRINTER_DRIVER_DOWNLOAD_NEEDED 3019L
 #define ERROR_REGISTRY_QUOTA_LIMIT 613L
 #define ERROR_CANCELLED 1223L
@@ -139,6 +166,14 @@ typedef HKEY* PHKEY;
 #define E_FAIL ((HRESULT)0x80004005L)
 #define E_OUTOFMEMORY ((HRESULT)0x8007000EL)
 #define S_OK ((HRESULT)0L)
+#define S_FALSE ((HRESULT)1L)
+#define E_NOINTERFACE ((HRESULT)0x80004002L)
+#define E_INVALIDARG ((HRESULT)0x80070057L)
+#define REGDB_E_CLASSNOTREG ((HRESULT)0x80040154L)
+#define CO_E_NOTINITIALIZED ((HRESULT)0x800401F0L)
+#define RPC_E_CHANGED_MODE ((HRESULT)0x80010106L)
+#define SUCCEEDED(hr) (((HRESULT)(hr)) >= 0)
+#define FAILED(hr) (((HRESULT)(hr)) < 0)
 
 // Memory
 #define GMEM_FIXED 0x0000
