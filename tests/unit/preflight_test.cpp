@@ -155,7 +155,7 @@ TEST_F(PreflightTest, AnInstallThatCannotFinishChangesNothing) {
 // Deployed as SYSTEM in session 0: the refusal is explained in the event log instead.
 TEST_F(PreflightTest, AnUnattendedRefusalGoesToTheEventLog) {
   eventsExpected = true;
-  winsim::M().sessionId = 0;
+  winsim::RunInstallerAs(winsim::kSystemSid, 0, true);
   winsim::SetProtectedPrintPolicy(true);
   EXPECT_EQ(100, Run(u"install"));
   EXPECT_EQ(0, winsim::M().desktop.dialog.shown);
