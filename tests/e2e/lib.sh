@@ -47,8 +47,17 @@ e2e_make_template() {
     local template="$E2E_ROOT/template"
     rm -rf "$template"
     mkdir -p "$E2E_ROOT"
-    local start=$SECONDS
-    WINEPREFIX="$template" "$E2E_WINE" wineboot -i >/dev/null 2>&1 || { e2e_log "wineboot failed"; return 1; }
+    local start=$SECONDS out="$E2E_ROOT/wineboot.out" try
+    # Once more after a failure (a first start of Wine on a busy machine), then say why.
+    for try in 1 2; do
+        WINEPREFIX="$template" "$E2E_WINE" wineboot -i >"$out" 2>&1 && break
+        e2e_log "wineboot failed (exit $?, try $try):"
+        tail -n 20 "$out" >&2
+        [ "$try" = 2 ] && return 1
+        WINEPREFIX="$template" "$E2E_WINESERVER" -k 2>/dev/null
+        rm -rf "$template"
+        sleep 2
+    done
     WINEPREFIX="$template" "$E2E_WINE" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
     WINEPREFIX="$template" "$E2E_WINESERVER" -k 2>/dev/null
     WINEPREFIX="$template" "$E2E_WINESERVER" -w 2>/dev/null
