@@ -40,6 +40,22 @@ class PerUserTest : public ScenarioTest {
     winsim::PutFolder(u"C:\\ProgramData");
     eventsExpected = true;  // "def.set" and "onInit" runs as SYSTEM may explain themselves there
   }
+  // A fresh machine with the user's own printer and a product printer, for the probes.
+  void FreshMachineWithTwoPrinters() {
+    winsim::Reset();
+    SetUp();
+    winsim::PutPrinter(kOther, u"Generic Laser", u"LPT1:");
+    winsim::PutPrinter(kProduct, kDriver, kPort);
+  }
+  // A fresh machine with the product installed and its printer keyed, for the install runs.
+  void FreshInstalledMachine() {
+    winsim::Reset();
+    SetUp();
+    winsim::PutMonitor(kPort, u"mlxmon64.dll", winsim::Build(2093));
+    winsim::PutDriver(kDriver, u"Windows x64", u"mlxdrv64.dll", u"mlxui64.dll", u"mlxhelp.chm", winsim::Build(2093));
+    winsim::PutDriver(kDriver, u"Windows NT x86", u"mlxdrv32.dll", u"mlxui32.dll", u"mlxhelp.chm",
+                      winsim::Build(2093));
+  }
   // Lays out the context; returns the SID whose state the run must act on ("" for nobody).
   std::string Enter(Context context) {
     bea_ = winsim::AddAccount(u"Bea", false);
@@ -109,10 +125,7 @@ class PerUserTest : public ScenarioTest {
 TEST_F(PerUserTest, SetDefaultActsForTheSignedInUser) {
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
-    winsim::Reset();
-    SetUp();
-    winsim::PutPrinter(kOther, u"Generic Laser", u"LPT1:");
-    winsim::PutPrinter(kProduct, kDriver, kPort);
+    FreshMachineWithTwoPrinters();
     const std::string owner = Enter(c.context);
     SetDefaults(owner, kOther, kOther);
     EXPECT_EQ(c.acts ? 4 : 100, Run(u"def.set"));
@@ -128,10 +141,7 @@ TEST_F(PerUserTest, SetDefaultActsForTheSignedInUser) {
 TEST_F(PerUserTest, InitAsksAboutTheSignedInUsersDefault) {
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
-    winsim::Reset();
-    SetUp();
-    winsim::PutPrinter(kOther, u"Generic Laser", u"LPT1:");
-    winsim::PutPrinter(kProduct, kDriver, kPort);
+    FreshMachineWithTwoPrinters();
     const std::string owner = Enter(c.context);
     SetDefaults(owner, kOther, kProduct);
     EXPECT_EQ(c.acts ? 102 : 3, Run(u"onInit"));
@@ -149,12 +159,7 @@ TEST_F(PerUserTest, InitAsksAboutTheSignedInUsersDefault) {
 TEST_F(PerUserTest, ReinstallKeepsTheSignedInUsersDefault) {
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
-    winsim::Reset();
-    SetUp();
-    winsim::PutMonitor(kPort, u"mlxmon64.dll", winsim::Build(2093));
-    winsim::PutDriver(kDriver, u"Windows x64", u"mlxdrv64.dll", u"mlxui64.dll", u"mlxhelp.chm", winsim::Build(2093));
-    winsim::PutDriver(kDriver, u"Windows NT x86", u"mlxdrv32.dll", u"mlxui32.dll", u"mlxhelp.chm",
-                      winsim::Build(2093));
+    FreshInstalledMachine();
     winsim::PutPrinter(kOther, u"Generic Laser", u"LPT1:");
     winsim::SetPrinterDataString(winsim::PutPrinter(kProduct, kDriver, kPort), "", "SubKey", "FrontKey");
     const std::string owner = Enter(c.context);
@@ -199,10 +204,7 @@ TEST_F(PerUserTest, FailuresToActForTheUserLeaveEveryDefault) {
   };
   for (const Failure& f : failures) {
     SCOPED_TRACE(std::string(f.call) + (f.also ? std::string(" and ") + f.also : ""));
-    winsim::Reset();
-    SetUp();
-    winsim::PutPrinter(kOther, u"Generic Laser", u"LPT1:");
-    winsim::PutPrinter(kProduct, kDriver, kPort);
+    FreshMachineWithTwoPrinters();
     const std::string owner = Enter(f.context);
     SetDefaults(owner, kOther, kOther);
     winsim::FailNext(f.call, ERROR_ACCESS_DENIED);
@@ -239,12 +241,7 @@ TEST_F(PerUserTest, FailuresToActForTheUserAreLoggedByTheReinstall) {
   };
   for (const Failure& f : failures) {
     SCOPED_TRACE(std::string(f.call) + " " + std::to_string(f.nth));
-    winsim::Reset();
-    SetUp();
-    winsim::PutMonitor(kPort, u"mlxmon64.dll", winsim::Build(2093));
-    winsim::PutDriver(kDriver, u"Windows x64", u"mlxdrv64.dll", u"mlxui64.dll", u"mlxhelp.chm", winsim::Build(2093));
-    winsim::PutDriver(kDriver, u"Windows NT x86", u"mlxdrv32.dll", u"mlxui32.dll", u"mlxhelp.chm",
-                      winsim::Build(2093));
+    FreshInstalledMachine();
     winsim::SetPrinterDataString(winsim::PutPrinter(kProduct, kDriver, kPort), "", "SubKey", "FrontKey");
     const std::string owner = Enter(Context::kSystemWithUser);
     SetDefaults(owner, kProduct, kOther);
