@@ -65,8 +65,10 @@ TEST_F(EventLogTest, OnlyARunWhoseLogNobodyCouldSeeWritesAnEvent) {
   LogLine(&state, TEXT("Marbleleaf %d"), 2093);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
+    // Session 0 is a service's: SYSTEM runs there. A visible station there is an interactive
+    // service's; session 1's invisible one a service account's.
+    winsim::RunInstallerAs(c.session == 0 ? winsim::kSystemSid : winsim::kFirstAdminSid, c.session, true);
     winsim::M().desktop.interactiveStation = c.visibleStation;
-    winsim::M().sessionId = c.session;
     winsim::M().desktop.shiftDown = c.shift;
     winsim::M().desktop.dialog.shown = 0;
     winsim::M().eventLog.application.clear();
@@ -85,7 +87,7 @@ TEST_F(EventLogTest, OnlyARunWhoseLogNobodyCouldSeeWritesAnEvent) {
 }
 
 TEST_F(EventLogTest, ALongLogIsSplitBetweenLinesWithoutLosingOne) {
-  winsim::M().sessionId = 0;
+  winsim::RunInstallerAs(winsim::kSystemSid, 0, true);
   state.errorCount = 1;
   GrowLog(2 * kEventTextLimit + 5000);
   PresentRunLog(&state, nullptr, 0);

@@ -48,10 +48,12 @@ TEST_F(LogDialogTest, SeenOnlyInAVisibleWindowStationOutsideSessionZero) {
   EXPECT_FALSE(LogDialogCanBeSeen(&state));
   winsim::FailNext("GetUserObjectInformationW", 6);
   EXPECT_TRUE(LogDialogCanBeSeen(&state));  // Windows can't tell the station: as on a desktop
+  // A service allowed to interact with the desktop: SYSTEM in session 0 with a visible station.
+  winsim::RunInstallerAs(winsim::kSystemSid, 0, true);
   winsim::M().desktop.interactiveStation = true;
-  winsim::M().sessionId = 0;
   EXPECT_FALSE(LogDialogCanBeSeen(&state));
-  winsim::M().sessionId = 2;
+  winsim::SignIn(winsim::kFirstAdminSid, 2);  // a Remote Desktop session of theirs
+  winsim::RunInstallerAs(winsim::kFirstAdminSid, 2, true);
   EXPECT_TRUE(LogDialogCanBeSeen(&state));
   EXPECT_TRUE(LogLines().empty());
   // Nor when it can't tell the session: a dialog there might never be closed.

@@ -364,7 +364,8 @@ TEST_F(ScenarioTest, RunVerbsTakeTheirStepsInOrder) {
   EXPECT_EQ(nullptr, winsim::FindWindowRecord(help));
   EXPECT_EQ(setup, winsim::M().desktop.dialog.parent);
   EXPECT_LT(first("CreateMutexA"), first("EnumMonitorsW"));
-  EXPECT_GT(first("CreateProcessW"), last("AddPrinterW"));
+  ASSERT_EQ(1, winsim::CallCount("CreateProcessWithTokenW"));  // the companion, with the user's token
+  EXPECT_GT(first("CreateProcessWithTokenW"), last("AddPrinterW"));
   EXPECT_NE(nullptr, winsim::FindPrinter(u"Front Desk"));
 
   winsim::M().trace.clear();
@@ -466,7 +467,7 @@ TEST_F(ScenarioTest, AnUnattendedRunWritesItsLogToTheEventLog) {
   // The event log refusing everything changes nothing of the run's result.
   winsim::Reset();
   SetUp();
-  winsim::M().sessionId = 0;
+  winsim::RunInstallerAs(winsim::kSystemSid, 0, true);
   winsim::RemoveFile(std::u16string(kApp) + u"mlxui64.dll");
   winsim::FailCall("RegisterEventSourceW", ERROR_ACCESS_DENIED);
   EXPECT_EQ(100, Run(u"install"));

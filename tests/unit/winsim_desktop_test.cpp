@@ -13,7 +13,8 @@ const char16_t* const kClass = u"mbs::{05759F8E-103D-41B6-8A61-EFAA89516692}";
 
 HANDLE OpenTrayMutex() { return CreateMutexA(nullptr, FALSE, kMutex); }
 
-// Starts the program the way the product starts the companion; returns the process id or 0.
+// Starts the program with the caller's own token, shown as the product shows the companion;
+// returns the process id or 0.
 DWORD Start(std::u16string commandLine, PROCESS_INFORMATION* info) {
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
@@ -112,6 +113,8 @@ TEST_F(WinsimDesktopTest, CompanionAnswersTheExitMessageAsScripted) {
 }
 
 TEST_F(WinsimDesktopTest, CreateProcessStartsOnlyRegisteredProgramsThatExist) {
+  // The caller is the signed-in user's own unelevated program: the child gets that token.
+  winsim::RunInstallerAs(winsim::kFirstAdminSid, 1, false);
   PROCESS_INFORMATION info = {};
   EXPECT_EQ(0u, Start(u"\"C:\\Program Files\\Marbleleaf\\mbltray.exe\"", &info));
   EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetLastError());
@@ -126,6 +129,10 @@ TEST_F(WinsimDesktopTest, CreateProcessStartsOnlyRegisteredProgramsThatExist) {
   EXPECT_EQ("\"C:\\PROGRAM FILES\\Marbleleaf\\MBLTRAY.EXE\"", Narrow(process.commandLine));
   EXPECT_EQ("C:\\Program Files\\Marbleleaf\\mbltray.exe", Narrow(process.imagePath));
   EXPECT_EQ(SW_SHOW, process.startup.wShowWindow);
+  EXPECT_EQ("CreateProcessW", process.startedWith);
+  EXPECT_EQ(winsim::kFirstAdminSid, process.user);
+  EXPECT_EQ(1u, process.session);
+  EXPECT_FALSE(process.elevated);
   // The started companion runs: it holds the mutex and owns its window.
   EXPECT_EQ(id, winsim::FindMutex(kMutex)->owner);
   EXPECT_NE(nullptr, FindWindowW(kClass, nullptr));

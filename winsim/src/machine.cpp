@@ -17,6 +17,10 @@ std::unique_ptr<Machine>& Current() {
   static std::unique_ptr<Machine> machine;
   return machine;
 }
+std::function<void()>& ResetCheck() {
+  static std::function<void()> check;
+  return check;
+}
 }  // namespace
 
 Machine& M() {
@@ -28,7 +32,10 @@ Machine& M() {
   return *machine;
 }
 
+void SetResetCheck(std::function<void()> check) { ResetCheck() = std::move(check); }
+
 void Reset() {
+  if (Current() && ResetCheck()) ResetCheck()();
   Current() = std::make_unique<Machine>();
   SignIn(kFirstAdminSid, 1);
 }

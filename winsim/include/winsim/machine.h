@@ -81,6 +81,9 @@ struct Machine {
 
 Machine& M();
 void Reset();
+// Test side: a check that Reset runs on the machine it is about to replace (null: none), so that
+// a rule every test must keep holds for each machine a test builds, not only its last.
+void SetResetCheck(std::function<void()> check);
 
 // What the process still holds: one line for each open handle of every kind (files, registry
 // keys, service, printer, event source and kernel object handles) and for the global and local blocks not
