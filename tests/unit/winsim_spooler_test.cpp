@@ -126,7 +126,9 @@ TEST_F(SpoolerTest, EnumPrintersPacksRecordsThenStringsAndFollowsSizeThenFill) {
 
   PrinterEntry& first = PutPrinter(u"Office", kDriver, u"LPT1:,MarbleleafServer:");
   first.comment = u"second floor";
-  PutPrinter(u"\\\\srv\\Shared", u"Other", u"LPT1:").connection = true;
+  PrinterEntry& shared = PutPrinter(u"\\\\srv\\Shared", u"Other", u"LPT1:");
+  shared.connection = true;
+  shared.owners.insert(kFirstAdminSid);  // the caller's own connection
   PutPrinter(u"Label", kDriver, kPort);
 
   std::vector<BYTE> block = FetchPrinters(2, &count);
