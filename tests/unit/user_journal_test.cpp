@@ -214,10 +214,23 @@ TEST_F(UserJournalTest, AnUninstallByAnotherAccountKeepsAUsersConnections) {
   EXPECT_EQ(bea_, Owners());
   EXPECT_EQ(0u, JournalEntries());
 
-  // Her own uninstall forgets hers too.
+  // Her own uninstall forgets hers too, even when her key cannot be deleted.
   InterruptedRunForBea();
   EXPECT_EQ(2, Run(std::u16string(u"uninstall /LOG=") + kLogFile));
   EXPECT_EQ(0u, JournalEntries());
+  InterruptedRunForBea();
+  winsim::FailNext("RegDeleteKeyA", ERROR_ACCESS_DENIED);
+  EXPECT_EQ(2, Run(std::u16string(u"uninstall /LOG=") + kLogFile));
+  EXPECT_EQ("", JournalKey());
+  EXPECT_EQ("\\\\PRINTHOST\\Studio=Connection=1||;", JournalKey(bea_));
+  // Nor can the journal's own key: its entries still go.
+  EXPECT_EQ(2, Run(std::u16string(u"uninstall /LOG=") + kLogFile));
+  EXPECT_EQ("(no key)", JournalKey());
+  InterruptedRunForBea();
+  winsim::FailCall("RegDeleteKeyA", ERROR_ACCESS_DENIED, 1, winsim::CallCount("RegDeleteKeyA") + 2);
+  EXPECT_EQ(2, Run(std::u16string(u"uninstall /LOG=") + kLogFile));
+  EXPECT_EQ("", JournalKey());
+  EXPECT_EQ("(no key)", JournalKey(bea_));
 }
 
 // Whose printers they are cannot be told: the run says so, her connection is not journaled, so it
@@ -241,6 +254,23 @@ TEST_F(UserJournalTest, WithoutTheUsersSidNothingOfTheirsIsJournaled) {
     EXPECT_EQ(bea_, Owners());
     EXPECT_NE(nullptr, winsim::FindPrinter(kFront));
     EXPECT_EQ(Narrow(kFront), Narrow(winsim::DefaultPrinterOf(bea_)));
+  }
+
+  // With nobody to act for, the SID read is the running account's own; a token that cannot be
+  // closed costs nothing but the handle.
+  for (const char* call : {"OpenProcessToken", "CloseHandle"}) {
+    SCOPED_TRACE(call);
+    winsim::Reset();
+    SetUp();
+    Enter(Context::kSystemAlone);
+    winsim::FailNext(call, ERROR_ACCESS_DENIED);
+    EXPECT_EQ(1, Install());
+    const bool lineExpected = std::string(call) == "OpenProcessToken";
+    EXPECT_EQ(lineExpected,
+              HasLine(RunText(), "Can`t tell whose printer connections these are (OpenProcessToken, 5): none is journaled"))
+        << RunText();
+    EXPECT_EQ(lineExpected ? 0u : 1u, winsim::M().desktop.handles.size());
+    winsim::M().desktop.handles.clear();
   }
 }
 
