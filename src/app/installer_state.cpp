@@ -6,6 +6,7 @@
 #include "app/product.h"
 #include "driver/platform.h"
 #include "monitor/port_switch.h"
+#include "printers/user_context.h"
 #include "system/deferred_deletes.h"
 #include "system/spooler_service.h"
 

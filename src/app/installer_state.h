@@ -3,6 +3,7 @@
 #include "platform/win32.h"
 #include "printers/printer_inventory.h"
 #include "printers/saved_printers.h"
+#include "system/sessions.h"
 #include "support/counted_string.h"
 #include "system/deferred_deletes.h"
 
@@ -35,6 +36,10 @@ struct InstallerState {
   NameIndex savedIndex;         // savedPrinters by name
   PrinterInventory printers;
   SwitchedPrinter* repointedPrinters;  // owned by monitor/port_switch; ends with a null record
+  // Whose connections and default the inventory holds: the signed-in user the run acts for, or
+  // with nobody to act for the running account (see printers/user_context.h).
+  bool actsForUser;
+  WCHAR userSid[kSidChars];  // their SID; empty when it could not be read
 };
 
 // The module instance of the program, stored first thing by the entry point.

@@ -133,7 +133,7 @@ static void UninstallProduct(InstallerState* state) {
 
 static void UninstallAndPurge(InstallerState* state) {
   UninstallProduct(state);
-  ClearJournal();
+  ClearJournal(state);
   PurgePendingFileOperations(state, false);
   RetryDeferredDeletesTwice(state);
 }

@@ -14,6 +14,7 @@
 #include <winver.h>
 #include <wtsapi32.h>
 #include <restartmanager.h>
+#include <sddl.h>
 #else
 #include "winsim/winsim.h"
 #endif

@@ -9,13 +9,11 @@
 #include "app/product.h"
 #include "support/ascii_text.h"
 #include "support/size_then_fill.h"
-#include "system/sessions.h"
 
 namespace {
 // The spooler is offered 64 bytes for a settings key name: 63 characters and the terminator.
 const DWORD kSettingsKeyBytes = 64;
 const DWORD kInventorySlack = 32;
-const DWORD kDefaultNameChars = 255;
 
 // A read of "SubKey" counts only as a REG_SZ whose text ends within what was read. Printer data is
 // outside input: a value of exactly 64 bytes with no terminator, or one shorter than what an
@@ -50,31 +48,6 @@ void EnumerateLocalPrinters(PrinterInventory* inventory) {
   if (!block) return;
   inventory->entries = reinterpret_cast<PRINTER_INFO_2W*>(block);
   inventory->count = count;
-}
-
-void MarkDefaultPrinter(InstallerState* state) {
-  EnumerateLocalPrinters(&state->printers);
-  // One unit more than the spooler is offered, so the name is terminated whatever it writes.
-  WCHAR name[kDefaultNameChars + 1] = {0};
-  DWORD capacity = kDefaultNameChars;
-  // The default is the signed-in user's: read in their context, and none kept when there is
-  // nobody to act for (the running account's own default is nobody's choice).
-  ActingForUser user = BeginActingForUser();
-  if (!user.acting) {
-    LogLine(state, TEXT("The default printer is not kept: no signed-in user to act for (%s, %d)"), user.failedCall,
-            static_cast<int>(user.error));
-    return;
-  }
-  const BOOL found = GetDefaultPrinterW(name, &capacity);
-  if (!EndActingForUser(&user)) {
-    LogError(state, 15, TEXT("Can`t return from the signed-in user's context"));
-    return;
-  }
-  if (!found) return;
-  for (DWORD i = 0; i < state->printers.count; ++i) {
-    PRINTER_INFO_2W& entry = state->printers.entries[i];
-    if (EqualsExactly(entry.pPrinterName, name)) entry.Attributes |= PRINTER_ATTRIBUTE_DEFAULT;
-  }
 }
 
 PrinterInfo2Result GetPrinterInfo2(HANDLE printer) {

@@ -17,7 +17,6 @@ struct PrinterInfo2Result {
 
 void EnumerateLocalPrinters(PrinterInventory* inventory);
 void ReleasePrinterInventory(PrinterInventory* inventory);
-void MarkDefaultPrinter(InstallerState* state);
 PrinterInfo2Result GetPrinterInfo2(HANDLE printer);
 void SavePrinterSettingsKey(InstallerState* state, PRINTER_INFO_2W* entry);
 bool WriteSettingsKey(HANDLE printer, LPCSTR settingsKey);

@@ -8,6 +8,7 @@
 #include "app/product.h"
 #include "printers/printer_inventory.h"
 #include "printers/saved_printers.h"
+#include "system/sessions.h"
 
 namespace {
 const char kJournalKey[] = PRODUCT_VENDOR_KEY "\\Saved Printers";
@@ -24,18 +25,45 @@ const WCHAR kLocationTag[] = TEXT("Location=");
 const WCHAR kShareTag[] = TEXT("Share=");
 const WCHAR kDefaultTag[] = TEXT("Default=");
 const WCHAR kConnectionTag[] = TEXT("Connection=");
+const WCHAR kUserTag[] = TEXT("User=");
 
 const REGSAM kJournalAccess = KEY_QUERY_VALUE | KEY_SET_VALUE;
 
-HKEY OpenJournal() {
-  HKEY key = nullptr;
-  return RegOpenKeyExA(HKEY_LOCAL_MACHINE, kJournalKey, 0, kJournalAccess, &key) == ERROR_SUCCESS ? key : nullptr;
+// A user's own entries (their connections) are in a key named as their SID under the journal,
+// so that two users' connections to one queue are kept apart. Path: the journal's, or that key's
+// for a SID; false for a SID that cannot be a key's name.
+struct JournalPath {
+  char text[sizeof(kJournalKey) + 1 + kSidChars];
+};
+
+bool MakeJournalPath(LPCWSTR sid, JournalPath* path) {
+  std::memcpy(path->text, kJournalKey, sizeof(kJournalKey));
+  if (!sid) return true;
+  if (!sid[0]) return false;
+  size_t at = sizeof(kJournalKey) - 1;
+  path->text[at++] = '\\';
+  for (DWORD i = 0; sid[i]; ++i) {
+    if (i + 1 >= kSidChars || sid[i] > 0x7E || sid[i] <= 0x20 || sid[i] == TEXT('\\')) return false;
+    path->text[at++] = static_cast<char>(sid[i]);
+  }
+  path->text[at] = 0;
+  return true;
 }
 
-LSTATUS CreateJournal(HKEY* key) {
+// The journal, or with a SID that user's own key of it.
+HKEY OpenJournal(LPCWSTR sid = nullptr) {
+  JournalPath path;
+  HKEY key = nullptr;
+  if (!MakeJournalPath(sid, &path)) return nullptr;
+  return RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.text, 0, kJournalAccess, &key) == ERROR_SUCCESS ? key : nullptr;
+}
+
+LSTATUS CreateJournal(LPCWSTR sid, HKEY* key) {
   *key = nullptr;
+  JournalPath path;
+  if (!MakeJournalPath(sid, &path)) return ERROR_INVALID_SID;
   const LSTATUS status =
-      RegCreateKeyExA(HKEY_LOCAL_MACHINE, kJournalKey, 0, nullptr, REG_OPTION_NON_VOLATILE, kJournalAccess, nullptr, key, nullptr);
+      RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.text, 0, nullptr, REG_OPTION_NON_VOLATILE, kJournalAccess, nullptr, key, nullptr);
   if (status != ERROR_SUCCESS) *key = nullptr;
   return status;
 }
@@ -59,21 +87,42 @@ size_t PutSettingsKey(LPWSTR out, size_t at, LPCSTR key) {
   return PutField(out, at, kSubKeyTag, units);
 }
 
-size_t PutEntry(LPWSTR out, const SavedPrinter* node) {
+// A printer's entry. A local printer's default status is its user's: it is kept with their SID,
+// and not at all when their SID is unknown (nobody else may take it for theirs).
+size_t PutEntry(LPWSTR out, const SavedPrinter* node, LPCWSTR userSid) {
   const PRINTER_INFO_2W* entry = node->entry;
+  const bool isDefault = (entry->Attributes & PRINTER_ATTRIBUTE_DEFAULT) != 0;
   size_t at = 0;
   if (node->connection) {
-    // The server keeps the queue's own settings: a connection is its name and default status.
+    // The server keeps the queue's own settings: a connection is its name and default status,
+    // under its user's own key.
     at = PutField(out, at, kConnectionTag, TEXT("1"));
+    if (isDefault) at = PutField(out, at, kDefaultTag, TEXT("1"));
   } else {
     at = PutSettingsKey(out, at, node->settingsKey);
     at = PutField(out, at, kCommentTag, entry->pComment);
     at = PutField(out, at, kLocationTag, entry->pLocation);
     at = PutField(out, at, kShareTag, entry->pShareName);
+    if (isDefault && userSid[0]) {
+      at = PutField(out, at, kDefaultTag, TEXT("1"));
+      at = PutField(out, at, kUserTag, userSid);
+    }
   }
-  if (entry->Attributes & PRINTER_ATTRIBUTE_DEFAULT) at = PutField(out, at, kDefaultTag, TEXT("1"));
   if (out) out[at] = 0;
   return at + 1;
+}
+
+// What stays of an entry once its printer is back, when the printer was another user's default:
+// that status, for them. An owner too long for a SID is not rewritten: the whole entry stays.
+LSTATUS KeepDefaultOnly(HKEY key, LPCWSTR name, LPCWSTR owner) {
+  WCHAR text[kSidChars + 16] = {0};
+  const size_t ownerLength = static_cast<size_t>(lstrlenW(owner));
+  if (ownerLength >= kSidChars) return ERROR_INVALID_SID;
+  size_t at = PutField(text, 0, kDefaultTag, TEXT("1"));
+  at = PutField(text, at, kUserTag, owner);
+  text[at] = 0;
+  return RegSetValueExW(key, name, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(text),
+                        static_cast<DWORD>((at + 1) * sizeof(WCHAR)));
 }
 
 // A field of an entry read back: where its value lies in the value's data, and how long it is.
@@ -83,7 +132,7 @@ struct Field {
 };
 
 struct Entry {
-  Field subKey, comment, location, share, isDefault, connection;
+  Field subKey, comment, location, share, isDefault, connection, user;
 };
 
 bool HasTag(LPCWSTR text, size_t length, LPCWSTR tag, Field* field) {
@@ -109,13 +158,20 @@ Entry ParseEntry(LPCWSTR units, size_t count) {
     LPCWSTR text = units + at;
     HasTag(text, length, kSubKeyTag, &entry.subKey) || HasTag(text, length, kCommentTag, &entry.comment) ||
         HasTag(text, length, kLocationTag, &entry.location) || HasTag(text, length, kShareTag, &entry.share) ||
-        HasTag(text, length, kDefaultTag, &entry.isDefault) || HasTag(text, length, kConnectionTag, &entry.connection);
+        HasTag(text, length, kDefaultTag, &entry.isDefault) || HasTag(text, length, kConnectionTag, &entry.connection) ||
+        HasTag(text, length, kUserTag, &entry.user);
     at += length + 1;
   }
   return entry;
 }
 
 bool IsOne(const Field& field) { return field.text && field.length == 1 && field.text[0] == TEXT('1'); }
+
+bool Names(const Field& field, LPCWSTR sid) {
+  size_t length = 0;
+  while (sid[length]) ++length;
+  return field.text && length && field.length == length && std::memcmp(field.text, sid, length * sizeof(WCHAR)) == 0;
+}
 
 // The settings key as the ANSI text it was written from; false when it cannot be one.
 bool NarrowSettingsKey(const Field& field, char* out) {
@@ -140,12 +196,13 @@ LPWSTR PlaceField(LPWSTR* at, const Field& field) { return field.text ? PlaceTex
 
 size_t FieldUnits(const Field& field) { return field.text ? field.length + 1 : 0; }
 
-// A record like an inventory entry, with its strings in the same C-heap block.
-PRINTER_INFO_2W* BuildRecord(LPCWSTR name, const Entry& entry) {
+// A record like an inventory entry, with its strings (and the entry's user, when asked for) in the
+// same C-heap block.
+PRINTER_INFO_2W* BuildRecord(LPCWSTR name, const Entry& entry, bool withUser, LPCWSTR* user) {
   const size_t nameLength = static_cast<size_t>(lstrlenW(name));
   const size_t driverLength = static_cast<size_t>(lstrlenW(PRODUCT_DRIVER_NAME));
   const size_t units = nameLength + 1 + driverLength + 1 + FieldUnits(entry.comment) + FieldUnits(entry.location) +
-                       FieldUnits(entry.share);
+                       FieldUnits(entry.share) + (withUser ? FieldUnits(entry.user) : 0);
   PRINTER_INFO_2W* record = static_cast<PRINTER_INFO_2W*>(std::malloc(sizeof(PRINTER_INFO_2W) + units * sizeof(WCHAR)));
   if (!record) return nullptr;
   std::memset(record, 0, sizeof(*record));
@@ -155,36 +212,84 @@ PRINTER_INFO_2W* BuildRecord(LPCWSTR name, const Entry& entry) {
   record->pComment = PlaceField(&at, entry.comment);
   record->pLocation = PlaceField(&at, entry.location);
   record->pShareName = PlaceField(&at, entry.share);
-  if (IsOne(entry.isDefault)) record->Attributes |= PRINTER_ATTRIBUTE_DEFAULT;
+  *user = withUser ? PlaceField(&at, entry.user) : nullptr;
+  if (IsOne(entry.isDefault) && !withUser) record->Attributes |= PRINTER_ATTRIBUTE_DEFAULT;
   if (IsOne(entry.connection)) record->Attributes |= PRINTER_ATTRIBUTE_NETWORK;
   return record;
+}
+
+// A record of another user's default status only: the printer is marked as this run's user's
+// default when the record is theirs (a reinstall then restores it), and the record goes; another
+// user's stays for them.
+// What became of an entry taken over.
+enum class Outcome { kLeft, kTaken, kRemoved };
+
+Outcome TakeOverDefault(InstallerState* state, const NameIndex* inventory, HKEY key, LPCWSTR name, const Entry& entry) {
+  if (!IsOne(entry.isDefault) || !Names(entry.user, state->userSid)) return Outcome::kLeft;
+  PRINTER_INFO_2W* existing = inventory->incomplete ? FindInventoryPrinter(&state->printers, name)
+                                                    : static_cast<PRINTER_INFO_2W*>(FindName(inventory, name));
+  if (existing && IsProductDriverName(existing->pDriverName) && !IsPrinterConnection(existing))
+    existing->Attributes |= PRINTER_ATTRIBUTE_DEFAULT;
+  return RegDeleteValueW(key, name) == ERROR_SUCCESS ? Outcome::kRemoved : Outcome::kLeft;
 }
 
 // Takes one entry over unless its name belongs to a printer this run must not recreate: one that
 // is not the product's, or of the other kind. A product printer that exists is one whose
 // recreation was interrupted: the entry, not what that printer now holds, says what it had.
-bool TakeOverEntry(InstallerState* state, const NameIndex* inventory, LPCWSTR name, LPCWSTR units, size_t count) {
+// Entries under the user's own key are theirs; elsewhere a connection, or a default status, that
+// names another user is left to them (an entry of an earlier version names nobody: it is the
+// running user's, as it was then).
+Outcome TakeOverEntry(InstallerState* state, const NameIndex* inventory, HKEY key, bool userKey, LPCWSTR name,
+                      LPCWSTR units, size_t count) {
   const Entry entry = ParseEntry(units, count);
   const bool connection = IsOne(entry.connection);
-  char key[kMaxKeyChars + 1] = {0};
-  if (!connection && !NarrowSettingsKey(entry.subKey, key)) return false;
-  if (FindSavedPrinter(state, name)) return false;
+  const bool othersDefault = !userKey && entry.user.text && IsOne(entry.isDefault) && !Names(entry.user, state->userSid);
+  if (connection && !userKey && entry.user.text) return Outcome::kLeft;
+  if (!connection && !entry.subKey.text) return TakeOverDefault(state, inventory, key, name, entry);
+  char settingsKey[kMaxKeyChars + 1] = {0};
+  if (!connection && !NarrowSettingsKey(entry.subKey, settingsKey)) return Outcome::kLeft;
+  if (FindSavedPrinter(state, name)) return Outcome::kLeft;
   const PRINTER_INFO_2W* existing = inventory->incomplete ? FindInventoryPrinter(&state->printers, name)
                                                           : static_cast<PRINTER_INFO_2W*>(FindName(inventory, name));
   if (existing && (!IsProductDriverName(existing->pDriverName) || IsPrinterConnection(existing) != connection))
-    return false;
-  PRINTER_INFO_2W* record = BuildRecord(name, entry);
-  if (!record) return false;
-  SavedPrinter* node = PushSavedPrinter(state, connection ? nullptr : key, record);
+    return Outcome::kLeft;
+  LPCWSTR owner = nullptr;
+  PRINTER_INFO_2W* record = BuildRecord(name, entry, othersDefault, &owner);
+  if (!record) return Outcome::kLeft;
+  // The default status this run keeps is its own user's, which the inventory tells.
+  if (othersDefault && existing) record->Attributes |= existing->Attributes & PRINTER_ATTRIBUTE_DEFAULT;
+  SavedPrinter* node = PushSavedPrinter(state, connection ? nullptr : settingsKey, record);
   if (!node) {
     std::free(record);
-    return false;
+    return Outcome::kLeft;
   }
   node->ownEntry = true;
   node->journaled = true;
+  node->userJournal = userKey;
+  node->defaultOwner = owner;
   node->connection = connection;
   node->gone = existing == nullptr;
-  return true;
+  return Outcome::kTaken;
+}
+
+// Takes over the entries of one key of the journal; returns how many printers.
+int TakeOverKey(InstallerState* state, const NameIndex* inventory, HKEY key, bool userKey, LPBYTE data) {
+  int taken = 0;
+  for (DWORD index = 0;; ++index) {
+    WCHAR name[kNameChars] = {0};
+    DWORD nameChars = kNameChars;
+    DWORD type = 0;
+    DWORD bytes = kDataBytes;
+    const LSTATUS status = RegEnumValueW(key, index, name, &nameChars, nullptr, &type, data, &bytes);
+    if (status == ERROR_MORE_DATA) continue;  // not an entry of ours
+    if (status != ERROR_SUCCESS) break;
+    if (type != REG_MULTI_SZ || !name[0]) continue;
+    const Outcome outcome =
+        TakeOverEntry(state, inventory, key, userKey, name, reinterpret_cast<LPCWSTR>(data), bytes / sizeof(WCHAR));
+    if (outcome == Outcome::kTaken) ++taken;
+    if (outcome == Outcome::kRemoved) --index;  // the next entry has moved into its place
+  }
+  return taken;
 }
 }  // namespace
 
@@ -196,17 +301,12 @@ void TakeOverJournal(InstallerState* state) {
   NameIndex inventory = {nullptr, 0, 0, false};
   IndexInventory(&state->printers, &inventory);
   int taken = 0;
-  for (DWORD index = 0; data; ++index) {
-    WCHAR name[kNameChars] = {0};
-    DWORD nameChars = kNameChars;
-    DWORD type = 0;
-    DWORD bytes = kDataBytes;
-    const LSTATUS status = RegEnumValueW(key, index, name, &nameChars, nullptr, &type, data, &bytes);
-    if (status == ERROR_MORE_DATA) continue;  // not an entry of ours
-    if (status != ERROR_SUCCESS) break;
-    if (type == REG_MULTI_SZ && name[0] &&
-        TakeOverEntry(state, &inventory, name, reinterpret_cast<LPCWSTR>(data), bytes / sizeof(WCHAR)))
-      ++taken;
+  if (data) {
+    taken = TakeOverKey(state, &inventory, key, false, data);
+    if (HKEY own = state->userSid[0] ? OpenJournal(state->userSid) : nullptr) {
+      taken += TakeOverKey(state, &inventory, own, true, data);
+      CloseJournal(own);
+    }
   }
   std::free(data);
   FreeNameIndex(&inventory);
@@ -218,12 +318,13 @@ bool JournalSavedPrinter(InstallerState* state, SavedPrinter* node) {
   LSTATUS status = ERROR_OUTOFMEMORY;
   // A printer saved without its key's copy (no memory for it) could not be recreated with it.
   const bool complete = node->connection || node->settingsKey;
-  const size_t units = complete ? PutEntry(nullptr, node) : 0;
+  const size_t units = complete ? PutEntry(nullptr, node, state->userSid) : 0;
   LPWSTR text = complete ? static_cast<LPWSTR>(std::malloc(units * sizeof(WCHAR))) : nullptr;
   if (text) {
-    PutEntry(text, node);
+    PutEntry(text, node, state->userSid);
     HKEY key = nullptr;
-    status = CreateJournal(&key);
+    // A connection is its user's: without their SID nobody could tell whose to add back.
+    status = CreateJournal(node->connection ? state->userSid : nullptr, &key);
     if (status == ERROR_SUCCESS) {
       status = RegSetValueExW(key, node->entry->pPrinterName, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(text),
                               static_cast<DWORD>(units * sizeof(WCHAR)));
@@ -233,6 +334,7 @@ bool JournalSavedPrinter(InstallerState* state, SavedPrinter* node) {
   }
   if (status == ERROR_SUCCESS) {
     node->journaled = true;
+    node->userJournal = node->connection;
     return true;
   }
   // The registry calls return their error rather than set it.
@@ -242,12 +344,29 @@ bool JournalSavedPrinter(InstallerState* state, SavedPrinter* node) {
   return false;
 }
 
-void UnjournalSavedPrinter(SavedPrinter* node) {
+void UnjournalSavedPrinter(InstallerState* state, SavedPrinter* node) {
   if (!node->journaled) return;
-  HKEY key = OpenJournal();
+  HKEY key = OpenJournal(node->userJournal ? state->userSid : nullptr);
   if (!key) return;
-  if (RegDeleteValueW(key, node->entry->pPrinterName) == ERROR_SUCCESS) node->journaled = false;
+  LPCWSTR name = node->entry->pPrinterName;
+  const LSTATUS status = node->defaultOwner ? KeepDefaultOnly(key, name, node->defaultOwner) : RegDeleteValueW(key, name);
+  if (status == ERROR_SUCCESS) node->journaled = false;
   CloseJournal(key);
 }
 
-void ClearJournal() { RegDeleteKeyA(HKEY_LOCAL_MACHINE, kJournalKey); }
+void ClearJournal(InstallerState* state) {
+  JournalPath own;
+  if (MakeJournalPath(state->userSid, &own)) RegDeleteKeyA(HKEY_LOCAL_MACHINE, own.text);
+  if (RegDeleteKeyA(HKEY_LOCAL_MACHINE, kJournalKey) == ERROR_SUCCESS) return;
+  // Other users' keys are still below it: the machine's own entries go one by one.
+  HKEY key = OpenJournal();
+  if (!key) return;
+  for (DWORD index = 0;;) {
+    WCHAR name[kNameChars] = {0};
+    DWORD nameChars = kNameChars;
+    const LSTATUS status = RegEnumValueW(key, index, name, &nameChars, nullptr, nullptr, nullptr, nullptr);
+    if (status == ERROR_NO_MORE_ITEMS || (status != ERROR_SUCCESS && status != ERROR_MORE_DATA)) break;
+    if (status != ERROR_SUCCESS || RegDeleteValueW(key, name) != ERROR_SUCCESS) ++index;
+  }
+  CloseJournal(key);
+}

@@ -6,6 +6,7 @@
 #include "printers/printer_inventory.h"
 #include "printers/printer_journal.h"
 #include "printers/saved_printers.h"
+#include "printers/user_context.h"
 
 namespace {
 // Takes the node just saved off the saved list: its printer stays, so there is nothing to bring
@@ -27,15 +28,24 @@ bool PrintServerAnswers(LPWSTR name) {
 // A connection to another machine's queue is removed from this machine only: a handle on it
 // would reach the server's queue, which must never be deleted or changed from here. It is
 // remembered with its default status, so that a reinstall can add it back; so it is removed only
-// when its server answers now, since adding it back needs the server.
+// when its server answers now, since adding it back needs the server. A connection is its user's:
+// the server is asked, and the connection removed, in their context; the journal is written with
+// the installer's own rights.
 void RemoveConnection(InstallerState* state, PRINTER_INFO_2W* entry, SavedPrinter* node) {
   LPWSTR name = entry->pPrinterName;
   LogLine(state, TEXT(">DeletePrinterConnection(%s)"), name);
   LogSection section(state);
-  if (!PrintServerAnswers(name)) {
+  ActingForUser user;
+  bool answers = false;
+  if (EnterUserContext(state, &user)) {
+    answers = PrintServerAnswers(name);
+    const DWORD error = GetLastError();
+    LeaveUserContext(state, &user);
     // Left in place it keeps the driver in use: the driver's removal reports that.
-    LogLine(state, TEXT("The print server does not answer (%d): the connection stays"), static_cast<int>(GetLastError()));
-    if (node && !node->gone) UnjournalSavedPrinter(node);
+    if (!answers) LogLine(state, TEXT("The print server does not answer (%d): the connection stays"), static_cast<int>(error));
+  }
+  if (!answers) {
+    if (node && !node->gone) UnjournalSavedPrinter(state, node);
     return;
   }
   if (!node) {
@@ -48,14 +58,23 @@ void RemoveConnection(InstallerState* state, PRINTER_INFO_2W* entry, SavedPrinte
       }
     }
   }
-  if (DeletePrinterConnectionW(name)) {
+  bool deleted = false;
+  if (EnterUserContext(state, &user)) {
+    deleted = DeletePrinterConnectionW(name) != FALSE;
+    const DWORD error = GetLastError();
+    LeaveUserContext(state, &user);
+    if (!deleted) {
+      SetLastError(error);
+      LogError(state, 17, TEXT("Can`t delete printer connection '%s'"), name);
+    }
+  }
+  if (deleted) {
     LogLine(state, TEXT("OK"));
     if (node) node->gone = true;
     return;
   }
-  LogError(state, 17, TEXT("Can`t delete printer connection '%s'"), name);
   // Still in place: there is nothing to add back.
-  if (node && !node->gone) UnjournalSavedPrinter(node);
+  if (node && !node->gone) UnjournalSavedPrinter(state, node);
 }
 
 // A product printer of this machine: its settings key saved (and, in a reinstall, its entry

@@ -9,6 +9,7 @@
 #include "printers/printer_inventory.h"
 #include "printers/printer_journal.h"
 #include "printers/saved_printers.h"
+#include "printers/user_context.h"
 #include "system/sessions.h"
 #include "system/spooler_service.h"
 
@@ -88,22 +89,30 @@ void RestoreDescription(InstallerState* state, HANDLE printer, const PRINTER_INF
   GlobalFree(info);
 }
 
-// A connection removed from this machine comes back as it was: the default printer again when
-// it was the default. Point and Print may want to install the server's driver; without UI no
-// prompt can appear (nobody may be there to answer it), and a refusal is an error.
+// A connection removed from this machine comes back as it was, for its user: the default printer
+// again when it was the default. Point and Print may want to install the server's driver; without
+// UI no prompt can appear (nobody may be there to answer it), and a refusal is an error. When the
+// user cannot be acted for, the journal keeps the connection for their next run.
 void AddConnectionBack(InstallerState* state, SavedPrinter* node) {
   LPWSTR name = node->entry->pPrinterName;
   LogLine(state, TEXT(">AddPrinterConnection(%s)"), name);
   LogSection section(state);
+  ActingForUser user;
+  if (!EnterUserContext(state, &user)) return;
   PRINTER_CONNECTION_INFO_1 connection = {PRINTER_CONNECTION_NO_UI, nullptr};
-  if (!AddPrinterConnection2W(nullptr, name, 1, &connection)) {
+  const bool added = AddPrinterConnection2W(nullptr, name, 1, &connection) != FALSE;
+  const DWORD error = GetLastError();
+  if (added && (node->entry->Attributes & PRINTER_ATTRIBUTE_DEFAULT)) SetDefaultPrinterW(name);
+  LeaveUserContext(state, &user);
+  if (!added) {
+    SetLastError(error);
     LogError(state, 15, TEXT("Can`t add printer connection '%s'"), name);
     return;
   }
   LogLine(state, TEXT("OK :)"));
-  if (node->entry->Attributes & PRINTER_ATTRIBUTE_DEFAULT) SetDefaultPrinterW(name);
   node->gone = false;
-  UnjournalSavedPrinter(node);
+  // The journal is the machine's: written with the installer's own rights, never the user's.
+  UnjournalSavedPrinter(state, node);
 }
 
 // The printer made when no saved printer came back, so a reinstall leaves one product printer.
@@ -168,7 +177,7 @@ void RestorePrinters(InstallerState* state) {
     ClosePrinter(printer);
     ++recreated;
     node->gone = false;
-    UnjournalSavedPrinter(node);
+    UnjournalSavedPrinter(state, node);
   }
   if (recreated == 0) AddServerPrinter(state);
   for (SavedPrinter* node = state->savedPrinters; node; node = node->next)

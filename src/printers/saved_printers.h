@@ -12,6 +12,10 @@ struct SavedPrinter {
   bool gone;                 // not on the machine any more: this run or an interrupted one removed it
   bool journaled;            // the journal holds its entry
   bool ownEntry;             // entry is a C-heap copy of a journal entry, freed with the node
+  bool userJournal;          // its journal entry is under its user's own key (a connection's)
+  // The SID of another user whose default this printer was, as an earlier run's journal entry
+  // says (in the entry's block); their default status stays journaled for them.
+  LPCWSTR defaultOwner;
 };
 
 // A new node at the head of the saved list (the key copied), or null when it cannot be had.

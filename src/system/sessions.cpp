@@ -95,3 +95,35 @@ bool EndActingForUser(ActingForUser* acting) {
   SetLastError(error);
   return reverted;
 }
+
+bool ReadAccountSid(HANDLE token, LPWSTR out, LPCWSTR* failedCall) {
+  out[0] = 0;
+  HANDLE own = nullptr;
+  if (!token) {
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &own)) {
+      *failedCall = TEXT("OpenProcessToken");
+      return false;
+    }
+    token = own;
+  }
+  // A TOKEN_USER with its SID: a SID takes at most 68 bytes.
+  union {
+    TOKEN_USER user;
+    BYTE bytes[256];
+  } info;
+  DWORD needed = 0;
+  LPWSTR text = nullptr;
+  *failedCall = nullptr;
+  if (!GetTokenInformation(token, TokenUser, &info, sizeof(info), &needed))
+    *failedCall = TEXT("GetTokenInformation");
+  else if (!ConvertSidToStringSidW(info.user.User.Sid, &text))
+    *failedCall = TEXT("ConvertSidToStringSidW");
+  const DWORD error = GetLastError();
+  if (text) {
+    lstrcpynW(out, text, static_cast<int>(kSidChars));
+    LocalFree(text);
+  }
+  if (own) CloseHandle(own);
+  SetLastError(error);
+  return *failedCall == nullptr;
+}

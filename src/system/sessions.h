@@ -38,3 +38,8 @@ ActingForUser BeginActingForUser();
 // Back to the installer's own account; false (with the last error) when the thread could not
 // revert.
 bool EndActingForUser(ActingForUser* acting);
+
+// The SID, as text, of the token's account (a null token: the installer's own account), in
+// `out` (kSidChars units). False with the failed call and the last error when it cannot be read.
+const DWORD kSidChars = 192;  // the longest SID's text (15 sub-authorities) with room to spare
+bool ReadAccountSid(HANDLE token, LPWSTR out, LPCWSTR* failedCall);

@@ -29,7 +29,9 @@ TEST_F(PrinterInventoryTest, DefaultPrinterIsMarkedInEveryEntryThatCarriesItsNam
   winsim::PutPrinter(u"Office", u"Other Driver", u"LPT1:");
   winsim::PutPrinter(u"Lab", u"Other Driver", u"LPT1:");
   winsim::PutPrinter(u"Office", u"Other Driver", u"COM1:");
-  winsim::PutPrinter(u"\\\\srv\\Shared", u"Other Driver", u"LPT1:").connection = true;  // listed too
+  winsim::PrinterEntry& shared = winsim::PutPrinter(u"\\\\srv\\Shared", u"Other Driver", u"LPT1:");
+  shared.connection = true;  // the user's own connection is listed too
+  shared.owners.insert(winsim::kFirstAdminSid);
   winsim::M().spooler.defaultPrinter = u"Office";
   Init();
   ASSERT_EQ(4u, state.printers.count);

@@ -82,12 +82,14 @@ class ScenarioTest : public MachineTest {
       for (const winsim::PrinterEntry& queue : server.printers) all += Narrow(server.name) + ":" + Describe(queue) + "\n";
     return all;
   }
-  // The entries of the saved-printer journal.
+  // The entries of the saved-printer journal, users' own keys included.
   static size_t JournalEntries() {
     const std::u16string journal =
         winsim::RegKeyName(HKEY_LOCAL_MACHINE, "SOFTWARE\\Orvanel Software KFT\\Marbleleaf\\Saved Printers");
-    auto key = winsim::M().registry.keys.find(journal);
-    return key == winsim::M().registry.keys.end() ? 0 : key->second.values.size();
+    size_t entries = 0;
+    for (const auto& key : winsim::M().registry.keys)
+      if (key.first == journal || key.first.rfind(journal + u"\\", 0) == 0) entries += key.second.values.size();
+    return entries;
   }
 
   static std::string Log() { return Narrow(winsim::M().desktop.dialog.text); }

@@ -126,7 +126,9 @@ TEST_F(SpoolerTest, EnumPrintersPacksRecordsThenStringsAndFollowsSizeThenFill) {
 
   PrinterEntry& first = PutPrinter(u"Office", kDriver, u"LPT1:,MarbleleafServer:");
   first.comment = u"second floor";
-  PutPrinter(u"\\\\srv\\Shared", u"Other", u"LPT1:").connection = true;
+  PrinterEntry& shared = PutPrinter(u"\\\\srv\\Shared", u"Other", u"LPT1:");
+  shared.connection = true;
+  shared.owners.insert(kFirstAdminSid);  // the caller's own connection
   PutPrinter(u"Label", kDriver, kPort);
 
   std::vector<BYTE> block = FetchPrinters(2, &count);
@@ -769,4 +771,58 @@ TEST_F(SpoolerTest, PrintersAreFoundByNameWhateverCameAndWentBefore) {
   ASSERT_EQ(2u, copy.size());
   EXPECT_EQ(&copy[0], copy.Find(u"delta"));
   EXPECT_EQ(&copy[1], copy.Find(u"gamma"));
+}
+
+// Connections live in their user's profile: each account lists, deletes and makes the default
+// only its own, however many users connect to one queue. A thread impersonating a user acts as
+// them, and with their rights: it may not change the machine's registry. A token tells its
+// account's SID.
+TEST_F(SpoolerTest, ConnectionsArePerUserAndImpersonationActsWithTheUsersRights) {
+  const std::string bea = AddAccount(u"Bea", false);
+  SignOut(1);
+  SignIn(bea, 1);
+  PutServerQueue(u"\\\\HOST", u"Shared", kDriver, kPort);
+  PutConnection(u"\\\\HOST\\Shared", bea);
+  // The installer runs as SYSTEM, which has none.
+  RunInstallerAs(kSystemSid, 0, true);
+  DWORD needed = 99, count = 99;
+  EXPECT_TRUE(EnumPrintersW(PRINTER_ENUM_CONNECTIONS, nullptr, 2, nullptr, 0, &needed, &count));
+  EXPECT_EQ(0u, count);
+  EXPECT_FALSE(SetDefaultPrinterW(u"\\\\HOST\\Shared"));
+  EXPECT_FALSE(DeletePrinterConnectionW(const_cast<LPWSTR>(u"\\\\HOST\\Shared")));
+
+  HANDLE token = nullptr;
+  ASSERT_TRUE(WTSQueryUserToken(1, &token));
+  alignas(TOKEN_USER) BYTE info[256];
+  EXPECT_FALSE(GetTokenInformation(token, TokenUser, info, 4, &needed));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), GetLastError());
+  ASSERT_TRUE(GetTokenInformation(token, TokenUser, info, needed, &needed));
+  LPWSTR sid = nullptr;
+  ASSERT_TRUE(ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(info)->User.Sid, &sid));
+  EXPECT_EQ(bea, Narrow(sid));
+  LocalFree(sid);
+  EXPECT_FALSE(ConvertSidToStringSidW(info, &sid));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_SID), GetLastError());
+
+  ASSERT_TRUE(ImpersonateLoggedOnUser(token));
+  FetchPrinters(2, &count);
+  EXPECT_EQ(1u, count);
+  EXPECT_TRUE(SetDefaultPrinterW(u"\\\\HOST\\Shared"));
+  HKEY key = nullptr;
+  EXPECT_EQ(ERROR_ACCESS_DENIED, RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor", 0, nullptr, 0, KEY_SET_VALUE,
+                                                 nullptr, &key, nullptr));
+  EXPECT_EQ(ERROR_ACCESS_DENIED, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_SET_VALUE, &key));
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_QUERY_VALUE, &key));
+  RegCloseKey(key);
+  // A second user's connection to the queue is theirs alone: deleting hers leaves it.
+  PutConnection(u"\\\\HOST\\Shared", kFirstAdminSid);
+  EXPECT_TRUE(DeletePrinterConnectionW(const_cast<LPWSTR>(u"\\\\HOST\\Shared")));
+  EXPECT_EQ(u"", DefaultPrinterOf(bea));
+  EXPECT_TRUE(RevertToSelf());
+  ASSERT_NE(nullptr, FindPrinter(u"\\\\HOST\\Shared"));
+  EXPECT_EQ(std::set<std::string>{kFirstAdminSid}, FindPrinter(u"\\\\HOST\\Shared")->owners);
+  EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor", 0, nullptr, 0, KEY_SET_VALUE,
+                                           nullptr, &key, nullptr));
+  RegCloseKey(key);
+  CloseHandle(token);
 }

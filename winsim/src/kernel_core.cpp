@@ -55,6 +55,7 @@ const SystemText kSystemTexts[] = {
     {1067, "The process terminated unexpectedly.\r\n"},
     {1215, "The format of the specified share name is invalid.\r\n"},
     {1223, "The operation was canceled by the user.\r\n"},
+    {1337, "The security ID structure is invalid.\r\n"},
     {1400, "Invalid window handle.\r\n"},
     {1722, "The RPC server is unavailable.\r\n"},
     {1734, "The array bounds are invalid.\r\n"},

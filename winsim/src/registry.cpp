@@ -8,7 +8,11 @@
 // its size limit.
 //
 // Where Wine 8 differs from Windows: nothing the product relies on.
-// Not modelled: security on keys, registry redirection and reflection of 32-bit views, volatile
+// Security on keys, as far as the product meets it: HKLM is the administrators'. A thread that
+// impersonates an unelevated token (a standard user's, or an administrator's filtered one) is
+// refused (5) when it opens or creates a key there for writing, or deletes one; a key opened
+// before keeps the access it was opened with.
+// Not modelled: other security on keys, registry redirection and reflection of 32-bit views, volatile
 // keys, notifications, hives other than HKLM and HKCU, and value names longer than Windows allows.
 #include <algorithm>
 #include <cstring>
@@ -40,6 +44,15 @@ std::u16string WidenAnsi(LPCSTR text) {
 winsim::RegKey* KeyRecord(const std::u16string& name) {
   auto it = M().registry.keys.find(name);
   return it == M().registry.keys.end() ? nullptr : &it->second;
+}
+
+// Whether the calling thread may not change the key: one under HKLM, while it impersonates an
+// unelevated token.
+bool MachineKeyRefused(const std::u16string& name, REGSAM access) {
+  const bool write = (access & (KEY_WRITE | DELETE) & ~KEY_READ) != 0;
+  const winsim::SessionsState& sessions = M().sessions;
+  const bool unelevated = !sessions.impersonating.empty() && !sessions.impersonatingElevated;
+  return write && unelevated && name.compare(0, 4, u"HKLM") == 0;
 }
 
 size_t ValueBytes(const winsim::RegValue& value) { return value.name.size() * sizeof(char16_t) + value.data.size(); }
@@ -77,6 +90,7 @@ LSTATUS WINAPI RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD options, REGSAM acc
   }
   while (!name.empty() && name.back() == u'\\') name.pop_back();
   if (name != u"HKLM" && name != u"HKU" && !KeyRecord(name)) return ERROR_FILE_NOT_FOUND;
+  if (MachineKeyRefused(name, access)) return ERROR_ACCESS_DENIED;
   const uintptr_t handle = M().registry.nextHandle;
   M().registry.nextHandle += 4;
   M().registry.handles[handle] = winsim::RegHandle{name, access};
@@ -178,7 +192,7 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY root, LPCSTR subKey, DWORD, LPSTR, DWORD, RE
   }
   std::u16string rest = Upper(WidenAnsi(subKey));
   while (!rest.empty() && rest.back() == u'\\') rest.pop_back();
-  if (rest.empty()) return ERROR_ACCESS_DENIED;
+  if (rest.empty() || MachineKeyRefused(name, access | KEY_WRITE)) return ERROR_ACCESS_DENIED;
   bool created = false;
   size_t start = 0;
   size_t newBytes = 0;  // the names of the keys to be created
@@ -260,6 +274,7 @@ LSTATUS WINAPI RegDeleteKeyA(HKEY root, LPCSTR subKey) {
   if (!subKey || !*subKey) return ERROR_INVALID_PARAMETER;
   if (!winsim::IsRegRoot(root)) return ERROR_INVALID_HANDLE;
   const std::u16string name = winsim::RegKeyName(root, subKey);
+  if (MachineKeyRefused(name, DELETE)) return ERROR_ACCESS_DENIED;
   auto& keys = M().registry.keys;
   auto it = keys.find(name);
   if (it == keys.end()) return ERROR_FILE_NOT_FOUND;

@@ -10,6 +10,8 @@
 //   SYSTEM (and services) hold; WTSQueryUserToken needs SE_TCB_NAME: SYSTEM only.
 // - WTSQueryUserToken gives the signed-in user's own primary token: an administrator's filtered,
 //   unelevated one. A session without a signed-in user has none (ERROR_NO_TOKEN).
+#include <cstdlib>
+#include <cstring>
 #include "winsim/machine.h"
 
 using winsim::M;
@@ -257,12 +259,57 @@ BOOL WINAPI ImpersonateLoggedOnUser(HANDLE token) {
   const winsim::TokenRecord* record = winsim::FindToken(token);
   if (!record) return winsim::Fail(ERROR_INVALID_HANDLE);
   M().sessions.impersonating = record->sid;
+  M().sessions.impersonatingElevated = record->elevated;
+  return TRUE;
+}
+
+namespace {
+// A SID as the model hands it out: a tag, then its text form (the binary layout is Windows' own
+// business; only ConvertSidToStringSidW reads it).
+const char kSidTag[4] = {'S', 'I', 'D', ':'};
+}  // namespace
+
+// TokenUser only: the token's account, its SID inside the caller's buffer. A buffer too small
+// gives 122 with the size needed.
+BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS infoClass, LPVOID info, DWORD size,
+                                LPDWORD needed) {
+  WINSIM_ENTER("GetTokenInformation", FALSE);
+  const winsim::TokenRecord* record = winsim::FindToken(token);
+  if (!record) return winsim::Fail(ERROR_INVALID_HANDLE);
+  if (!needed) return winsim::Fail(ERROR_INVALID_PARAMETER);
+  if (infoClass != TokenUser) return winsim::Fail(ERROR_INVALID_PARAMETER);
+  const DWORD bytes = static_cast<DWORD>(sizeof(TOKEN_USER) + sizeof(kSidTag) + record->sid.size() + 1);
+  *needed = bytes;
+  if (!info || size < bytes) return winsim::Fail(ERROR_INSUFFICIENT_BUFFER);
+  char* sid = static_cast<char*>(info) + sizeof(TOKEN_USER);
+  std::memcpy(sid, kSidTag, sizeof(kSidTag));
+  std::memcpy(sid + sizeof(kSidTag), record->sid.c_str(), record->sid.size() + 1);
+  TOKEN_USER* user = static_cast<TOKEN_USER*>(info);
+  user->User.Sid = sid;
+  user->User.Attributes = 0;
+  return TRUE;
+}
+
+// The text is one LocalAlloc block, freed with LocalFree.
+BOOL WINAPI ConvertSidToStringSidW(PSID sid, LPWSTR* text) {
+  WINSIM_ENTER("ConvertSidToStringSidW", FALSE);
+  if (!text) return winsim::Fail(ERROR_INVALID_PARAMETER);
+  *text = nullptr;
+  const char* tagged = static_cast<const char*>(sid);
+  if (!tagged || std::memcmp(tagged, kSidTag, sizeof(kSidTag)) != 0) return winsim::Fail(ERROR_INVALID_SID);
+  const std::string narrow(tagged + sizeof(kSidTag));
+  LPWSTR out = static_cast<LPWSTR>(std::malloc((narrow.size() + 1) * sizeof(WCHAR)));
+  if (!out) return winsim::Fail(ERROR_NOT_ENOUGH_MEMORY);
+  for (size_t i = 0; i <= narrow.size(); ++i) out[i] = static_cast<WCHAR>(static_cast<unsigned char>(narrow[i]));
+  M().localBlocks++;
+  *text = out;
   return TRUE;
 }
 
 BOOL WINAPI RevertToSelf() {
   WINSIM_ENTER("RevertToSelf", FALSE);
   M().sessions.impersonating.clear();
+  M().sessions.impersonatingElevated = false;
   return TRUE;
 }
 

@@ -20,6 +20,9 @@
 // RPC timeout and fail with 1722 (RPC_S_SERVER_UNAVAILABLE); a connection to it stays listed here.
 // Point and Print policy may refuse a server's driver: adding a connection then prompts the user
 // (who is refused, 1223), or, with PRINTER_CONNECTION_NO_UI, fails with 3019 without a prompt.
+// Connections are per user (they live in the user's profile): the calls list, add, delete and
+// make the default only the connections of the account the calling thread acts as, whichever
+// account made the others; every user's connection keeps its driver in use all the same.
 //
 // Pending deletion: DeletePrinter on a printer that other processes hold open or whose job is
 // being printed only marks it; its name stays taken and no new handle is given on it until the
@@ -185,14 +188,16 @@ BOOL AddConnection(LPCWSTR name, bool withUi) {
   if (machine && !machine->reachable) return ServerTimedOut();
   const PrinterEntry* queue = FindServerQueue(name);
   if (!queue) return Fail(ERROR_INVALID_PRINTER_NAME);
-  if (const PrinterEntry* existing = FindPrinter(name)) return existing->connection ? TRUE : Fail(ERROR_PRINTER_ALREADY_EXISTS);
+  const PrinterEntry* existing = FindPrinter(name);
+  if (existing && !existing->connection) return Fail(ERROR_PRINTER_ALREADY_EXISTS);
+  if (existing && existing->owners.count(ActingSid())) return TRUE;
   if (machine && machine->pointAndPrintRefused) {
     if (!withUi) return Fail(ERROR_PRINTER_DRIVER_DOWNLOAD_NEEDED);
     M().spooler.pointAndPrintPrompts++;
     return Fail(ERROR_CANCELLED);
   }
   if (!FindDriver(queue->driverName, kLocalEnvironment)) return Fail(ERROR_UNKNOWN_PRINTER_DRIVER);
-  PutConnection(name);
+  PutConnection(name, ActingSid());
   return TRUE;
 }
 
@@ -220,8 +225,9 @@ BOOL WINAPI EnumPrintersW(DWORD flags, LPWSTR, DWORD level, LPBYTE printers, DWO
   }
   std::vector<const PrinterEntry*> items;
   for (const PrinterEntry& printer : spooler.printers) {
-    const bool wanted = printer.connection ? (flags & PRINTER_ENUM_CONNECTIONS) != 0
-                                           : (flags & (PRINTER_ENUM_LOCAL | PRINTER_ENUM_NAME)) != 0;
+    const bool wanted = printer.connection
+                            ? (flags & PRINTER_ENUM_CONNECTIONS) != 0 && printer.owners.count(ActingSid()) != 0
+                            : (flags & (PRINTER_ENUM_LOCAL | PRINTER_ENUM_NAME)) != 0;
     if (wanted) items.push_back(&printer);
   }
   return PackPrinters(items, level, printers, size, needed, returned);
@@ -476,8 +482,14 @@ BOOL WINAPI DeletePrinterConnectionW(LPWSTR name) {
   WINSIM_ENTER("DeletePrinterConnectionW", FALSE);
   if (!SpoolerAvailable()) return FALSE;
   PrinterEntry* entry = name ? FindPrinter(name) : nullptr;
-  if (!entry || !entry->connection) return Fail(ERROR_INVALID_PRINTER_NAME);
-  RemovePrinter(entry, u"");
+  if (!entry || !entry->connection || !entry->owners.erase(ActingSid())) return Fail(ERROR_INVALID_PRINTER_NAME);
+  if (entry->owners.empty()) {
+    RemovePrinter(entry, u"");
+  } else {
+    // Other users keep theirs; only the caller's default goes with the caller's connection.
+    std::u16string& current = DefaultPrinterOf(ActingSid());
+    if (SameName(current, entry->name)) current.clear();
+  }
   return TRUE;
 }
 
@@ -489,7 +501,7 @@ BOOL WINAPI GetDefaultPrinterW(LPWSTR buffer, LPDWORD size) {
   if (!size) return Fail(ERROR_INVALID_PARAMETER);
   const std::u16string& current = DefaultPrinterOf(ActingSid());
   const PrinterEntry* entry = FindPrinter(current);
-  if (current.empty() || !entry) return Fail(ERROR_FILE_NOT_FOUND);
+  if (current.empty() || !entry || !PrinterVisibleTo(*entry, ActingSid())) return Fail(ERROR_FILE_NOT_FOUND);
   const DWORD length = static_cast<DWORD>(entry->name.size() + 1);
   if (!buffer || *size < length) {
     *size = length;
@@ -506,13 +518,20 @@ BOOL WINAPI SetDefaultPrinterW(LPCWSTR printer) {
   WINSIM_ENTER("SetDefaultPrinterW", FALSE);
   if (!SpoolerAvailable()) return FALSE;
   SpoolerState& spooler = M().spooler;
-  std::u16string& current = DefaultPrinterOf(ActingSid());
+  const std::string& caller = ActingSid();
+  std::u16string& current = DefaultPrinterOf(caller);
   if (!printer || !*printer) {
-    if (!FindPrinter(current) && !spooler.printers.empty()) current = spooler.printers.front().name;
+    const PrinterEntry* kept = FindPrinter(current);
+    if (kept && PrinterVisibleTo(*kept, caller)) return TRUE;
+    for (const PrinterEntry& first : spooler.printers)
+      if (PrinterVisibleTo(first, caller)) {
+        current = first.name;
+        break;
+      }
     return TRUE;
   }
   const PrinterEntry* entry = FindPrinter(printer);
-  if (!entry) return Fail(ERROR_INVALID_PRINTER_NAME);
+  if (!entry || !PrinterVisibleTo(*entry, caller)) return Fail(ERROR_INVALID_PRINTER_NAME);
   current = entry->name;
   return TRUE;
 }
@@ -559,9 +578,17 @@ PrinterEntry* FindServerQueue(const std::u16string& connectionName) {
   return nullptr;
 }
 
-PrinterEntry& PutConnection(const std::u16string& connectionName) {
+PrinterEntry& PutConnection(const std::u16string& connectionName, const std::string& owner) {
+  const std::string& account = owner.empty() ? M().sessions.callerSid : owner;
+  if (PrinterEntry* existing = FindPrinter(connectionName)) {
+    if (existing->connection) {
+      existing->owners.insert(account);
+      return *existing;
+    }
+  }
   const PrinterEntry* queue = FindServerQueue(connectionName);
   PrinterEntry connection;
+  connection.owners.insert(account);
   connection.name = connectionName;
   connection.connection = true;
   connection.attributes = PRINTER_ATTRIBUTE_NETWORK;
@@ -580,6 +607,10 @@ PrinterEntry& PutConnection(const std::u16string& connectionName) {
 // ---- test-side access (not Windows calls: nothing here counts or fails)
 // Looked up on every handle operation: through the list's index.
 PrinterEntry* FindPrinter(const std::u16string& name) { return M().spooler.printers.Find(name); }
+
+bool PrinterVisibleTo(const PrinterEntry& printer, const std::string& sid) {
+  return !printer.connection || printer.owners.count(sid) != 0;
+}
 
 // ---- the printer list
 PrinterList& PrinterList::operator=(const PrinterList& other) {

@@ -71,6 +71,9 @@ BOOL WINAPI DuplicateTokenEx(HANDLE existing, DWORD access, LPSECURITY_ATTRIBUTE
 DWORD WINAPI WTSGetActiveConsoleSessionId();
 BOOL WINAPI WTSQueryUserToken(ULONG sessionId, PHANDLE token);
 BOOL WINAPI ImpersonateLoggedOnUser(HANDLE token);
+BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS infoClass, LPVOID info, DWORD size,
+                                LPDWORD needed);
+BOOL WINAPI ConvertSidToStringSidW(PSID sid, LPWSTR* text);
 BOOL WINAPI RevertToSelf();
 LSTATUS WINAPI RegOpenCurrentUser(REGSAM access, PHKEY result);
 BOOL WINAPI CreateProcessWithTokenW(HANDLE token, DWORD logonFlags, LPCWSTR application, LPWSTR commandLine,

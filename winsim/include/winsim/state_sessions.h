@@ -47,6 +47,7 @@ struct SessionsState {
   bool callerElevated = true;
   // The SID the installer's thread impersonates (ImpersonateLoggedOnUser); empty: its own.
   std::string impersonating;
+  bool impersonatingElevated = false;  // whether that token carries the administrators' full rights
   std::map<int, TokenRecord> tokens;  // open tokens, by id
   int nextToken = 1;
   DWORD nextShellProcess = 600;       // shell process ids, apart from the ids of other programs

@@ -57,6 +57,8 @@ struct PrinterEntry {
   std::map<std::string, std::map<std::string, PrinterDataValue>> data;
   int purges = 0;
   bool connection = false;  // a printer connection rather than a local printer
+  // A connection is per user: the SIDs of the accounts that have it (each one's own list).
+  std::set<std::string> owners;
   ACCESS_MASK grantedAccess = PRINTER_ALL_ACCESS;  // what the printer's security grants this process
   // Pending deletion: DeletePrinter on a printer that other processes hold open, or whose job is
   // being printed (a purge does not stop a job the port is printing), only marks it. It goes
@@ -216,8 +218,11 @@ PrintServer& PutPrintServer(const std::u16string& name, bool administrator = fal
 PrinterEntry& PutServerQueue(const std::u16string& server, const std::u16string& share, const std::u16string& driver,
                              const std::u16string& port);
 PrinterEntry* FindServerQueue(const std::u16string& connectionName);
-// A connection on this machine to a queue of a print server, as AddPrinterConnectionW makes it.
-PrinterEntry& PutConnection(const std::u16string& connectionName);
+// A connection on this machine to a queue of a print server, as AddPrinterConnectionW makes it
+// for the account (empty: the installer's own account).
+PrinterEntry& PutConnection(const std::u16string& connectionName, const std::string& owner = std::string());
+// Whether the account has the connection, or the local printer, of that name.
+bool PrinterVisibleTo(const PrinterEntry& printer, const std::string& sid);
 
 // The monitor of that name (existing or added later by AddMonitorW) enumerates these ports.
 void SetMonitorPorts(const std::u16string& monitor, const std::vector<std::u16string>& ports);

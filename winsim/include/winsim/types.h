@@ -159,6 +159,7 @@ typedef SYSTEM_INFO* LPSYSTEM_INFO;
 #define ERROR_CANCELLED 1223L
 #define ERROR_RESOURCE_LANG_NOT_FOUND 15100L
 #define ERROR_NO_TOKEN 1008L
+#define ERROR_INVALID_SID 1337L
 #define ERROR_FAIL_SHUTDOWN 351L
 #define ERROR_DIRECTORY 267L
 #define ERROR_PRIVILEGE_NOT_HELD 1314L
@@ -254,6 +255,10 @@ typedef PROCESS_INFORMATION* LPPROCESS_INFORMATION;
 #define TOKEN_ADJUST_SESSIONID 0x0100
 enum SECURITY_IMPERSONATION_LEVEL { SecurityAnonymous, SecurityIdentification, SecurityImpersonation, SecurityDelegation };
 enum TOKEN_TYPE { TokenPrimary = 1, TokenImpersonation };
+enum TOKEN_INFORMATION_CLASS { TokenUser = 1, TokenGroups, TokenPrivileges, TokenOwner };
+struct SID_AND_ATTRIBUTES { PSID Sid; DWORD Attributes; };
+struct TOKEN_USER { SID_AND_ATTRIBUTES User; };
+typedef TOKEN_USER* PTOKEN_USER;
 
 // Remote Desktop Services sessions and the Restart Manager
 #define WTS_CURRENT_SERVER_HANDLE ((HANDLE)NULL)
