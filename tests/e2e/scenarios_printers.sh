@@ -23,6 +23,11 @@ scenario_printers_after_failed_driver_install() {  # labels: installer
     journal=$(e2e_journal)
     e2e_expect_line "$journal" "entry Lab"
     e2e_expect_line "$journal" "entry Office"
+    # Office is the user's default: its entry says whose default it was (their SID).
+    e2e_run reg query 'HKLM\SOFTWARE\Orvanel Software KFT\Marbleleaf\Saved Printers' /v Office
+    e2e_expect_match "$E2E_OUT" 'Default=1.{1,2}User=S-1-5-21-[0-9-]+'
+    e2e_run reg query 'HKLM\SOFTWARE\Orvanel Software KFT\Marbleleaf\Saved Printers' /v Lab
+    e2e_expect_no_match "$E2E_OUT" 'Default=|User='
 
     rmdir "$staged"
     e2e_install_logged install

@@ -90,14 +90,7 @@ class PerUserTest : public ScenarioTest {
       winsim::DefaultPrinterOf(sid) = sid == owner ? ownerDefault : others;
   }
   // What the run wrote to its log file (a successful run as SYSTEM shows and records nothing else).
-  static std::string RunText() {
-    const winsim::FileEntry* file = winsim::FindFile(kLogFile);
-    if (!file || file->content.size() < 2) return "(none)";
-    std::u16string text;
-    for (size_t i = 2; i + 1 < file->content.size(); i += 2)
-      text += static_cast<char16_t>(file->content[i] | (file->content[i + 1] << 8));
-    return Narrow(text);
-  }
+  static std::string RunText() { return LogFileText(kLogFile); }
   // The "deleted" mark of the printer's settings in an account's own hive.
   static std::string MarkKey(const std::string& sid) {
     return (sid == winsim::kSystemSid ? std::string(".DEFAULT") : sid) +

@@ -10,16 +10,6 @@ const std::u16string kLogFile = u"C:\\ProgramData\\Marbleleaf\\Logs\\install.log
 const std::string kBusyLog =
     "Marbleleaf 2093\r\nError(21): Another installation is running: nothing was changed\r\n";
 
-// The file's text without its byte-order mark; "(none)" when there is no file or no mark.
-std::string LogFileText() {
-  const winsim::FileEntry* file = winsim::FindFile(kLogFile);
-  if (!file || file->content.size() < 2 || file->content[0] != 0xFF || file->content[1] != 0xFE) return "(none)";
-  std::u16string text;
-  for (size_t i = 2; i + 1 < file->content.size(); i += 2)
-    text += static_cast<char16_t>(file->content[i] | (file->content[i + 1] << 8));
-  return Narrow(text);
-}
-
 // The other run: another process that holds the lock, and what it does later.
 DWORD OtherRunHoldsTheLock() {
   const DWORD other = winsim::StartOtherProcess(u"C:\\Other\\install.exe");
@@ -180,7 +170,7 @@ TEST_F(RunLockTest, TheLogFileArgumentWritesTheLogAndShowsNoDialog) {
     EXPECT_EQ(0, winsim::M().desktop.dialog.shown);
     EXPECT_EQ(0, winsim::CallCount("GetAsyncKeyState"));
     EXPECT_EQ(c.events, winsim::M().eventLog.application.size());
-    const std::string text = LogFileText();
+    const std::string text = LogFileText(kLogFile.c_str());
     EXPECT_EQ(0u, text.find("Marbleleaf 2093\r\n"));
     if (c.exitCode == 1) {
       ExpectGoldenLog("first_install", text);
@@ -196,7 +186,7 @@ TEST_F(RunLockTest, TheLogFileOfABusyRunSaysWhy) {
   const DWORD other = OtherRunHoldsTheLock();
   eventsExpected = true;
   EXPECT_EQ(100, Run(u"install /LOG=" + kLogFile));
-  EXPECT_EQ(kBusyLog, LogFileText());
+  EXPECT_EQ(kBusyLog, LogFileText(kLogFile.c_str()));
   EXPECT_EQ(0, winsim::M().desktop.dialog.shown);
   winsim::EndProcess(other);
 }
@@ -231,7 +221,7 @@ TEST_F(RunLockTest, ALogFileThatCannotBeWrittenChangesNothingElse) {
       EXPECT_EQ(nullptr, winsim::FindFile(kLogFile));
     }
     if (call == "WriteFile") {
-      EXPECT_EQ(std::string::npos, LogFileText().find("Marbleleaf 2093"));
+      EXPECT_EQ(std::string::npos, LogFileText(kLogFile.c_str()).find("Marbleleaf 2093"));
     }
     if (call == "CloseHandle") handlesLeftOpen = 1;
   }

@@ -93,6 +93,16 @@ class ScenarioTest : public MachineTest {
   }
 
   static std::string Log() { return Narrow(winsim::M().desktop.dialog.text); }
+  // What a run wrote to its log file ("/LOG=", UTF-16 after its byte order mark): a run as SYSTEM
+  // shows no dialog. "(none)" when there is no file or no mark.
+  static std::string LogFileText(const char16_t* path) {
+    const winsim::FileEntry* file = winsim::FindFile(path);
+    if (!file || file->content.size() < 2 || file->content[0] != 0xFF || file->content[1] != 0xFE) return "(none)";
+    std::u16string text;
+    for (size_t i = 2; i + 1 < file->content.size(); i += 2)
+      text += static_cast<char16_t>(file->content[i] | (file->content[i + 1] << 8));
+    return Narrow(text);
+  }
   // The text of the one event a run wrote, after checking its source, type and id.
   static std::string OnlyEvent(WORD type, DWORD id) {
     const std::vector<winsim::EventRecord>& events = winsim::M().eventLog.application;

@@ -79,14 +79,7 @@ class UserJournalTest : public ScenarioTest {
   }
   static int Install() { return Run(std::u16string(u"serverinstall /LOG=") + kLogFile); }
   // What the last run wrote to its log file.
-  static std::string RunText() {
-    const winsim::FileEntry* file = winsim::FindFile(kLogFile);
-    if (!file || file->content.size() < 2) return "(none)";
-    std::u16string text;
-    for (size_t i = 2; i + 1 < file->content.size(); i += 2)
-      text += static_cast<char16_t>(file->content[i] | (file->content[i + 1] << 8));
-    return Narrow(text);
-  }
+  static std::string RunText() { return LogFileText(kLogFile); }
   // The whole line, at any depth.
   static bool HasLine(const std::string& text, const std::string& line) {
     for (size_t at = text.find(line + "\r\n"); at != std::string::npos; at = text.find(line + "\r\n", at + 1))
