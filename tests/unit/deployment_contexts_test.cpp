@@ -172,23 +172,18 @@ class DeploymentContextsTest : public ScenarioTest {
   static int RunLogged(const char16_t* verb) { return Run(std::u16string(verb) + u" /LOG=" + kLogFile); }
   // The log's lines about the companion and about acting for the signed-in user, whole.
   static std::vector<std::string> LinesAboutUsers() {
+    const std::string text = LogFileText(kLogFile);
     std::vector<std::string> lines;
-    const winsim::FileEntry* file = winsim::FindFile(kLogFile);
-    if (!file) return {"(no log)"};
-    std::string line;
-    for (size_t i = 2; i + 1 < file->content.size(); i += 2) {
-      const char16_t c = static_cast<char16_t>(file->content[i] | (file->content[i + 1] << 8));
-      if (c != u'\n') {
-        if (c != u'\r') line += c < 128 ? static_cast<char>(c) : '?';
-        continue;
-      }
+    size_t start = 0;
+    for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
+      const std::string line = text.substr(start, end - start);
       for (const char* topic : {"Tray companion", "tray program", "signed-in user"})
         if (line.find(topic) != std::string::npos) {
           lines.push_back(line);
           break;
         }
-      line.clear();
     }
+    if (text == "(none)") lines.push_back(text);
     return lines;
   }
 
