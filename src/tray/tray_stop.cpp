@@ -90,7 +90,8 @@ void UnquoteRunPath(LPWSTR path) {
   path[i] = 0;
 }
 
-// Deletes the program file that the Run value names, unless it is the file to keep.
+// Stops the companion that the Run value names in every session, and deletes its file unless it
+// is the file to keep (a reinstall starts it again from there).
 void DeleteRegisteredTrayProgram(HKEY runKey, LPCWSTR keepFile) {
   // One character more than the read may fill: string data stored without a terminator comes
   // back without one.
@@ -104,9 +105,9 @@ void DeleteRegisteredTrayProgram(HKEY runKey, LPCWSTR keepFile) {
   const DWORD chars = size / sizeof(WCHAR);
   path[chars < kRunPathChars ? chars : kRunPathChars] = 0;
   UnquoteRunPath(path);
-  if (keepFile && EqualsAsciiNoCase(path, keepFile)) return;
   if (!path[0] || !NamesTrayProgram(path)) return;
   StopTrayInEverySession(path);
+  if (keepFile && EqualsAsciiNoCase(path, keepFile)) return;
   DeleteTrayProgram(path);
 }
 
