@@ -236,15 +236,14 @@ Outcome TakeOverDefault(InstallerState* state, const NameIndex* inventory, HKEY 
 // Takes one entry over unless its name belongs to a printer this run must not recreate: one that
 // is not the product's, or of the other kind. A product printer that exists is one whose
 // recreation was interrupted: the entry, not what that printer now holds, says what it had.
-// Entries under the user's own key are theirs; elsewhere a connection, or a default status, that
-// names another user is left to them (an entry of an earlier version names nobody: it is the
-// running user's, as it was then).
+// Entries under the user's own key are theirs; elsewhere a default status that names another user
+// is left to them (an entry of an earlier version names nobody: it is the running user's, as it
+// was then).
 Outcome TakeOverEntry(InstallerState* state, const NameIndex* inventory, HKEY key, bool userKey, LPCWSTR name,
                       LPCWSTR units, size_t count) {
   const Entry entry = ParseEntry(units, count);
   const bool connection = IsOne(entry.connection);
   const bool othersDefault = !userKey && entry.user.text && IsOne(entry.isDefault) && !Names(entry.user, state->userSid);
-  if (connection && !userKey && entry.user.text) return Outcome::kLeft;
   if (!connection && !entry.subKey.text) return TakeOverDefault(state, inventory, key, name, entry);
   char settingsKey[kMaxKeyChars + 1] = {0};
   if (!connection && !NarrowSettingsKey(entry.subKey, settingsKey)) return Outcome::kLeft;
