@@ -88,4 +88,9 @@ TEST(WideFormat, Conversions) {
   EXPECT_EQ("-2147483648|2093|80004005|7|w|(null)|%|%q", Narrow(out));
   FormatWide(out, 4, TEXT("%s"), TEXT("abcdef"));
   EXPECT_EQ("abc", Narrow(out));
+  // No buffer, or no room in it, writes nothing.
+  EXPECT_EQ(0u, FormatWide(nullptr, 64, TEXT("%s"), TEXT("abcdef")));
+  out[0] = TEXT('x');
+  EXPECT_EQ(0u, FormatWide(out, 0, TEXT("%s"), TEXT("abcdef")));
+  EXPECT_EQ(TEXT('x'), out[0]);
 }

@@ -1,4 +1,5 @@
 // The port monitor: inventory, removal with its build check and printer switching, installation.
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -559,6 +560,17 @@ TEST_F(MonitorStepTest, AModulePathThatNamesAFolderIsNeitherDeletedNorDeferred) 
       EXPECT_TRUE(winsim::FindFile(u"C:\\Windows\\system32\\spool")->isDirectory);
     }
   }
+
+  // Neither the system folder (Windows could not tell it) nor a module name: the path is empty,
+  // which names no file at all.
+  TearDown();
+  SetUp();
+  PutMonitorRecord(u"MarbleleafServer:", u"");
+  winsim::FailCall("GetSystemDirectoryW", ERROR_ACCESS_DENIED, -1);
+  StartAndRemove();
+  EXPECT_EQ(NewLines()[8], "  Auto calculated monitor file name: ");
+  EXPECT_EQ(winsim::CallCount("DeleteFileW"), 0);
+  EXPECT_EQ(state.deferredDeletes, nullptr);
 }
 
 // A monitor registered under the product's name with another module loses its registration, but
@@ -738,14 +750,18 @@ TEST_F(MonitorStepTest, AMonitorAlreadyRegisteredCountsOnlyWithTheProductsModule
   struct Case {
     const char16_t* dll;
     bool ours;
+    bool listedFirst;  // before the machine's own monitors
   };
-  for (const Case& c : {Case{u"mlxmon64.dll", true}, Case{u"MLXMON64.DLL", true},
-                        Case{u"C:\\WINDOWS\\system32\\mlxmon64.dll", true}, Case{u"mlxmon.dll", false},
-                        Case{u"othermon.dll", false}, Case{u"D:\\tools\\mlxmon64.dll", false}, Case{u"", false}}) {
-    SCOPED_TRACE(Narrow(c.dll));
+  for (const Case& c : {Case{u"mlxmon64.dll", true, false}, Case{u"mlxmon64.dll", true, true},
+                        Case{u"MLXMON64.DLL", true, false}, Case{u"C:\\WINDOWS\\system32\\mlxmon64.dll", true, false},
+                        Case{u"mlxmon.dll", false, false}, Case{u"othermon.dll", false, false},
+                        Case{u"D:\\tools\\mlxmon64.dll", false, false}, Case{u"", false, false}}) {
+    SCOPED_TRACE(Narrow(c.dll) + (c.listedFirst ? ", listed first" : ""));
     TearDown();
     SetUp();
     PutMonitorRecord(u"MarbleleafServer:", c.dll);
+    std::vector<winsim::MonitorEntry>& monitors = M().spooler.monitors;
+    if (c.listedFirst) std::rotate(monitors.begin(), monitors.end() - 1, monitors.end());
     winsim::PutPrinter(u"Plain", u"Marbleleaf Server", u"MarbleleafServer:");
     Start();
     inventory_ = TakeInventory();

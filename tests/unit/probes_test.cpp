@@ -65,6 +65,15 @@ TEST_F(ProbesTest, PendingEntriesThatAreNotLockedModulesAnswerNo) {
   EXPECT_FALSE(ProbePendingProductFiles());
   EXPECT_EQ(1, winsim::Spooler().stops);
 
+  // The companion's file beside the installer's folder is the product's too: its pending delete,
+  // left by a run that found it held, is carried out now and taken out, so that the restart after
+  // the setup cannot delete the new file laid down in its place.
+  winsim::PutFile(kTray, "old companion");
+  PendingDeletes({std::u16string(u"\\??\\") + kTray, u""});
+  EXPECT_FALSE(ProbePendingProductFiles());
+  EXPECT_FALSE(winsim::FileExists(kTray));
+  EXPECT_EQ(nullptr, winsim::GetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenamesValue));
+
   // An x86 module alone is never a hit.
   winsim::PutFile(u"C:\\Windows\\system32\\spool\\DRIVERS\\W32X86\\3\\mlxui32.dll", "locked");
   winsim::LockFile(u"C:\\Windows\\system32\\spool\\DRIVERS\\W32X86\\3\\mlxui32.dll");
