@@ -224,10 +224,16 @@ PRINTER_INFO_2W* BuildRecord(LPCWSTR name, const Entry& entry, bool withUser, LP
 // What became of an entry taken over.
 enum class Outcome { kLeft, kTaken, kRemoved };
 
+// The printer of that name in the run's inventory: by its index, or by a walk when the index
+// lacked the memory to file every name.
+PRINTER_INFO_2W* InventoryPrinter(InstallerState* state, const NameIndex* inventory, LPCWSTR name) {
+  return inventory->incomplete ? FindInventoryPrinter(&state->printers, name)
+                               : static_cast<PRINTER_INFO_2W*>(FindName(inventory, name));
+}
+
 Outcome TakeOverDefault(InstallerState* state, const NameIndex* inventory, HKEY key, LPCWSTR name, const Entry& entry) {
   if (!IsOne(entry.isDefault) || !Names(entry.user, state->userSid)) return Outcome::kLeft;
-  PRINTER_INFO_2W* existing = inventory->incomplete ? FindInventoryPrinter(&state->printers, name)
-                                                    : static_cast<PRINTER_INFO_2W*>(FindName(inventory, name));
+  PRINTER_INFO_2W* existing = InventoryPrinter(state, inventory, name);
   if (existing && IsProductDriverName(existing->pDriverName) && !IsPrinterConnection(existing))
     existing->Attributes |= PRINTER_ATTRIBUTE_DEFAULT;
   return RegDeleteValueW(key, name) == ERROR_SUCCESS ? Outcome::kRemoved : Outcome::kLeft;
@@ -248,8 +254,7 @@ Outcome TakeOverEntry(InstallerState* state, const NameIndex* inventory, HKEY ke
   char settingsKey[kMaxKeyChars + 1] = {0};
   if (!connection && !NarrowSettingsKey(entry.subKey, settingsKey)) return Outcome::kLeft;
   if (FindSavedPrinter(state, name)) return Outcome::kLeft;
-  const PRINTER_INFO_2W* existing = inventory->incomplete ? FindInventoryPrinter(&state->printers, name)
-                                                          : static_cast<PRINTER_INFO_2W*>(FindName(inventory, name));
+  const PRINTER_INFO_2W* existing = InventoryPrinter(state, inventory, name);
   if (existing && (!IsProductDriverName(existing->pDriverName) || IsPrinterConnection(existing) != connection))
     return Outcome::kLeft;
   LPCWSTR owner = nullptr;

@@ -11,8 +11,6 @@ SessionUserToken Failed(DWORD session, LPCWSTR call) {
   return SessionUserToken{nullptr, session, false, call, error};
 }
 
-
-
 // The shell runs with the token Windows made for the user at logon: a duplicate of it is theirs,
 // unelevated even when an administrator elevated the installer on their desktop.
 SessionUserToken ShellToken(DWORD session) {
