@@ -10,11 +10,8 @@
 #include "scenario_fixture.h"
 
 namespace {
-const char16_t* const kDriver = u"Marbleleaf Server";
-const char16_t* const kPort = u"MarbleleafServer:";
 const char16_t* const kProduct = u"Front Desk";
 const char16_t* const kOther = u"Laser";
-const char16_t* const kLogFile = u"C:\\ProgramData\\install.log";
 const char* const kRunKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
 const char* const kQuotedTray = "\"C:\\Program Files\\Marbleleaf\\mbltray.exe\"";
 
@@ -91,11 +88,8 @@ class DeploymentContextsTest : public ScenarioTest {
     winsim::PutPrinter(kOther, u"Generic Laser", u"LPT1:");
     for (Who who : kAccounts) winsim::DefaultPrinterOf(Sid(who)) = installed && who == context.actsFor ? kProduct : kOther;
     if (!installed) return;
-    winsim::PutMonitor(kPort, u"mlxmon64.dll", winsim::Build(2093));
-    winsim::PutDriver(kDriver, u"Windows x64", u"mlxdrv64.dll", u"mlxui64.dll", u"mlxhelp.chm", winsim::Build(2093));
-    winsim::PutDriver(kDriver, u"Windows NT x86", u"mlxdrv32.dll", u"mlxui32.dll", u"mlxhelp.chm",
-                      winsim::Build(2093));
-    winsim::SetPrinterDataString(winsim::PutPrinter(kProduct, kDriver, kPort), "", "SubKey", "FrontKey");
+    PutInstalledProduct(2093);
+    winsim::SetPrinterDataString(winsim::PutPrinter(kProduct, kProductDriver, kProductPort), "", "SubKey", "FrontKey");
     for (Who who : kAccounts) {
       winsim::CreateRegKey(HKEY_USERS, MarkKey(who));
       winsim::SetRegString(HKEY_USERS, MarkKey(who), u"deleted", u"1");
@@ -169,10 +163,10 @@ class DeploymentContextsTest : public ScenarioTest {
   }
 
   // An install or uninstall run with its log in a file, as a deployment runs it.
-  static int RunLogged(const char16_t* verb) { return Run(std::u16string(verb) + u" /LOG=" + kLogFile); }
+  static int RunLogged(const char16_t* verb) { return Run(std::u16string(verb) + u" /LOG=" + kRunLogFile); }
   // The log's lines about the companion and about acting for the signed-in user, whole.
   static std::vector<std::string> LinesAboutUsers() {
-    const std::string text = LogFileText(kLogFile);
+    const std::string text = LogFileText(kRunLogFile);
     std::vector<std::string> lines;
     size_t start = 0;
     for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
@@ -212,7 +206,7 @@ TEST_F(DeploymentContextsTest, EachRunActsWhereItsContextPutsItAndSaysSo) {
       if (operation.operation == Operation::kRemoveTrayThenInstall) {
         EXPECT_EQ(6, Run(u"removetray"));
         ExpectCompanionGone();
-        EXPECT_EQ(nullptr, winsim::FindFile(kLogFile));
+        EXPECT_EQ(nullptr, winsim::FindFile(kRunLogFile));
         EXPECT_EQ(std::vector<std::string>(), ChangedHives(hives));
         winsim::InstallTrayProgram(kTray);  // the setup lays down the new file
       }

@@ -8,11 +8,8 @@
 #include "scenario_fixture.h"
 
 namespace {
-const char16_t* const kDriver = u"Marbleleaf Server";
-const char16_t* const kPort = u"MarbleleafServer:";
 const char16_t* const kProduct = u"Front Desk";
 const char16_t* const kOther = u"Laser";
-const char16_t* const kLogFile = u"C:\\ProgramData\\install.log";
 
 enum class Context { kOwnDesk, kOverTheShoulder, kSystemWithUser, kSystemAlone, kSystemNoConsole };
 
@@ -45,16 +42,13 @@ class PerUserTest : public ScenarioTest {
     winsim::Reset();
     SetUp();
     winsim::PutPrinter(kOther, u"Generic Laser", u"LPT1:");
-    winsim::PutPrinter(kProduct, kDriver, kPort);
+    winsim::PutPrinter(kProduct, kProductDriver, kProductPort);
   }
   // A fresh machine with the product installed and its printer keyed, for the install runs.
   void FreshInstalledMachine() {
     winsim::Reset();
     SetUp();
-    winsim::PutMonitor(kPort, u"mlxmon64.dll", winsim::Build(2093));
-    winsim::PutDriver(kDriver, u"Windows x64", u"mlxdrv64.dll", u"mlxui64.dll", u"mlxhelp.chm", winsim::Build(2093));
-    winsim::PutDriver(kDriver, u"Windows NT x86", u"mlxdrv32.dll", u"mlxui32.dll", u"mlxhelp.chm",
-                      winsim::Build(2093));
+    PutInstalledProduct(2093);
   }
   // Lays out the context; returns the SID whose state the run must act on ("" for nobody).
   std::string Enter(Context context) {
@@ -90,7 +84,7 @@ class PerUserTest : public ScenarioTest {
       winsim::DefaultPrinterOf(sid) = sid == owner ? ownerDefault : others;
   }
   // What the run wrote to its log file (a successful run as SYSTEM shows and records nothing else).
-  static std::string RunText() { return LogFileText(kLogFile); }
+  static std::string RunText() { return LogFileText(kRunLogFile); }
   // The "deleted" mark of the printer's settings in an account's own hive.
   static std::string MarkKey(const std::string& sid) {
     return (sid == winsim::kSystemSid ? std::string(".DEFAULT") : sid) +
@@ -154,11 +148,11 @@ TEST_F(PerUserTest, ReinstallKeepsTheSignedInUsersDefault) {
     SCOPED_TRACE(c.name);
     FreshInstalledMachine();
     winsim::PutPrinter(kOther, u"Generic Laser", u"LPT1:");
-    winsim::SetPrinterDataString(winsim::PutPrinter(kProduct, kDriver, kPort), "", "SubKey", "FrontKey");
+    winsim::SetPrinterDataString(winsim::PutPrinter(kProduct, kProductDriver, kProductPort), "", "SubKey", "FrontKey");
     const std::string owner = Enter(c.context);
     SetDefaults(owner, kProduct, kOther);
     MarkEveryone();
-    EXPECT_EQ(1, Run(std::u16string(u"serverinstall /LOG=") + kLogFile));
+    EXPECT_EQ(1, Run(std::u16string(u"serverinstall /LOG=") + kRunLogFile));
     ASSERT_NE(nullptr, winsim::FindPrinter(kProduct));
     for (const std::string& sid : {std::string(winsim::kSystemSid), std::string(winsim::kFirstAdminSid), bea_})
       EXPECT_EQ(sid != owner, Marked(sid)) << sid;
@@ -235,11 +229,11 @@ TEST_F(PerUserTest, FailuresToActForTheUserAreLoggedByTheReinstall) {
   for (const Failure& f : failures) {
     SCOPED_TRACE(std::string(f.call) + " " + std::to_string(f.nth));
     FreshInstalledMachine();
-    winsim::SetPrinterDataString(winsim::PutPrinter(kProduct, kDriver, kPort), "", "SubKey", "FrontKey");
+    winsim::SetPrinterDataString(winsim::PutPrinter(kProduct, kProductDriver, kProductPort), "", "SubKey", "FrontKey");
     const std::string owner = Enter(Context::kSystemWithUser);
     SetDefaults(owner, kProduct, kOther);
     winsim::FailCall(f.call, ERROR_ACCESS_DENIED, 1, f.nth);
-    EXPECT_EQ(1, Run(std::u16string(u"serverinstall /LOG=") + kLogFile));
+    EXPECT_EQ(1, Run(std::u16string(u"serverinstall /LOG=") + kRunLogFile));
     EXPECT_TRUE(HasLine(RunText(), f.line)) << RunText();
     // The default is gone with the printer unless it was kept and given back.
     EXPECT_EQ(f.nth == 2 ? Narrow(kProduct) : "", Narrow(winsim::DefaultPrinterOf(owner)));

@@ -18,6 +18,9 @@ class ScenarioTest : public MachineTest {
   static constexpr const char16_t* kApp = u"C:\\Program Files\\Marbleleaf\\app\\";
   static constexpr const char16_t* kTray = u"C:\\Program Files\\Marbleleaf\\mbltray.exe";
   static constexpr const char16_t* kSystem = u"C:\\Windows\\system32\\";
+  static constexpr const char16_t* kProductDriver = u"Marbleleaf Server";
+  static constexpr const char16_t* kProductPort = u"MarbleleafServer:";
+  static constexpr const char16_t* kRunLogFile = u"C:\\ProgramData\\install.log";  // a run's /LOG= file
 
   void SetUp() override {
     MachineTest::SetUp();
@@ -36,6 +39,16 @@ class ScenarioTest : public MachineTest {
     EXPECT_EQ(0, winsim::M().globalBlocks) << "global blocks left";
     EXPECT_EQ(0, winsim::M().localBlocks) << "local blocks left";
     MachineTest::TearDown();
+  }
+
+  // The product as an installation of that build left it in the spooler: its monitor and its
+  // driver for both environments.
+  static void PutInstalledProduct(WORD build) {
+    winsim::PutMonitor(kProductPort, u"mlxmon64.dll", winsim::Build(build));
+    winsim::PutDriver(kProductDriver, u"Windows x64", u"mlxdrv64.dll", u"mlxui64.dll", u"mlxhelp.chm",
+                      winsim::Build(build));
+    winsim::PutDriver(kProductDriver, u"Windows NT x86", u"mlxdrv32.dll", u"mlxui32.dll", u"mlxhelp.chm",
+                      winsim::Build(build));
   }
 
   // The product files of one build in the installer's folder.

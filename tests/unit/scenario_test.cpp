@@ -26,12 +26,6 @@ winsim::PrinterEntry& OldProductPrinter(const std::u16string& name, const std::s
   return printer;
 }
 
-// The machine after a complete installation of build `build`.
-void InstalledProduct(WORD build) {
-  winsim::PutMonitor(kPort, u"mlxmon64.dll", winsim::Build(build));
-  winsim::PutDriver(kDriver, u"Windows x64", u"mlxdrv64.dll", u"mlxui64.dll", u"mlxhelp.chm", winsim::Build(build));
-  winsim::PutDriver(kDriver, u"Windows NT x86", u"mlxdrv32.dll", u"mlxui32.dll", u"mlxhelp.chm", winsim::Build(build));
-}
 }  // namespace
 
 TEST_F(ScenarioTest, FirstInstallationOnACleanMachine) {
@@ -72,7 +66,7 @@ TEST_F(ScenarioTest, ReinstallKeepsACompatibleMonitor) {
 }
 
 TEST_F(ScenarioTest, ReinstallRecreatesSavedPrintersWithTheirSettings) {
-  InstalledProduct(2093);
+  PutInstalledProduct(2093);
   winsim::PrinterEntry& front = OldProductPrinter(u"Front Desk", "FrontKey");
   front.comment = u"by the door";
   front.location = u"Ground floor";
@@ -151,7 +145,7 @@ TEST_F(ScenarioTest, UninstallRemovesEverythingOfTheProduct) {
 
 // A second registration that shares the module keeps it loaded until the spooler stops.
 TEST_F(ScenarioTest, UninstallDeletesAModuleLockedUntilTheSpoolerStops) {
-  InstalledProduct(2093);
+  PutInstalledProduct(2093);
   winsim::PutMonitor(u"Marbleleaf Legacy", u"mlxmon64.dll");
   EXPECT_EQ(2, Run(u"uninstall"));
   ExpectGoldenLog("uninstall_module_locked_until_restart");
@@ -162,7 +156,7 @@ TEST_F(ScenarioTest, UninstallDeletesAModuleLockedUntilTheSpoolerStops) {
   // running again afterwards.
   winsim::Reset();
   SetUp();
-  InstalledProduct(2093);
+  PutInstalledProduct(2093);
   winsim::PutMonitor(u"Marbleleaf Legacy", u"mlxmon64.dll");
   winsim::PutService(u"Fax", {u"Spooler"});
   EXPECT_EQ(2, Run(u"uninstall"));
@@ -177,7 +171,7 @@ TEST_F(ScenarioTest, UninstallDeletesAModuleLockedUntilTheSpoolerStops) {
 }
 
 TEST_F(ScenarioTest, AFileThatStaysLockedIsLeftForTheReboot) {
-  InstalledProduct(2093);
+  PutInstalledProduct(2093);
   winsim::LockFile(std::u16string(kSystem) + u"mlxmon64.dll");
   EXPECT_EQ(101, Run(u"uninstall"));
   ExpectGoldenLog("uninstall_file_left_for_reboot");
@@ -187,7 +181,7 @@ TEST_F(ScenarioTest, AFileThatStaysLockedIsLeftForTheReboot) {
   // The same run with one error counted: errors decide before files left for the reboot.
   winsim::Reset();
   SetUp();
-  InstalledProduct(2093);
+  PutInstalledProduct(2093);
   OldProductPrinter(u"Stuck", "");
   winsim::LockFile(std::u16string(kSystem) + u"mlxmon64.dll");
   winsim::FailCall("DeletePrinter", ERROR_ACCESS_DENIED);
@@ -207,7 +201,7 @@ TEST_F(ScenarioTest, InstallBeforeTheRebootKeepsTheFreshMonitorModule) {
   for (const bool probeFirst : {false, true}) {
     winsim::Reset();
     SetUp();
-    InstalledProduct(2093);
+    PutInstalledProduct(2093);
     winsim::LockFile(module);
     ASSERT_EQ(101, Run(u"uninstall"));
     ASSERT_NE(nullptr, winsim::GetRegValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, winsim::kPendingRenamesValue));
@@ -293,7 +287,7 @@ TEST_F(ScenarioTest, TheTrayProgramTheSetupLaidDownOutlivesItsPendingDelete) {
 // A printer that an interrupted run left pending deletion is taken as deleted: no handle is asked
 // for, no error counted, and it comes back once a spooler restart has completed the deletion.
 TEST_F(ScenarioTest, APrinterLeftPendingDeletionComesBack) {
-  InstalledProduct(2093);
+  PutInstalledProduct(2093);
   winsim::PrinterEntry& front = OldProductPrinter(u"Front Desk", "FrontKey");
   front.pendingDeletion = true;
   front.status |= PRINTER_STATUS_PENDING_DELETION;
@@ -310,7 +304,7 @@ TEST_F(ScenarioTest, APrinterLeftPendingDeletionComesBack) {
 // An old monitor module marked read-only resists its deletion; the copy makes it plain and
 // overwrites it, so the new module is registered.
 TEST_F(ScenarioTest, AReadOnlyOldMonitorModuleIsOverwritten) {
-  InstalledProduct(2050);
+  PutInstalledProduct(2050);
   const std::u16string module = std::u16string(kSystem) + u"mlxmon64.dll";
   winsim::FindFile(module)->attributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE;
   EXPECT_EQ(1, Run(u"install"));
@@ -356,7 +350,7 @@ TEST_F(ScenarioTest, RunVerbsTakeTheirStepsInOrder) {
     return trace.rend() - std::find(trace.rbegin(), trace.rend(), call) - 1;
   };
 
-  InstalledProduct(2093);
+  PutInstalledProduct(2093);
   OldProductPrinter(u"Front Desk", "FrontKey");
   const HWND help = winsim::OpenHelpWindow();
   winsim::M().tracing = true;
@@ -461,7 +455,7 @@ TEST_F(ScenarioTest, AnUnattendedRunWritesItsLogToTheEventLog) {
   winsim::Reset();
   SetUp();
   winsim::M().desktop.interactiveStation = false;
-  InstalledProduct(2093);
+  PutInstalledProduct(2093);
   winsim::LockFile(std::u16string(kSystem) + u"mlxmon64.dll");
   EXPECT_EQ(101, Run(u"uninstall"));
   EXPECT_EQ(0, winsim::M().desktop.dialog.shown);
@@ -507,7 +501,7 @@ TEST_F(ScenarioTest, RemoveTrayStopsTheCompanionAndEndsWithSix) {
 // connections to it and to one more server: removed here and added back, the servers' queues
 // untouched, even where this user could administer them.
 TEST_F(ScenarioTest, ConnectionsToOtherMachinesPrintersAreRemovedHereAndAddedBack) {
-  InstalledProduct(2093);
+  PutInstalledProduct(2093);
   winsim::PutPrintServer(u"\\\\PRINTHOST", true);
   winsim::SetPrinterDataString(winsim::PutServerQueue(u"\\\\PRINTHOST", u"mblServer", kDriver, kPort), "", "SubKey",
                                "ServerKey");
@@ -539,7 +533,7 @@ TEST_F(ScenarioTest, ConnectionsToOtherMachinesPrintersAreRemovedHereAndAddedBac
 }
 
 TEST_F(ScenarioTest, AConnectionThatCannotBeRemovedOrAddedBackIsAnError) {
-  InstalledProduct(2093);
+  PutInstalledProduct(2093);
   winsim::PutServerQueue(u"\\\\PRINTHOST", u"mblServer", kDriver, kPort);
   winsim::PutConnection(u"\\\\PRINTHOST\\mblServer");
   winsim::M().spooler.defaultPrinter = u"\\\\PRINTHOST\\mblServer";
@@ -570,7 +564,7 @@ TEST_F(ScenarioTest, AConnectionThatCannotBeRemovedOrAddedBackIsAnError) {
 // server. One whose server is off the network stays, and keeps the driver in use: the driver's
 // removal fails as for any printer in use, and the connection that could go comes back.
 TEST_F(ScenarioTest, AConnectionWhoseServerDoesNotAnswerStaysAndTheOthersComeBack) {
-  InstalledProduct(2093);
+  PutInstalledProduct(2093);
   winsim::PutServerQueue(u"\\\\PRINTHOST", u"mblServer", kDriver, kPort);
   winsim::PutServerQueue(u"\\\\LAPTOPHOST", u"Roaming", kDriver, kPort);
   winsim::PutConnection(u"\\\\LAPTOPHOST\\Roaming");
@@ -611,7 +605,7 @@ TEST_F(ScenarioTest, AConnectionWhoseServerDoesNotAnswerStaysAndTheOthersComeBac
 // show no prompt that nobody may be there to answer. The refusal is an error, and the journal
 // keeps the connection for a later install.
 TEST_F(ScenarioTest, AConnectionRefusedByPointAndPrintIsAnErrorWithoutAPrompt) {
-  InstalledProduct(2093);
+  PutInstalledProduct(2093);
   winsim::PutServerQueue(u"\\\\PRINTHOST", u"mblServer", kDriver, kPort);
   winsim::PutConnection(u"\\\\PRINTHOST\\mblServer");
   winsim::PutPrintServer(u"\\\\PRINTHOST").pointAndPrintRefused = true;
@@ -634,7 +628,7 @@ TEST_F(ScenarioTest, AConnectionRefusedByPointAndPrintIsAnErrorWithoutAPrompt) {
 // A registry at its quota refuses every journal entry: no printer is removed, each is a counted
 // error, and the driver they keep in use stays.
 TEST_F(ScenarioTest, ARegistryAtItsQuotaRemovesNoPrinter) {
-  InstalledProduct(2093);
+  PutInstalledProduct(2093);
   winsim::PrinterEntry& front = winsim::PutPrinter(u"Front Desk", kDriver, kPort);
   winsim::SetPrinterDataString(front, "", "SubKey", "FrontKey");
   winsim::PutServerQueue(u"\\\\PRINTHOST", u"mblServer", kDriver, kPort);

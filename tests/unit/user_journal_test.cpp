@@ -8,11 +8,8 @@
 #include "scenario_fixture.h"
 
 namespace {
-const char16_t* const kDriver = u"Marbleleaf Server";
-const char16_t* const kPort = u"MarbleleafServer:";
 const char16_t* const kFront = u"Front Desk";
 const char16_t* const kStudio = u"\\\\PRINTHOST\\Studio";
-const char16_t* const kLogFile = u"C:\\ProgramData\\install.log";
 const char* const kJournal = "SOFTWARE\\Orvanel Software KFT\\Marbleleaf\\Saved Printers";
 
 // Who runs the installer, and for whom it can act.
@@ -34,12 +31,10 @@ class UserJournalTest : public ScenarioTest {
     ScenarioTest::SetUp();
     winsim::PutFolder(u"C:\\ProgramData");
     eventsExpected = true;  // runs as SYSTEM may explain themselves there
-    winsim::PutMonitor(kPort, u"mlxmon64.dll", winsim::Build(2093));
-    winsim::PutDriver(kDriver, u"Windows x64", u"mlxdrv64.dll", u"mlxui64.dll", u"mlxhelp.chm", winsim::Build(2093));
-    winsim::PutDriver(kDriver, u"Windows NT x86", u"mlxdrv32.dll", u"mlxui32.dll", u"mlxhelp.chm", winsim::Build(2093));
-    winsim::SetPrinterDataString(winsim::PutPrinter(kFront, kDriver, kPort), "", "SubKey", "FrontKey");
+    PutInstalledProduct(2093);
+    winsim::SetPrinterDataString(winsim::PutPrinter(kFront, kProductDriver, kProductPort), "", "SubKey", "FrontKey");
     winsim::PutPrintServer(u"\\\\PRINTHOST", true);
-    winsim::PutServerQueue(u"\\\\PRINTHOST", u"Studio", kDriver, kPort);
+    winsim::PutServerQueue(u"\\\\PRINTHOST", u"Studio", kProductDriver, kProductPort);
     bea_ = winsim::AddAccount(u"Bea", false);
   }
   void TearDown() override {
@@ -77,9 +72,9 @@ class UserJournalTest : public ScenarioTest {
         break;
     }
   }
-  static int Install() { return Run(std::u16string(u"serverinstall /LOG=") + kLogFile); }
+  static int Install() { return Run(std::u16string(u"serverinstall /LOG=") + kRunLogFile); }
   // What the last run wrote to its log file.
-  static std::string RunText() { return LogFileText(kLogFile); }
+  static std::string RunText() { return LogFileText(kRunLogFile); }
   // The whole line, at any depth.
   static bool HasLine(const std::string& text, const std::string& line) {
     for (size_t at = text.find(line + "\r\n"); at != std::string::npos; at = text.find(line + "\r\n", at + 1))
@@ -115,7 +110,7 @@ class UserJournalTest : public ScenarioTest {
   // printer nor her connection came back; the journal holds both for her.
   void InterruptedRunForBea() {
     if (!winsim::FindPrinter(kFront))
-      winsim::SetPrinterDataString(winsim::PutPrinter(kFront, kDriver, kPort), "", "SubKey", "FrontKey");
+      winsim::SetPrinterDataString(winsim::PutPrinter(kFront, kProductDriver, kProductPort), "", "SubKey", "FrontKey");
     BeaAtTheConsole();
     winsim::RunInstallerAs(winsim::kSystemSid, 0, true);
     winsim::FailCall("AddPrinterDriverExW", ERROR_ACCESS_DENIED, -1);
@@ -198,7 +193,7 @@ TEST_F(UserJournalTest, AUsersEntriesWaitForARunForThatUser) {
 TEST_F(UserJournalTest, AnUninstallByAnotherAccountKeepsAUsersConnections) {
   InterruptedRunForBea();
   Enter(Context::kSystemAlone);
-  EXPECT_EQ(2, Run(std::u16string(u"uninstall /LOG=") + kLogFile));
+  EXPECT_EQ(2, Run(std::u16string(u"uninstall /LOG=") + kRunLogFile));
   EXPECT_EQ("", JournalKey());
   EXPECT_EQ("\\\\PRINTHOST\\Studio=Connection=1||;", JournalKey(bea_));
 
@@ -209,19 +204,19 @@ TEST_F(UserJournalTest, AnUninstallByAnotherAccountKeepsAUsersConnections) {
 
   // Her own uninstall forgets hers too, even when her key cannot be deleted.
   InterruptedRunForBea();
-  EXPECT_EQ(2, Run(std::u16string(u"uninstall /LOG=") + kLogFile));
+  EXPECT_EQ(2, Run(std::u16string(u"uninstall /LOG=") + kRunLogFile));
   EXPECT_EQ(0u, JournalEntries());
   InterruptedRunForBea();
   winsim::FailNext("RegDeleteKeyA", ERROR_ACCESS_DENIED);
-  EXPECT_EQ(2, Run(std::u16string(u"uninstall /LOG=") + kLogFile));
+  EXPECT_EQ(2, Run(std::u16string(u"uninstall /LOG=") + kRunLogFile));
   EXPECT_EQ("", JournalKey());
   EXPECT_EQ("\\\\PRINTHOST\\Studio=Connection=1||;", JournalKey(bea_));
   // Nor can the journal's own key: its entries still go.
-  EXPECT_EQ(2, Run(std::u16string(u"uninstall /LOG=") + kLogFile));
+  EXPECT_EQ(2, Run(std::u16string(u"uninstall /LOG=") + kRunLogFile));
   EXPECT_EQ("(no key)", JournalKey());
   InterruptedRunForBea();
   winsim::FailCall("RegDeleteKeyA", ERROR_ACCESS_DENIED, 1, winsim::CallCount("RegDeleteKeyA") + 2);
-  EXPECT_EQ(2, Run(std::u16string(u"uninstall /LOG=") + kLogFile));
+  EXPECT_EQ(2, Run(std::u16string(u"uninstall /LOG=") + kRunLogFile));
   EXPECT_EQ("", JournalKey());
   EXPECT_EQ("(no key)", JournalKey(bea_));
 }
@@ -335,10 +330,10 @@ TEST_F(UserJournalTest, JournalWriteFailuresKeepTheUsersRecords) {
   for (const char* call : {"RegEnumValueW", "RegDeleteValueW"}) {
     SCOPED_TRACE(call);
     winsim::FailCall(call, ERROR_ACCESS_DENIED, -1);
-    EXPECT_EQ(2, Run(std::u16string(u"uninstall /LOG=") + kLogFile));
+    EXPECT_EQ(2, Run(std::u16string(u"uninstall /LOG=") + kRunLogFile));
     winsim::M().faults.clear();
     EXPECT_NE("", JournalKey());
   }
-  EXPECT_EQ(2, Run(std::u16string(u"uninstall /LOG=") + kLogFile));
+  EXPECT_EQ(2, Run(std::u16string(u"uninstall /LOG=") + kRunLogFile));
   EXPECT_EQ("", JournalKey());
 }
