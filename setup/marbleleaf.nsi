@@ -345,17 +345,12 @@ FunctionEnd
 
 ; ---- install.exe ---------------------------------------------------------------
 
-; Runs install.exe <verb> and leaves its exit code in $0, or "" when it could not be
-; started. A run verb (LOGGED 1) writes its log into the setup's log when one is kept,
-; and then shows no dialog, so that a silent setup never waits; without a setup log its
-; log dialog is owned by the setup window, when there is one.
-!macro RUN_INSTALLER EXE VERB LOGGED
+; One start of install.exe <verb>: its exit code in $0, or "" when it could not be started.
+!macro EXEC_INSTALLER EXE VERB LOGGED
   StrCpy $0 ""
-  StrCpy $installerLog ""
   ClearErrors
   ${If} ${LOGGED} == 1
   ${AndIf} $logHandle != ""
-    StrCpy $installerLog "$privateDir\install-${VERB}.log"
     ExecWait '"${EXE}" ${VERB} "/LOG=$installerLog"' $0
   ${ElseIf} ${LOGGED} == 1
   ${AndIf} $HWNDPARENT <> 0
@@ -365,6 +360,26 @@ FunctionEnd
   ${EndIf}
   ${If} ${Errors}
     StrCpy $0 ""
+  ${EndIf}
+!macroend
+
+; Runs install.exe <verb> and leaves its exit code in $0, or "" when it could not be
+; started. A run verb (LOGGED 1) writes its log into the setup's log when one is kept,
+; and then shows no dialog, so that a silent setup never waits; without a setup log its
+; log dialog is owned by the setup window, when there is one.
+!macro RUN_INSTALLER EXE VERB LOGGED
+  StrCpy $installerLog ""
+  ${If} ${LOGGED} == 1
+  ${AndIf} $logHandle != ""
+    StrCpy $installerLog "$privateDir\install-${VERB}.log"
+  ${EndIf}
+  !insertmacro EXEC_INSTALLER "${EXE}" "${VERB}" "${LOGGED}"
+  ${If} $0 == ""
+    ; A program just written can be held for a moment (a virus scanner reads it), and a
+    ; start that failed ran nothing: one more try after a pause.
+    !insertmacro LOG "install.exe ${VERB} could not be started: trying once more."
+    Sleep 2000
+    !insertmacro EXEC_INSTALLER "${EXE}" "${VERB}" "${LOGGED}"
   ${EndIf}
   !insertmacro LOG "install.exe ${VERB}: exit code $0"
   !ifdef __UNINSTALL__

@@ -106,7 +106,7 @@ e2e_lay_out() {
 # Ends the scenario's prefix: its programs, its wineserver, and (unless E2E_KEEP=1) the prefix.
 e2e_close() {
     if [ -n "${WINEPREFIX:-}" ]; then
-        for pid in $(cat "$E2E_SPAWNED"/*.pid 2>/dev/null); do kill "$pid" 2>/dev/null; done
+        e2e_kill_spawned
         "$E2E_WINESERVER" -k 2>/dev/null
         "$E2E_WINESERVER" -w 2>/dev/null
         [ "${E2E_KEEP:-0}" = 1 ] || rm -rf "$WINEPREFIX"
@@ -187,7 +187,7 @@ e2e_setup() {
 e2e_spawn() {
     local name=$1 pattern=$2
     shift 2
-    "$E2E_WINE" "$@" >"$E2E_SPAWNED/$name.out" 2>/dev/null </dev/null &
+    "$E2E_WINE" "$@" >"$E2E_SPAWNED/$name.out" 2>"$E2E_SPAWNED/$name.err" </dev/null &
     echo $! >"$E2E_SPAWNED/$name.pid"
     [ -z "$pattern" ] || e2e_wait_output "$name" "$pattern" 20
 }
@@ -207,7 +207,7 @@ e2e_wait() {
     local name=$1 seconds=${2:-60} pid i
     pid=$(cat "$E2E_SPAWNED/$name.pid")
     for ((i = 0; i < seconds * 20; i++)); do
-        if ! kill -0 "$pid" 2>/dev/null; then
+        if ! e2e_ours "$pid"; then
             wait "$pid"
             RC=$(($? % 256))
             rm -f "$E2E_SPAWNED/$name.pid"
@@ -225,16 +225,30 @@ e2e_output() { tr -d '\r' <"$E2E_SPAWNED/$1.out"; }
 e2e_kill() {
     local name=$1 pid
     pid=$(cat "$E2E_SPAWNED/$name.pid" 2>/dev/null) || return 0
-    kill "$pid" 2>/dev/null
+    ! e2e_ours "$pid" || kill "$pid" 2>/dev/null
     wait "$pid" 2>/dev/null
     rm -f "$E2E_SPAWNED/$name.pid"
+}
+
+# Ends every background program of the scenario that still runs.
+e2e_kill_spawned() {
+    local file
+    for file in "$E2E_SPAWNED"/*.pid; do
+        [ -e "$file" ] && e2e_kill "$(basename "$file" .pid)"
+    done
+}
+
+# The process still runs in this scenario's prefix. A program that ended long ago leaves
+# its pid behind, and on a busy machine (pid_max 32768, Wine's many threads) that pid soon
+# belongs to another scenario's program: killing or waiting for it must not reach that one.
+e2e_ours() {
+    tr '\0' '\n' <"/proc/$1/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX"
 }
 
 # Every Windows process ends and the next start runs wineboot again, which
 # carries out PendingFileRenameOperations: a reboot.
 e2e_reboot() {
-    for pid in $(cat "$E2E_SPAWNED"/*.pid 2>/dev/null); do kill "$pid" 2>/dev/null; done
-    rm -f "$E2E_SPAWNED"/*.pid
+    e2e_kill_spawned
     "$E2E_WINESERVER" -k 2>/dev/null
     "$E2E_WINESERVER" -w 2>/dev/null
     "$E2E_WINESERVER" -p </dev/null >/dev/null 2>&1

@@ -5,8 +5,9 @@
 //       and clicks the button <button-id> (1 OK/Install/Close, 6 Yes, 7 No);
 //       exit 0, or 1 on time-out (with the visible windows' titles)
 //   answer run <program> [args...]
-//       runs a program to its end and prints "exit <code>" in full (Wine's own
-//       exit status is only the code modulo 256)
+//       prints "start <command line>", runs the program to its end and prints
+//       "exit <code>" in full (Wine's own exit status is only the code modulo 256),
+//       or "error <code>" when it could not be started
 #include "common.h"
 
 namespace {
@@ -67,6 +68,8 @@ int Run(int argc, wchar_t** argv) {
         std::wstring argument = argv[i];
         command += argument.find(L' ') == std::wstring::npos ? L" " + argument : L" \"" + argument + L"\"";
     }
+    // Printed first: a run that printed nothing never started the program.
+    Line("start " + Utf8(command.c_str()));
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
