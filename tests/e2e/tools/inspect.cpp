@@ -29,6 +29,7 @@ void Monitors() {
     auto* info = reinterpret_cast<MONITOR_INFO_2W*>(buffer.data());
     for (DWORD i = 0; i < count; ++i)
         lines.push_back("monitor " + Utf8(info[i].pName) + " | " + Utf8(info[i].pDLLName));
+    if (lines.empty()) Line("monitors (none)");
     Sorted(lines);
 }
 
@@ -45,6 +46,7 @@ void Ports() {
     for (DWORD i = 0; i < count; ++i)
         lines.push_back("port " + Utf8(info[i].pPortName) + " | " + Utf8(info[i].pMonitorName) + " | " +
                         Utf8(info[i].pDescription));
+    if (lines.empty()) Line("ports (none)");
     Sorted(lines);
 }
 
