@@ -83,6 +83,11 @@ e2e_begin() {
     rm -rf "$WINEPREFIX"
     mkdir -p "$E2E_ROOT/run"
     cp -a "$E2E_ROOT/template" "$WINEPREFIX"
+    # Debian's Wine keeps the name of its server's folder in the prefix ("wineserver"): copied
+    # from the template, every scenario's server would live side by side in one folder, named by
+    # the prefix's inode, which the next scenario's prefix gets again at once. Each scenario
+    # gets a folder of its own, so that no program can reach another scenario's server.
+    rm -f "$WINEPREFIX/wineserver"
     mkdir -p "$E2E_SPAWNED"
     trap e2e_end EXIT
     # Started with stdio on /dev/null: it would otherwise hold our pipes open.
@@ -109,7 +114,12 @@ e2e_close() {
         e2e_kill_spawned
         "$E2E_WINESERVER" -k 2>/dev/null
         "$E2E_WINESERVER" -w 2>/dev/null
-        [ "${E2E_KEEP:-0}" = 1 ] || rm -rf "$WINEPREFIX"
+        if [ "${E2E_KEEP:-0}" != 1 ]; then
+            local folder
+            folder=$(cat "$WINEPREFIX/wineserver" 2>/dev/null)
+            [[ "$folder" != wine-?????? ]] || rm -rf "${TMPDIR:-/tmp}/$folder"
+            rm -rf "$WINEPREFIX"
+        fi
     fi
 }
 
