@@ -252,7 +252,7 @@ e2e_kill_spawned() {
 # its pid behind, and on a busy machine (pid_max 32768, Wine's many threads) that pid soon
 # belongs to another scenario's program: killing or waiting for it must not reach that one.
 e2e_ours() {
-    tr '\0' '\n' <"/proc/$1/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX"
+    tr '\0' '\n' 2>/dev/null <"/proc/$1/environ" | grep -qxF "WINEPREFIX=$WINEPREFIX"
 }
 
 # Every Windows process ends and the next start runs wineboot again, which
