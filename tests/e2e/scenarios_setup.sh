@@ -21,15 +21,18 @@ e2e_setup_prefix() {
 
 # Runs a setup program (in C:\e2e) to its end; SETUP_RC is its full exit code.
 # A setup that still runs after 120 s (a dialog nobody answers) fails the scenario.
-# answer.exe prints "start ..." before it starts the setup; when it printed nothing, it
-# never ran (the silent start of WINE-NOTES.md), nor did the setup: it is run once more.
+# answer.exe prints "start ..." before it starts the setup, then "exit N", or "error N" when
+# the start failed. With nothing printed or "error N", the setup never ran (answer.exe itself
+# did not start, or Wine's start of the setup died: the silent start of WINE-NOTES.md): it is
+# run once more.
 e2e_run_setup() {
     local setup=$1 try
     shift
     for try in 1 2; do
         e2e_spawn setup "" "$E2E_TOOLS_WIN\\answer.exe" run "$E2E_TOOLS_WIN\\$setup" "$@"
         e2e_setup_rc 120 || { e2e_tool answer 100 "(list the windows)" 1; e2e_log "$E2E_OUT"; break; }
-        [ -z "$(e2e_output setup)" ] || break
+        [ -z "$SETUP_RC" ] || break
+        [ -z "$(e2e_output setup)" ] || e2e_output setup | grep -q '^error ' || break
     done
     e2e_log "$setup $* -> ${SETUP_RC:-?}"
 }
