@@ -155,6 +155,9 @@ e2e_run() {
 
 e2e_tool() { local tool=$1; shift; e2e_run "$E2E_TOOLS_WIN\\$tool.exe" "$@"; }
 
+# The last lines a program's Wine wrote to stderr (last: of e2e_run; else of e2e_spawn <name>), on one line.
+e2e_wine_said() { tail -5 "$E2E_SPAWNED/$1.err" 2>/dev/null | tr '\n' ' '; }
+
 # The installer with one verb, from its own folder.
 e2e_install() {
     e2e_run "$E2E_APP_WIN\\install.exe" "$@"
@@ -167,7 +170,7 @@ e2e_install() {
 e2e_inspect() {
     e2e_tool inspect "$@"
     if [ "$RC" -ne 0 ] || [ -z "$E2E_OUT" ]; then
-        e2e_log "inspect $* -> $RC with no output; Wine said: $(tail -5 "$E2E_SPAWNED/last.err" | tr '\n' ' ')"
+        e2e_log "inspect $* -> $RC with no output; Wine said: $(e2e_wine_said last)"
         e2e_tool inspect "$@"
     fi
     printf '%s\n' "$E2E_OUT"
@@ -178,7 +181,7 @@ e2e_inspect() {
 e2e_setup_try() {
     e2e_tool setup "$@"
     if [ -z "$E2E_OUT" ]; then
-        e2e_log "setup $* -> $RC with no output; Wine said: $(tail -5 "$E2E_SPAWNED/last.err" | tr '\n' ' ')"
+        e2e_log "setup $* -> $RC with no output; Wine said: $(e2e_wine_said last)"
         e2e_tool setup "$@"
     fi
 }

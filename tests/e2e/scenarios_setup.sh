@@ -46,7 +46,7 @@ e2e_setup_rc() {
         return 1
     fi
     SETUP_RC=$(e2e_output setup | sed -n 's/^exit //p')
-    [ -n "$SETUP_RC" ] || e2e_log "answer.exe run printed \"$(e2e_output setup)\" (exit $RC); Wine said: $(tail -5 "$E2E_SPAWNED/setup.err" | tr '\n' ' ')"
+    [ -n "$SETUP_RC" ] || e2e_log "answer.exe run printed \"$(e2e_output setup)\" (exit $RC); Wine said: $(e2e_wine_said setup)"
 }
 
 e2e_expect_setup_rc() {
